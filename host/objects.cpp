@@ -1,0 +1,215 @@
+#include "host/objects.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <unordered_set>
+
+namespace zorvan::host::detail {
+
+namespace {
+
+struct Registry {
+    std::mutex mutex;
+    std::unordered_set<HostObject*> live;
+};
+
+Registry& registry() {
+    static Registry* const instance = new Registry;  // outlives every object
+    return *instance;
+}
+
+std::atomic<std::int64_t> g_live[static_cast<int>(Kind::count)];
+std::atomic<std::int64_t> g_data_locks{0};
+std::atomic<std::uint64_t> g_bad_handles{0};
+
+}  // namespace
+
+HostObject::HostObject(Kind kind) : kind_(kind) {
+    auto& all = registry();
+    {
+        std::lock_guard lock(all.mutex);
+        all.live.insert(this);
+    }
+    ++g_live[static_cast<int>(kind)];
+}
+
+// Leaves the registry here, not in release(), so that an object whose
+// constructor threw is forgotten too. Lookups never revive an object whose
+// count reached zero (try_add_ref).
+HostObject::~HostObject() {
+    {
+        auto& all = registry();
+        std::lock_guard lock(all.mutex);
+        all.live.erase(this);
+    }
+    --g_live[static_cast<int>(kind_)];
+}
+
+void HostObject::release() {
+    if (references_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+}
+
+bool HostObject::try_add_ref() {
+    std::int64_t count = references_.load(std::memory_order_relaxed);
+    while (count > 0) {
+        if (references_.compare_exchange_weak(count, count + 1, std::memory_order_relaxed)) return true;
+    }
+    return false;
+}
+
+Ref<HostObject> lookup(DM_Handle handle, Kind kind) {
+    if (handle == nullptr) return {};
+    auto* object = reinterpret_cast<HostObject*>(handle);
+    auto& all = registry();
+    std::lock_guard lock(all.mutex);
+    if (all.live.count(object) == 0 || object->kind() != kind || !object->try_add_ref()) return {};
+    return Ref<HostObject>::adopt(object);
+}
+
+void for_each_live(Kind kind, const std::function<void(HostObject&)>& visit) {
+    auto& all = registry();
+    std::lock_guard lock(all.mutex);
+    for (HostObject* object : all.live) {
+        if (object->kind() == kind) visit(*object);
+    }
+}
+
+std::int64_t live_count(Kind kind) { return g_live[static_cast<int>(kind)].load(); }
+std::int64_t live_data_locks() { return g_data_locks.load(); }
+void note_bad_handle() { ++g_bad_handles; }
+std::uint64_t bad_handle_uses() { return g_bad_handles.load(); }
+
+std::uint32_t element_bytes_of(std::int32_t data_type) {
+    switch (data_type) {
+        case 1: return 2;    // signed 16-bit
+        case 2: return 4;    // 4-byte real
+        case 3: return 8;    // complex of two 4-byte reals
+        case 5: return 8;    // packed complex
+        case 6: return 1;    // unsigned 8-bit
+        case 7: return 4;    // signed 32-bit
+        case 8: return 4;    // RGB
+        case 9: return 1;    // signed 8-bit
+        case 10: return 2;   // unsigned 16-bit
+        case 11: return 4;   // unsigned 32-bit
+        case 12: return 8;   // 8-byte real
+        case 13: return 16;  // complex of two 8-byte reals
+        case 14: return 1;   // one byte per pixel
+        default: return 0;
+    }
+}
+
+std::shared_ptr<void> ImageObject::allocate(std::uint64_t bytes) {
+    const std::uint64_t rounded = (bytes + 63) / 64 * 64;
+    void* memory = std::aligned_alloc(64, rounded == 0 ? 64 : rounded);
+    if (memory == nullptr) throw std::bad_alloc();
+    std::memset(memory, 0, rounded == 0 ? 64 : rounded);
+    return std::shared_ptr<void>(memory, &std::free);
+}
+
+ImageObject::ImageObject(std::int32_t data_type, std::vector<std::uint64_t> sizes, std::string name)
+    : HostObject(Kind::image),
+      data_type_(data_type),
+      element_bytes_(element_bytes_of(data_type)),
+      sizes_(std::move(sizes)),
+      name_(std::move(name)) {
+    compute_strides();
+    storage_ = allocate(byte_count());
+    data_ = storage_.get();
+}
+
+ImageObject::ImageObject(std::int32_t data_type, std::vector<std::uint64_t> sizes, std::string name, void* data,
+                         std::shared_ptr<void> keepalive)
+    : HostObject(Kind::image),
+      data_type_(data_type),
+      element_bytes_(element_bytes_of(data_type)),
+      sizes_(std::move(sizes)),
+      name_(std::move(name)),
+      storage_(std::move(keepalive)),
+      data_(data) {
+    compute_strides();
+}
+
+void ImageObject::compute_strides() {
+    std::int64_t stride = element_bytes_;
+    for (std::size_t k = 0; k < 4; ++k) {
+        if (k < sizes_.size()) {
+            strides_[k] = stride;
+            stride *= static_cast<std::int64_t>(sizes_[k]);
+        } else {
+            strides_[k] = 0;
+        }
+    }
+}
+
+std::uint64_t ImageObject::element_count() const {
+    std::uint64_t count = 1;
+    for (auto size : sizes_) count *= size;
+    return count;
+}
+
+std::string ImageObject::name() const {
+    std::lock_guard lock(mutex_);
+    return name_;
+}
+
+void ImageObject::set_name(std::string name) {
+    std::lock_guard lock(mutex_);
+    name_ = std::move(name);
+}
+
+void ImageObject::replace_storage(std::int32_t data_type, std::shared_ptr<void> storage, void* data) {
+    data_type_ = data_type;
+    element_bytes_ = element_bytes_of(data_type);
+    storage_ = std::move(storage);
+    data_ = data;
+    compute_strides();
+}
+
+void ImageObject::note_lock(std::uint32_t flags) {
+    {
+        std::lock_guard lock(mutex_);
+        lock_flags_.push_back(flags);
+    }
+    ++locks_;
+    ++g_data_locks;
+}
+
+void ImageObject::note_unlock() {
+    --locks_;
+    --g_data_locks;
+}
+
+std::vector<std::uint32_t> ImageObject::lock_flags() const {
+    std::lock_guard lock(mutex_);
+    return lock_flags_;
+}
+
+FunctionObject::FunctionObject(std::string prototype_text, Prototype parsed, Implementation implementation)
+    : HostObject(Kind::function),
+      prototype_text(std::move(prototype_text)),
+      prototype(std::move(parsed)),
+      implementation(implementation) {}
+
+LockedData::LockedData(Ref<ImageObject> image, std::uint32_t flags) : image_(std::move(image)) {
+    image_->note_lock(flags);
+}
+
+LockedData::~LockedData() { image_->note_unlock(); }
+
+std::int32_t LockedData::DescribeSlice(std::uint32_t slice, std::uint32_t, std::uint32_t* out_num_dims,
+                                       DM_SliceRecord* record) {
+    if (slice != 0 || record == nullptr) return 1;
+    std::memset(record, 0, sizeof *record);
+    record->data = image_->data();
+    const auto dims = static_cast<std::uint32_t>(image_->sizes().size());
+    for (std::uint32_t k = 0; k < dims && k < 4; ++k) {
+        record->dims[k].byte_stride = image_->byte_stride(k);
+        record->dims[k].host_extent = static_cast<std::int64_t>(image_->sizes()[k]);
+    }
+    record->num_dims = dims;
+    if (out_num_dims != nullptr) *out_num_dims = dims;
+    return 0;
+}
+
+}  // namespace zorvan::host::detail

@@ -1,0 +1,63 @@
+// FSurvey: minimum, maximum, sum and sum of squares of a real or integer
+// image, accumulated in double in visiting order.
+
+#include "image/frame.h"
+#include "measure/survey_kernel.h"
+#include "plugin/script_functions.h"
+
+namespace zorvan::ops {
+
+namespace {
+
+using namespace Gatan::PlugIn;
+
+template <class T>
+kernels::survey_totals survey_as(DM_Handle source, std::int64_t nx, std::int64_t ny, std::int64_t nz,
+                                 std::int64_t row_step, std::int64_t plane_step) {
+    const dm::image<T> view(source, 32);
+    frame::check(view.data() != nullptr, frame::message::invalid_parameters);
+    return kernels::survey_pixels(view.data(), nx, ny, nz, row_step, plane_step);
+}
+
+void SurveyDM(DM_Handle source, double* fMin, double* fMax, double* fSum, double* fSqsum) {
+    frame::run_operation<void>("SurveyDM", [&] {
+        const std::int16_t code = GetDataType(source);
+        std::int64_t nx, ny, nz, row_step = 0, plane_step = 0;
+        {
+            // Sizes and strides only: the element type does not matter here.
+            const dm::image<std::uint8_t> shape(source, 32);
+            nx = static_cast<std::int64_t>(shape.width());
+            ny = static_cast<std::int64_t>(shape.height());
+            nz = static_cast<std::int64_t>(shape.depth());
+            const auto element = static_cast<std::int64_t>(ImageGetDataElementByteSize(source));
+            if (element > 0) {
+                row_step = shape.stride(1) / element;
+                plane_step = shape.stride(2) / element;
+            }
+        }
+        kernels::survey_totals totals;
+        switch (code) {
+            case 1: totals = survey_as<std::int16_t>(source, nx, ny, nz, row_step, plane_step); break;
+            case 2: totals = survey_as<float>(source, nx, ny, nz, row_step, plane_step); break;
+            case 6: totals = survey_as<std::uint8_t>(source, nx, ny, nz, row_step, plane_step); break;
+            case 7: totals = survey_as<std::int32_t>(source, nx, ny, nz, row_step, plane_step); break;
+            case 9: totals = survey_as<std::int8_t>(source, nx, ny, nz, row_step, plane_step); break;
+            case 10: totals = survey_as<std::uint16_t>(source, nx, ny, nz, row_step, plane_step); break;
+            case 11: totals = survey_as<std::uint32_t>(source, nx, ny, nz, row_step, plane_step); break;
+            case 12: totals = survey_as<double>(source, nx, ny, nz, row_step, plane_step); break;
+            default: frame::fail(frame::message::invalid_data_type);
+        }
+        if (fMin != nullptr) *fMin = totals.min;
+        if (fMax != nullptr) *fMax = totals.max;
+        if (fSum != nullptr) *fSum = totals.sum;
+        if (fSqsum != nullptr) *fSqsum = totals.sqsum;
+    });
+}
+
+}  // namespace
+
+void Survey(DM_Handle imgSrc, double* fMin, double* fMax, double* fSum, double* fSqsum) {
+    SurveyDM(imgSrc, fMin, fMax, fSum, fSqsum);
+}
+
+}  // namespace zorvan::ops

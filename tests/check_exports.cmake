@@ -1,0 +1,21 @@
+# Fails unless LIBRARY's dynamic symbol table defines exactly the nine entry points.
+execute_process(COMMAND readelf --dyn-syms --wide ${LIBRARY} OUTPUT_VARIABLE table RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "readelf failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" lines "${table}")
+set(defined "")
+foreach(line IN LISTS lines)
+  # Defined symbols have a section index, not UND; skip the null entry.
+  if(line MATCHES "^ *[0-9]+: [0-9a-f]+ +[0-9]+ +(FUNC|OBJECT|IFUNC|TLS|NOTYPE) +(GLOBAL|WEAK|UNIQUE) +DEFAULT +([0-9]+) +([^ ]+)$")
+    list(APPEND defined "${CMAKE_MATCH_4}")
+  endif()
+endforeach()
+list(SORT defined)
+set(expected DMPlugIn_Link_2 PlugInCleanup PlugInGetSDKVersion PlugInPrepareClose PlugInRegisterFloatingWindows
+  PlugInRequestClose PlugInRun PlugInShutdown PlugInStartup)
+list(SORT expected)
+if(NOT defined STREQUAL expected)
+  message(FATAL_ERROR "dynamic exports are:\n  ${defined}\nexpected:\n  ${expected}")
+endif()
+message(STATUS "exactly the nine entry points are exported")
