@@ -69,7 +69,7 @@ DM_Handle MovingAverage(DM_Handle imgSrc, std::int32_t nRad, DM_Handle imgDst) {
         const ImageRef destination = frame::destination_or_clone(imgSrc, imgDst);
         check(ImageGetDimensionSize(destination.get(), 0) == nx && ImageGetDimensionSize(destination.get(), 1) == ny,
               frame::message::different_size);
-        return frame::dispatch_real_or_complex(code, [&]<class T>() -> DM_Handle {
+        return frame::dispatch_real_or_complex(code, [&destination, imgSrc, nRad, code, nz]<class T>() -> DM_Handle {
             // A negative radius would index before the window, and a
             // destination of another type or depth would be written past
             // its end: both are refused before any pixel is touched.

@@ -169,6 +169,7 @@ void EnvironmentImpl::RemoveFunction(DM_Handle function) {
     const Ref<FunctionObject> found = lookup_as<FunctionObject>(function, Kind::function);
     if (!found) return note_bad_handle();
     std::lock_guard lock(state_.table_mutex);
+    state_.removed.push_back(found->prototype_text);
     auto& published = state_.published;
     for (auto it = published.begin(); it != published.end();) {
         it = it->get() == found.get() ? published.erase(it) : it + 1;
@@ -297,7 +298,12 @@ ScriptError HostState::error_of(const ThrowableObject& throwable) const {
     return ScriptError{throwable.code, throwable.parameter, throwable.message};
 }
 
-CallScope::CallScope(HostState& state) : lock(state.call_mutex), state(state) {
+std::recursive_mutex& HostState::call_mutex() {
+    static std::recursive_mutex* const mutex = new std::recursive_mutex;  // never destroyed
+    return *mutex;
+}
+
+CallScope::CallScope(HostState& state) : lock(HostState::call_mutex()), state(state) {
     context_ = Ref<ContextObject>::adopt(new ContextObject(state));
     previous = state.current_context;
     state.current_context = context_.get();

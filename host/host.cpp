@@ -136,7 +136,7 @@ PluginLibrary::PluginLibrary(HostState& state, const std::string& path) : state_
 }
 
 PluginLibrary::~PluginLibrary() {
-    std::lock_guard lock(state_.call_mutex);
+    std::lock_guard lock(HostState::call_mutex());
     dlclose(library_);
 }
 
@@ -284,6 +284,11 @@ std::optional<Prototype> Host::prototype_of(std::string_view name) const {
     const Ref<FunctionObject> function = state_->find_published(name);
     if (!function) return std::nullopt;
     return function->prototype;
+}
+
+std::vector<std::string> Host::removed_prototypes() const {
+    std::lock_guard lock(state_->table_mutex);
+    return state_->removed;
 }
 
 std::vector<std::string> Host::script_class_names() const {

@@ -235,6 +235,8 @@ public:
 
     std::vector<std::string> published_prototypes() const;
     std::optional<Prototype> prototype_of(std::string_view name) const;
+    // Prototypes the plug-in removed, in order.
+    std::vector<std::string> removed_prototypes() const;
     std::vector<std::string> script_class_names() const;
     std::vector<std::string> script_class_methods(std::string_view class_name) const;
 

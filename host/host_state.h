@@ -14,7 +14,7 @@ class HostState;
 
 class ObjectClassImpl final : public DM_ObjectClass {
 public:
-    ObjectClassImpl(HostState& state, Kind kind) : state_(state), kind_(kind) {}
+    explicit ObjectClassImpl(Kind kind) : kind_(kind) {}
     void AddRef(DM_Handle object) override;
     void Release(DM_Handle object) override;
     bool IsValid(DM_Handle object) override;
@@ -23,7 +23,6 @@ public:
     std::size_t CopyText(DM_Handle string, char* buffer, std::size_t capacity) override;
 
 private:
-    HostState& state_;
     Kind kind_;
 };
 
@@ -98,8 +97,9 @@ public:
 
     DM_ObjectClass* class_named(const char* name);
 
-    // Serialises every call into the plug-in.
-    std::recursive_mutex call_mutex;
+    // Serialises every call into the plug-in, whoever makes it: one lock
+    // per process, since the plug-in's caches and buffers are process-wide.
+    static std::recursive_mutex& call_mutex();
     // The context of the call in progress (guarded by call_mutex).
     ContextObject* current_context = nullptr;
 
@@ -108,6 +108,7 @@ public:
     std::map<std::string, Ref<FunctionObject>, std::less<>> by_prototype;
     std::vector<Ref<FunctionObject>> published;  // in order of publication
     std::map<std::string, std::uint64_t, std::less<>> lookups;
+    std::vector<std::string> removed;  // prototypes, in order of removal
 
     void add_builtin(const char* prototype, Builtin builtin);
     Ref<FunctionObject> find(std::string_view prototype, bool count_lookup);
@@ -122,8 +123,9 @@ public:
     ScriptError error_of(const ThrowableObject& throwable) const;
 
 private:
-    ObjectClassImpl classes_[6] = {{*this, Kind::image},    {*this, Kind::script_object}, {*this, Kind::string},
-                                   {*this, Kind::function}, {*this, Kind::throwable},     {*this, Kind::script_class}};
+    ObjectClassImpl classes_[6] = {ObjectClassImpl(Kind::image),    ObjectClassImpl(Kind::script_object),
+                                   ObjectClassImpl(Kind::string),   ObjectClassImpl(Kind::function),
+                                   ObjectClassImpl(Kind::throwable), ObjectClassImpl(Kind::script_class)};
 };
 
 // Runs `work` as one call into the plug-in: under the host's lock, with a

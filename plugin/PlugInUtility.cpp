@@ -71,12 +71,11 @@ private:
     NullClass class_;
 };
 
-// Constant-initialised and never destroyed: the environment state must stay
-// usable while other process-wide objects are destroyed at unload.
-NullEnvironment& null_environment() {
-    static NullEnvironment* const environment = new NullEnvironment;
-    return *environment;
-}
+// Constant-initialised with a trivial destructor: the environment state
+// stays usable while other process-wide objects are destroyed at unload.
+constinit NullEnvironment g_null_environment;
+
+NullEnvironment& null_environment() { return g_null_environment; }
 
 DM_HostEnv* g_pending_link = nullptr;
 DM_HostEnv* g_current = nullptr;

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the plug-in, the host and the zorvan
+# command, and runs the example through the host.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DZORVAN_TESTS=OFF -DZORVAN_BENCH=OFF >/dev/null
+cmake --build build -j"$(nproc)" --target zorvan >/dev/null
+echo "Registered script functions:"
+./build/zorvan list
+echo
+./build/zorvan example

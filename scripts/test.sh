@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with g++ and with clang++, runs every
+# test with both, then once more under AddressSanitizer and
+# UndefinedBehaviorSanitizer (stopping at the first report).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+jobs=$(nproc)
+run_suite() {
+  local name=$1; shift
+  echo "== $name: configure and build"
+  cmake -S . -B "build-$name" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"build-$name.log" 2>&1 ||
+    { cat "build-$name.log"; return 1; }
+  cmake --build "build-$name" -j"$jobs" >>"build-$name.log" 2>&1 ||
+    { tail -n 60 "build-$name.log"; return 1; }
+  if grep -q "warning:" "build-$name.log"; then
+    grep "warning:" "build-$name.log" | sort -u
+    echo "== $name: the build has warnings" >&2
+    return 1
+  fi
+  echo "== $name: test"
+  (cd "build-$name" && ctest --output-on-failure -j"$jobs")
+}
+
+run_suite gcc -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
+run_suite clang -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZORVAN_BENCH=OFF
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+run_suite sanitize -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DZORVAN_SANITIZE=ON -DZORVAN_BENCH=OFF
+echo "== all test suites passed"
