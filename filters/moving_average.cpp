@@ -3,7 +3,7 @@
 
 #include "filters/moving_average_kernel.h"
 #include "image/frame.h"
-#include "plugin/script_functions.h"
+#include "filters/filters.h"
 
 namespace zorvan::ops {
 

@@ -4,7 +4,7 @@
 
 #include "fourier/power_spectrum_kernel.h"
 #include "fourier/family.h"
-#include "plugin/script_functions.h"
+#include "fourier/fourier.h"
 
 namespace zorvan::ops {
 

@@ -3,7 +3,7 @@
 
 #include "image/frame.h"
 #include "measure/survey_kernel.h"
-#include "plugin/script_functions.h"
+#include "measure/measure.h"
 
 namespace zorvan::ops {
 

@@ -3,7 +3,7 @@
 // route, and every refusal with its message, before any pixel is touched.
 
 #include "tests/host_test_support.h"
-#include "tests/reference_moving_average.h"
+#include "tests/operations/reference_moving_average.h"
 
 #include <cmath>
 #include <limits>
