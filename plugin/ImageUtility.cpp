@@ -146,90 +146,76 @@ struct Slots {
     DM_ArgSlot slot[N]{};
 };
 
+// A query with one image argument and a result slot.
+template <class Result>
+Result image_query(HostFunction& function, DM_Handle image) {
+    Slots<2> s;
+    slot_set(s.slot[1], image);
+    function.call(nullptr, s.slot, 2);
+    return slot_get<Result>(s.slot[0]);
+}
+
+// A query with an image and a 32-bit argument and a result slot.
+template <class Result, class Argument>
+Result image_query(HostFunction& function, DM_Handle image, Argument argument) {
+    Slots<3> s;
+    slot_set(s.slot[1], image);
+    slot_set(s.slot[2], argument);
+    function.call(nullptr, s.slot, 3);
+    return slot_get<Result>(s.slot[0]);
+}
+
 }  // namespace
 
 std::uint32_t ImageGetDataType(DM_Handle image) {
     static HostFunction function("uint32 ImageGetDataType( ImageRef )");
-    Slots<2> s;
-    slot_set(s.slot[1], image);
-    function.call(nullptr, s.slot, 2);
-    return slot_get<std::uint32_t>(s.slot[0]);
+    return image_query<std::uint32_t>(function, image);
 }
 
 std::int16_t GetDataType(DM_Handle image) {
     static HostFunction function("short GetDataType( ImageRef )");
-    Slots<2> s;
-    slot_set(s.slot[1], image);
-    function.call(nullptr, s.slot, 2);
-    return slot_get<std::int16_t>(s.slot[0]);
+    return image_query<std::int16_t>(function, image);
 }
 
 std::uint32_t ImageGetNumDimensions(DM_Handle image) {
     static HostFunction function("uint32 ImageGetNumDimensions( ImageRef )");
-    Slots<2> s;
-    slot_set(s.slot[1], image);
-    function.call(nullptr, s.slot, 2);
-    return slot_get<std::uint32_t>(s.slot[0]);
+    return image_query<std::uint32_t>(function, image);
 }
 
 std::uint32_t ImageGetDimensionSize(DM_Handle image, std::uint32_t dimension) {
     static HostFunction function("uint32 ImageGetDimensionSize( ImageRef, uint32 )");
-    Slots<3> s;
-    slot_set(s.slot[1], image);
-    slot_set(s.slot[2], dimension);
-    function.call(nullptr, s.slot, 3);
-    return slot_get<std::uint32_t>(s.slot[0]);
+    return image_query<std::uint32_t>(function, image, dimension);
 }
 
 std::uint32_t ImageGetDataElementByteSize(DM_Handle image) {
     static HostFunction function("uint32 ImageGetDataElementByteSize( ImageRef )");
-    Slots<2> s;
-    slot_set(s.slot[1], image);
-    function.call(nullptr, s.slot, 2);
-    return slot_get<std::uint32_t>(s.slot[0]);
+    return image_query<std::uint32_t>(function, image);
 }
 
 bool IsRealDataType(DM_Handle image, std::int32_t bytes) {
     static HostFunction function("Boolean IsRealDataType( ImageRef, long )");
-    Slots<3> s;
-    slot_set(s.slot[1], image);
-    slot_set(s.slot[2], bytes);
-    function.call(nullptr, s.slot, 3);
-    return slot_get<std::uint8_t>(s.slot[0]) != 0;
+    return image_query<std::uint8_t>(function, image, bytes) != 0;
 }
 
 bool IsComplexDataType(DM_Handle image, std::int32_t bytes) {
     static HostFunction function("Boolean IsComplexDataType( ImageRef, long )");
-    Slots<3> s;
-    slot_set(s.slot[1], image);
-    slot_set(s.slot[2], bytes);
-    function.call(nullptr, s.slot, 3);
-    return slot_get<std::uint8_t>(s.slot[0]) != 0;
+    return image_query<std::uint8_t>(function, image, bytes) != 0;
 }
 
 bool ImageIsValid(DM_Handle image) {
     static HostFunction function("Boolean ImageIsValid( ImageRef )");
-    Slots<2> s;
-    slot_set(s.slot[1], image);
-    function.call(nullptr, s.slot, 2);
-    return slot_get<std::uint8_t>(s.slot[0]) != 0;
+    return image_query<std::uint8_t>(function, image) != 0;
 }
 
 std::string ImageGetName(DM_Handle image) {
     static HostFunction function("dm_string ImageGetName( ImageRef )");
-    Slots<2> s;
-    slot_set(s.slot[1], image);
-    function.call(nullptr, s.slot, 2);
-    const StringRef name = StringRef::adopt(slot_get<DM_Handle>(s.slot[0]));
+    const StringRef name = StringRef::adopt(image_query<DM_Handle>(function, image));
     return string_text(name.get());
 }
 
 ImageRef ImageClone(DM_Handle image) {
     static HostFunction function("ImageRef ImageClone( ImageRef )");
-    Slots<2> s;
-    slot_set(s.slot[1], image);
-    function.call(nullptr, s.slot, 2);
-    return ImageRef::adopt(slot_get<DM_Handle>(s.slot[0]));
+    return ImageRef::adopt(image_query<DM_Handle>(function, image));
 }
 
 void ImageDataChanged(DM_Handle image) {

@@ -217,12 +217,14 @@ DM_Handle PlugInMain::AddFunction(const char* prototype_begin, const char* proto
     return created.release();
 }
 
-void PlugInMain::RemoveAllFunctions() {
-    while (!functions_.empty()) {
-        DM_Handle function = functions_.back();
+void PlugInMain::RemoveAllFunctions() { remove_functions_last_first(functions_); }
+
+void remove_functions_last_first(std::vector<DM_Handle>& functions) {
+    while (!functions.empty()) {
+        DM_Handle function = functions.back();
         if (DM_HostEnv* environment = current_environment()) environment->RemoveFunction(function);
         FunctionRef::adopt(function).reset();
-        functions_.pop_back();
+        functions.pop_back();
     }
 }
 

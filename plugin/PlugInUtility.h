@@ -125,6 +125,9 @@ private:
     bool floating_windows_ = false;
 };
 
+// Removes each function from the host, last first, releasing its handle.
+void remove_functions_last_first(std::vector<DM_Handle>& functions);
+
 // The one plug-in object (the default object when none was constructed).
 PlugInMain* plugin_object();
 

@@ -53,14 +53,7 @@ DMPlugInUtilityLibrary::~DMPlugInUtilityLibrary() {
     for (DM_Handle function : functions_) FunctionRef::adopt(function).reset();
 }
 
-void DMPlugInUtilityLibrary::remove_functions() {
-    while (!functions_.empty()) {
-        DM_Handle function = functions_.back();
-        if (DM_HostEnv* environment = current_environment()) environment->RemoveFunction(function);
-        FunctionRef::adopt(function).reset();
-        functions_.pop_back();
-    }
-}
+void DMPlugInUtilityLibrary::remove_functions() { remove_functions_last_first(functions_); }
 
 void DMPlugInImageUtility::start(DM_ScriptContext* context, PlugInMain* plugin) {
     count_slices_ = NewAbstractMethod(context, "ImageData_CountSlices", "uint32 ImageData_CountSlices( ScriptObject img_src )");
