@@ -1,6 +1,7 @@
 // zorvan: every script function of the plug-in, from the shell, on image
 // files, through the embedded host.
 
+#include "cli/demo.h"
 #include "cli/function_help.h"
 #include "cli/image_io.h"
 #include "host/host.h"
@@ -34,7 +35,7 @@ constexpr const char* kUsage =
     "usage: zorvan list\n"
     "       zorvan help [NAME]\n"
     "       zorvan [--trace] [-o FILE] [--save PARAM=FILE]... NAME [ARG | PARAM=ARG]...\n"
-    "       zorvan example\n"
+    "       zorvan demo [--out DIR] [--size N] [--seed S]\n"
     "\n"
     "Calls the script function NAME with its arguments in prototype order, or named as PARAM=ARG.\n"
     "Images are files (.tif/.tiff, .png, .npy) or null; the same file named twice is the same image.\n"
@@ -389,41 +390,34 @@ int call(Host& host, const Options& options) {
     return 0;
 }
 
-// A moving average, surveys and a power spectrum of synthetic images.
-int example(Host& host) {
-    constexpr int n = 256;
-    std::vector<float> pixels(n * n);
-    for (int y = 0; y < n; ++y) {
-        for (int x = 0; x < n; ++x) {
-            pixels[y * n + x] = static_cast<float>(std::cos(0.3 * x) * std::cos(0.2 * y) + 0.01 * ((x * 7 + y * 13) % 17));
+// zorvan demo [--out DIR] [--size N] [--seed S]
+int demo(int argc, char** argv) {
+    zorvan::cli::DemoOptions options;
+    for (int i = 2; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (i + 1 >= argc) throw UsageError{"demo: " + word + " needs a value"};
+        const std::string value = argv[++i];
+        const auto number = parse_number(value);
+        if (word == "--out") {
+            options.out_dir = value;
+        } else if (word == "--size" && number && *number >= 16 && *number <= 8192 && *number == std::floor(*number)) {
+            options.size = static_cast<std::uint32_t>(*number);
+        } else if (word == "--seed" && number && *number >= 0 && *number == std::floor(*number)) {
+            options.seed = static_cast<std::uint64_t>(*number);
+        } else {
+            throw UsageError{"demo: bad option " + word + " " + value + " (--size takes 16 to 8192, --seed a whole number)"};
         }
     }
-    const Image lattice =
-        host.make_image(zorvan::host::data_type::real4, {n, n}, pixels.data(), pixels.size() * sizeof(float));
-    const auto smoothed = host.call("FMovingAverage", {lattice, 2, nullptr});
-    if (!smoothed.ok()) {
-        std::fprintf(stderr, "zorvan: %s\n", smoothed.error->message.c_str());
-        return 1;
-    }
-    summarise("lattice", lattice);
-    summarise("moving average, radius 2", smoothed.image);
-
-    std::vector<float> wave(2 * n * n);
-    for (int i = 0; i < n * n; ++i) {
-        const double amplitude = 1.0 + 0.5 * std::cos(0.01 * i);
-        wave[2 * i] = static_cast<float>(amplitude * std::cos(0.05 * i));
-        wave[2 * i + 1] = static_cast<float>(amplitude * std::sin(0.05 * i));
-    }
-    const Image complex =
-        host.make_image(zorvan::host::data_type::complex8, {n, n}, wave.data(), wave.size() * sizeof(float));
-    const auto spectrum = host.call("FCalculatePowerSpectrumDLL", {complex});
-    if (!spectrum.image) {
-        std::fprintf(stderr, "zorvan: the power spectrum refused its input\n");
-        return 1;
-    }
-    summarise("log power spectrum", spectrum.image);
-    std::printf("\n");
+    Host host;
+    host.load_plugin(ZORVAN_PLUGIN_PATH);
+    Host::reset_counters();
+    std::printf("Wiener filter of a %u x %u lattice image with shot noise, through the plug-in:\n", options.size,
+                options.size);
+    const auto result = zorvan::cli::run_demo(host, options, stdout);
+    std::printf("\nSignal-to-noise ratio against the clean image: noisy %.1f dB, filtered %.1f dB (gain %.1f dB)\n\n",
+                result.snr_noisy_db, result.snr_filtered_db, result.snr_filtered_db - result.snr_noisy_db);
     print_trace();
+    std::printf("\nImages (TIFF and PNG) in %s/; open the report: %s\n", options.out_dir.c_str(), result.report.c_str());
     return 0;
 }
 
@@ -431,6 +425,7 @@ int example(Host& host) {
 
 int main(int argc, char** argv) {
     try {
+        if (argc >= 2 && std::strcmp(argv[1], "demo") == 0) return demo(argc, argv);
         const Options options = parse_options(argc, argv);
         if (options.words.empty()) throw UsageError{"no command given"};
         const std::string& command = options.words[0];
@@ -442,7 +437,6 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (command == "help") return help(host, options.words);
-        if (command == "example") return example(host);
         return call(host, options);
     } catch (const UsageError& error) {
         std::fprintf(stderr, "zorvan: %s\n\n%s", error.message.c_str(), kUsage);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the plug-in, the host and the zorvan
-# command, and runs the example through the host.
+# command, and runs the demo: a Wiener filter built from the plug-in's
+# functions, with its report in zorvan-demo/report.html.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,4 +11,4 @@ cmake --build build -j"$(nproc)" --target zorvan >/dev/null
 echo "Registered script functions:"
 ./build/zorvan list
 echo
-./build/zorvan example
+./build/zorvan demo
