@@ -192,11 +192,16 @@ namespace {
 // never unmaps it under its idle worker threads.
 [[maybe_unused]] const int g_openmp_threads = omp_get_max_threads();
 
-Gatan::ErrorManager g_error_manager;
+// Never destroyed, so that a Host living in a static object can still
+// report while it shuts its plug-in down at exit.
+Gatan::ErrorManager& host_error_manager() {
+    static Gatan::ErrorManager* const manager = new Gatan::ErrorManager;
+    return *manager;
+}
 
 }  // namespace
 
-Host::Host() : state_(std::make_unique<HostState>()) { Gatan::SetErrorManager(&g_error_manager); }
+Host::Host() : state_(std::make_unique<HostState>()) { Gatan::SetErrorManager(&host_error_manager()); }
 
 Host::~Host() {
     if (plugin_) {

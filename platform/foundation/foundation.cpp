@@ -20,9 +20,11 @@ struct ExceptionTexts {
     std::intptr_t next_ticket = 1;
 };
 
+// The process-wide state below is never destroyed: reports may come while
+// other static objects are destroyed at exit.
 ExceptionTexts& exception_texts() {
-    static ExceptionTexts texts;
-    return texts;
+    static ExceptionTexts* const texts = new ExceptionTexts;
+    return *texts;
 }
 
 struct ReportLog {
@@ -31,8 +33,8 @@ struct ReportLog {
 };
 
 ReportLog& report_log() {
-    static ReportLog log;
-    return log;
+    static ReportLog* const log = new ReportLog;
+    return *log;
 }
 
 void record(std::int32_t code, const char* text, bool continuable) {

@@ -11,9 +11,11 @@ struct Counters {
     std::vector<TraceCounter> list;
 };
 
+// Never destroyed: counters may be added while other static objects
+// (a host, a plug-in being unloaded) are destroyed at exit.
 Counters& counters() {
-    static Counters all;
-    return all;
+    static Counters* const all = new Counters;
+    return *all;
 }
 
 }  // namespace

@@ -1,0 +1,46 @@
+// Fuzzes the zorvan command's image readers: the input's first byte picks
+// the format, the rest is the file. Every input must end in an image or a
+// FileError, never a crash, and an image read must be consistent.
+
+#include "cli/image_io.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::string g_directory;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    char pattern[] = "/tmp/zorvan-fuzz-files-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) std::abort();
+    g_directory = pattern;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+    if (size == 0) return 0;
+    static constexpr const char* kExtensions[] = {".npy", ".tif", ".png"};
+    const std::string path = g_directory + "/input" + kExtensions[bytes[0] % 3];
+    {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        if (file == nullptr) std::abort();
+        if (size > 1 && std::fwrite(bytes + 1, 1, size - 1, file) != size - 1) std::abort();
+        std::fclose(file);
+    }
+    try {
+        const zorvan::cli::ImageData image = zorvan::cli::read_image(path);
+        std::uint64_t count = 1;
+        for (auto extent : image.sizes) count *= extent;
+        if (image.sizes.empty() || image.sizes.size() > 4 || count == 0) __builtin_trap();
+        if (image.bytes.size() % count != 0) __builtin_trap();
+    } catch (const zorvan::cli::FileError&) {
+    }
+    unlink(path.c_str());
+    return 0;
+}
