@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ clang libomp-14-dev libboost-dev libffi-dev pkg-config binutils
-          libgtest-dev libbenchmark-dev libtiff-dev libpng-dev libfftw3-dev liblapacke-dev)
+          libgtest-dev libbenchmark-dev libtiff-dev libpng-dev libfftw3-dev liblapacke-dev libclang-rt-14-dev)
 
 missing=()
 for package in "${packages[@]}"; do

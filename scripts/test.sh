@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with g++ and with clang++, runs every
 # test with both, then once more under AddressSanitizer and
-# UndefinedBehaviorSanitizer (stopping at the first report).
+# UndefinedBehaviorSanitizer (stopping at the first report), and last the
+# fuzz targets for a bounded time (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,4 +30,5 @@ run_suite clang -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZORVAN_B
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 run_suite sanitize -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DZORVAN_SANITIZE=ON -DZORVAN_BENCH=OFF
+bash scripts/fuzz.sh
 echo "== all test suites passed"

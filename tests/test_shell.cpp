@@ -5,7 +5,6 @@
 #include "tests/host_test_support.h"
 
 #include <algorithm>
-#include <thread>
 
 namespace zorvan::testing {
 namespace {
@@ -223,31 +222,6 @@ TEST(Lifecycle, ThePlugInRegistersItsPrototypesInOrder) {
             EXPECT_NE(parameter.script_type, host::ScriptType::other) << prototype;
         }
     }
-}
-
-TEST(Threads, CallsFromSeveralThreadsAreSerialisedAndGiveTheSameResults) {
-    Host host;
-    host.load_plugin(ZORVAN_PLUGIN_PATH);
-    std::vector<float> pixels(64 * 48);
-    for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<float>((i * 37) % 101) - 50.0f;
-    const Image source = host.make_image(host::data_type::real4, {64, 48}, pixels.data(), pixels.size() * sizeof(float));
-    const auto expected = host.call("FMovingAverage", {source, 3, nullptr}).image.bytes();
-    const auto before = Host::object_counts();
-
-    std::vector<std::thread> threads;
-    std::vector<int> mismatches(4, 0);
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 50; ++i) {
-                if (host.call("FMovingAverage", {source, 3, nullptr}).image.bytes() != expected) ++mismatches[t];
-                std::vector<Arg> args{source, Arg::out(), Arg::out(), Arg::out(), Arg::out()};
-                if (!host.call("FSurvey", args).ok()) ++mismatches[t];
-            }
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(mismatches, std::vector<int>(4, 0));
-    EXPECT_EQ(host::to_string(Host::object_counts()), host::to_string(before));
 }
 
 }  // namespace
