@@ -80,33 +80,27 @@ double snr_db(const std::vector<float>& clean, const std::vector<float>& image) 
     return 10.0 * std::log10(signal / error);
 }
 
-// 2-D transform with the origin at (n/2, n/2): the input is multiplied by
-// (-1)^(x+y). Interleaved re, im floats in and out.
+// 2-D transform with the origin at (n/2, n/2): the image is multiplied by
+// (-1)^(x+y) before the forward transform and after the inverse one, which
+// is also scaled by 1/n². Interleaved re, im floats in and out.
 std::vector<float> centred_fft(std::vector<float> data, std::uint32_t n, int direction) {
-    for (std::uint32_t y = 0; y < n; ++y) {
-        for (std::uint32_t x = 0; x < n; ++x) {
-            if ((x + y) % 2 == 1) {
-                data[2 * (std::size_t{y} * n + x)] = -data[2 * (std::size_t{y} * n + x)];
-                data[2 * (std::size_t{y} * n + x) + 1] = -data[2 * (std::size_t{y} * n + x) + 1];
+    auto alternate_signs = [&data, n](float scale) {
+        for (std::uint32_t y = 0; y < n; ++y) {
+            for (std::uint32_t x = 0; x < n; ++x) {
+                const float factor = (x + y) % 2 == 1 ? -scale : scale;
+                data[2 * (std::size_t{y} * n + x)] *= factor;
+                data[2 * (std::size_t{y} * n + x) + 1] *= factor;
             }
         }
-    }
+    };
+    if (direction == FFTW_FORWARD) alternate_signs(1.0f);
     auto* buffer = reinterpret_cast<fftwf_complex*>(data.data());
     const fftwf_plan plan =
         fftwf_plan_dft_2d(static_cast<int>(n), static_cast<int>(n), buffer, buffer, direction, FFTW_ESTIMATE);
     if (plan == nullptr) throw std::runtime_error("FFTW could not plan the transform");
     fftwf_execute(plan);
     fftwf_destroy_plan(plan);
-    if (direction == FFTW_BACKWARD) {
-        const float scale = 1.0f / (static_cast<float>(n) * static_cast<float>(n));
-        for (std::uint32_t y = 0; y < n; ++y) {
-            for (std::uint32_t x = 0; x < n; ++x) {
-                const float sign = (x + y) % 2 == 1 ? -scale : scale;
-                data[2 * (std::size_t{y} * n + x)] *= sign;
-                data[2 * (std::size_t{y} * n + x) + 1] *= sign;
-            }
-        }
-    }
+    if (direction == FFTW_BACKWARD) alternate_signs(1.0f / (static_cast<float>(n) * static_cast<float>(n)));
     return data;
 }
 
@@ -212,13 +206,15 @@ DemoResult run_demo(Host& host, const DemoOptions& options, std::FILE* progress)
                                                      static_cast<std::int32_t>(n / 2), 1.0, 1.0});
     });
 
-    // Row 3 of the survey holds each ring's mean log power. Ring 0 is the
-    // image's mean (the zero frequency), kept out of the background.
+    // Row 3 of the survey holds each ring's mean log power. Rings 0 to 2
+    // hold the zero frequency and what the window spreads around it: they
+    // are kept out of the background (their mask is 1: they are signal).
     const auto rings = static_cast<std::size_t>(survey.size(0));
     const auto survey_rows = survey.pixels<float>();
     std::vector<double> profile(rings);
     for (std::size_t k = 0; k < rings; ++k) profile[k] = survey_rows[3 * rings + k];
-    if (rings > 1) profile[0] = profile[1];
+    const std::size_t first_background_ring = std::min<std::size_t>(3, rings - 1);
+    for (std::size_t k = 0; k < first_background_ring; ++k) profile[k] = profile[first_background_ring];
     for (std::size_t k = 1; k < rings; ++k) {
         if (!std::isfinite(profile[k])) profile[k] = profile[k - 1];
     }
@@ -231,7 +227,8 @@ DemoResult run_demo(Host& host, const DemoOptions& options, std::FILE* progress)
     const Image base = pipeline.stage("background into 2-D (FRadialWarpDLL)", [&] {
         std::vector<float> amplitude(rings);
         for (std::size_t k = 0; k < rings; ++k) {
-            amplitude[k] = static_cast<float>(std::exp(0.5 * (background[k] + kEulerGamma)));
+            amplitude[k] =
+                static_cast<float>(std::exp(0.5 * (background[k] + kEulerGamma + std::log(options.noise_margin))));
         }
         const Image profile_image =
             pipeline.make(host::data_type::real4, {rings}, amplitude.data(), amplitude.size() * sizeof(float));
@@ -277,6 +274,7 @@ DemoResult run_demo(Host& host, const DemoOptions& options, std::FILE* progress)
     report.dose = options.dose;
     report.seed = options.seed;
     report.lambda = options.lambda;
+    report.noise_margin = options.noise_margin;
     report.snr_noisy_db = result.snr_noisy_db;
     report.snr_filtered_db = result.snr_filtered_db;
     report.images = pictures;

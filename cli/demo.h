@@ -16,7 +16,8 @@ struct DemoOptions {
     std::uint32_t size = 512;  // the image is size x size
     std::uint64_t seed = 1;
     double dose = 10.0;        // mean counts per pixel of the shot noise
-    double lambda = 2000.0;    // Whittaker smoothing weight
+    double lambda = 1000.0;    // Whittaker smoothing weight
+    double noise_margin = 4.0; // the mask passes power above this many times the background
 };
 
 struct DemoStage {

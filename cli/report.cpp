@@ -140,8 +140,8 @@ void write_report(const std::string& path, const ReportData& data) {
          << number(data.dose) << " counts per pixel on average (seed " << data.seed
          << "), filtered by the plug-in's functions through the host: apodisation, power spectrum, radial survey, "
             "Whittaker smoothing of the radial profile (λ = "
-         << number(data.lambda, "%.0f") << "), radial warp of the background, Wiener mask, and its product with the "
-            "transform.</p>\n";
+         << number(data.lambda, "%.0f") << "), radial warp of the background, Wiener mask (passing the power above "
+         << number(data.noise_margin, "%.0f") << " times the background), and its product with the transform.</p>\n";
     page << "<p class=\"snr\">Signal-to-noise ratio against the clean image: noisy <b>" << number(data.snr_noisy_db)
          << " dB</b>, filtered <b>" << number(data.snr_filtered_db) << " dB</b> (gain "
          << number(data.snr_filtered_db - data.snr_noisy_db) << " dB).</p>\n";

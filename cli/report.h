@@ -18,6 +18,7 @@ struct ReportData {
     double dose = 0;
     std::uint64_t seed = 0;
     double lambda = 0;
+    double noise_margin = 0;
     double snr_noisy_db = 0;
     double snr_filtered_db = 0;
     std::vector<ReportImage> images;
