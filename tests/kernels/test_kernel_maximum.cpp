@@ -1,12 +1,11 @@
 // The maximum kernel on its own: which of equal values (+0 and -0) wins, in
 // the ring of column maxima and in the array that replaces it for wide
-// windows; both against a window scan for every width around the ring's
-// size; NaN; and the largest radius on images of every type.
+// windows, and both against a window scan for every width around the ring's
+// size.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -125,29 +124,6 @@ TYPED_TEST(MaximumKernel, RingAndWideWindowMatchAWindowScan) {
             }
         }
     }
-}
-
-TYPED_TEST(MaximumKernel, TheLargestRadiusGivesTheImageMaximumWithoutAHugeRing) {
-    using T = TypeParam;
-    std::mt19937 rng(2);
-    for (const auto& [nx, ny] : std::vector<std::array<I, 2>>{{1, 1}, {700, 1}, {1, 700}, {40, 30}}) {
-        SCOPED_TRACE(::testing::Message() << nx << "x" << ny);
-        const std::vector<T> src = random_pixels<T>(std::size_t(nx * ny), rng);
-        T whole = kernels::lowest_value<T>;
-        for (T v : src) {
-            if (v > whole) whole = v;
-        }
-        for (T v : filtered(src, nx, ny, huge_radius)) ASSERT_TRUE(same_bits(v, whole));
-    }
-}
-
-TEST(MaximumKernelNaN, NeverWinsAndAWindowOfNaNAloneGivesTheLowestValue) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double lowest = std::numeric_limits<double>::lowest();
-    // 4 x 2, radius 1: the right half holds NaN alone.
-    const std::vector<double> src{nan, 3, nan, nan, -8, nan, nan, nan};
-    EXPECT_EQ(filtered(src, 4, 2, 1), (std::vector<double>{3, 3, 3, lowest, 3, 3, 3, lowest}));
-    EXPECT_EQ(filtered(src, 4, 2, 0), (std::vector<double>{lowest, 3, lowest, lowest, -8, lowest, lowest, lowest}));
 }
 
 }  // namespace

@@ -80,29 +80,6 @@ TYPED_TEST(MedianKernel, MedianOfAListWorkedAnswers) {
     EXPECT_TRUE(same_bits(kernels::median_of(only_nan.data(), 3), first));
 }
 
-TYPED_TEST(MedianKernel, SelectionFindsTheKthSmallestAndPartitionsAroundIt) {
-    using T = TypeParam;
-    std::mt19937 rng(17);
-    for (const I n : {I(1), I(2), I(3), I(5), I(8), I(33), I(100)}) {
-        for (const int distinct : {2, 7, 1000}) {
-            std::uniform_int_distribution<int> pick(0, distinct - 1);
-            std::vector<T> values(static_cast<std::size_t>(n));
-            for (T& v : values) v = T(pick(rng)) - T(distinct / 2);
-            std::vector<T> sorted = values;
-            std::sort(sorted.begin(), sorted.end());
-            for (I k = 0; k < n; ++k) {
-                std::vector<T> work = values;
-                kernels::detail::select_kth(work.data(), n, k);
-                ASSERT_EQ(work[k], sorted[k]) << n << " " << k;
-                for (I i = 0; i < k; ++i) ASSERT_LE(work[i], work[k]);
-                for (I i = k + 1; i < n; ++i) ASSERT_GE(work[i], work[k]);
-                std::sort(work.begin(), work.end());
-                ASSERT_EQ(work, sorted) << "not a permutation";
-            }
-        }
-    }
-}
-
 // A value whose comparisons answer at random: no order at all. Guards around
 // the buffer carry negative ids, and comparing one counts as a stray read.
 struct Capricious {
