@@ -1,0 +1,129 @@
+// FMovingAverage2: the local mean of the values and the local mean of their
+// squares over the square window of radius nRad, into two images passed by
+// reference. Outputs of the source's size, type and depth are overwritten;
+// otherwise two new images are made and handed back through the references.
+
+#include "filters/filters.h"
+#include "filters/moving_average_pair_kernel.h"
+#include "image/frame.h"
+
+#include <utility>
+
+namespace zorvan::ops {
+
+namespace {
+
+using namespace Gatan::PlugIn;
+using frame::check;
+
+// The host makes new outputs in 2-D only, so a stack can be filtered only
+// into outputs the caller made.
+constexpr const char* kStackNeedsOutputs =
+    "imgDst1 and imgDst2 should have the size, data type and depth of imgSrc when it has more than one plane.";
+constexpr const char* kNoImageVariables = "imgDst1 and imgDst2 should be image variables.";
+
+// Size of dimension 2; 1 for an image of fewer dimensions.
+std::uint32_t depth_of(DM_Handle image) {
+    return ImageGetNumDimensions(image) > 2 ? ImageGetDimensionSize(image, 2) : 1;
+}
+
+bool overlapping(const void* a, std::uint64_t a_bytes, const void* b, std::uint64_t b_bytes) {
+    const auto a_begin = reinterpret_cast<std::uintptr_t>(a);
+    const auto b_begin = reinterpret_cast<std::uintptr_t>(b);
+    return a_begin < b_begin + b_bytes && b_begin < a_begin + a_bytes;
+}
+
+// Every plane of the source into the same plane of the two outputs. Each
+// output is addressed with its own pitches (the source's, for images of
+// its size and depth).
+template <class T>
+void pair_over_planes(DM_Handle source_handle, std::int64_t radius, const dm::image<T>& mean,
+                      const dm::image<T>& square_mean) {
+    const dm::image<T> source(source_handle, 32);
+    const T* in = source.data();
+    check(in != nullptr && mean.data() != nullptr && square_mean.data() != nullptr,
+          frame::message::invalid_parameters);
+    const auto nx = static_cast<std::int64_t>(source.width());
+    const auto ny = static_cast<std::int64_t>(source.height());
+    const auto nz = static_cast<std::int64_t>(source.depth());
+    const auto s = frame::pitches_of(source);
+    const auto m = frame::pitches_of(mean);
+    const auto q = frame::pitches_of(square_mean);
+    const auto volume_bytes = [nz](std::int64_t plane_extent) {
+        return static_cast<std::uint64_t>(nz * plane_extent) * sizeof(T);
+    };
+    check(!overlapping(in, volume_bytes(s.plane_extent), mean.data(), volume_bytes(m.plane_extent)) &&
+              !overlapping(in, volume_bytes(s.plane_extent), square_mean.data(), volume_bytes(q.plane_extent)),
+          frame::message::out_of_place);
+    // Refused here, after the checks of the pixel loop, so that their
+    // messages come first; no pixel has been read yet.
+    check(radius >= 0, frame::message::negative_radius);
+    for (std::int64_t z = 0; z < nz; ++z) {
+        kernels::box_mean_pair_2d(in + z * s.plane_extent, s.row, nx, ny, radius, mean.data() + z * m.plane_extent,
+                                  m.row, square_mean.data() + z * q.plane_extent, q.row);
+    }
+}
+
+// A new 2-D output of the pixel type, with an empty name.
+template <class T>
+ImageRef new_output(std::uint32_t nx, std::uint32_t ny) {
+    if constexpr (dm::is_complex_v<T>) {
+        return ComplexImage("", static_cast<std::int32_t>(sizeof(T)), static_cast<std::int32_t>(nx),
+                            static_cast<std::int32_t>(ny));
+    } else {
+        return RealImage("", static_cast<std::uint32_t>(sizeof(T)), nx, ny);
+    }
+}
+
+// The caller's outputs are reused when both are live images of the source's
+// size, type and depth.
+bool reusable(DM_Handle first, DM_Handle second, std::uint32_t code, std::uint32_t nx, std::uint32_t ny,
+              std::uint32_t nz) {
+    if (!ImageIsValid(first) || !ImageIsValid(second)) return false;
+    const std::uint32_t first_code = ImageGetDataType(first);
+    const std::uint32_t second_code = ImageGetDataType(second);
+    const std::uint32_t first_nx = ImageGetDimensionSize(first, 0);
+    const std::uint32_t first_ny = ImageGetDimensionSize(first, 1);
+    const std::uint32_t second_nx = ImageGetDimensionSize(second, 0);
+    const std::uint32_t second_ny = ImageGetDimensionSize(second, 1);
+    return first_nx == nx && second_nx == nx && first_ny == ny && second_ny == ny && first_code == code &&
+           second_code == code && depth_of(first) == nz && depth_of(second) == nz;
+}
+
+}  // namespace
+
+void MovingAverage2(DM_Handle imgSrc, std::int32_t nRad, DM_Handle* imgDst1, DM_Handle* imgDst2) {
+    frame::run_operation<void>("MovingAverageDM2", [&] {
+        const std::uint32_t code = ImageGetDataType(imgSrc);
+        const std::uint32_t nx = ImageGetDimensionSize(imgSrc, 0);
+        const std::uint32_t ny = ImageGetDimensionSize(imgSrc, 1);
+        const std::uint32_t nz = depth_of(imgSrc);
+        check(imgDst1 != nullptr && imgDst2 != nullptr, kNoImageVariables);
+
+        if (reusable(*imgDst1, *imgDst2, code, nx, ny, nz)) {
+            // Written in place; the references stay and the host is not told.
+            frame::dispatch_real_or_complex(code, [&]<class T>() {
+                const dm::image<T> mean(*imgDst1, 1);
+                const dm::image<T> square_mean(*imgDst2, 1);
+                pair_over_planes<T>(imgSrc, nRad, mean, square_mean);
+            });
+            return;
+        }
+        frame::dispatch_real_or_complex(code, [&]<class T>() {
+            check(nz == 1, kStackNeedsOutputs);
+            const ImageRef made_mean = new_output<T>(nx, ny);
+            dm::image<T> mean(made_mean, 1);
+            const ImageRef made_square_mean = new_output<T>(nx, ny);
+            dm::image<T> square_mean(made_square_mean, 1);
+            pair_over_planes<T>(imgSrc, nRad, mean, square_mean);
+            // Both are released before either reference is stored, so that a
+            // failure leaves the caller's variables as they were.
+            ImageRef mean_result = ImageRef::adopt(mean.release());
+            ImageRef square_mean_result = ImageRef::adopt(square_mean.release());
+            assign_result_slot(imgDst1, std::move(mean_result));
+            assign_result_slot(imgDst2, std::move(square_mean_result));
+        });
+    });
+}
+
+}  // namespace zorvan::ops
