@@ -92,6 +92,19 @@ TEST(CenterOfMassKernel, SingleSpotSettlesInTheSecondCycle) {
     expect_search(centre_of_mass<double>(single_spot<double>().data(), 32, 32, 11, 11, 3, 10, 0), {2, true, 10, 12});
 }
 
+// From this start the first cycle moves to the spot at (10, 10) by a
+// squared shift that float rounds to exactly 0.01f, just below the double
+// 0.01: settled in that cycle. A float comparison would take one more.
+TEST(CenterOfMassKernel, FloatSquaredShiftIsComparedWithTheDoubleConstant) {
+    std::vector<float> pixels(32 * 32, 0.0f);
+    pixels[10 * 32 + 10] = 1;
+    const float x = 10.0003386f, y = 10.0999994f;
+    const float dx = x - 10, dy = y - 10;
+    ASSERT_EQ(dx * dx + dy * dy, 0.01f);
+    ASSERT_LT(double(0.01f), 0.01);
+    expect_search(centre_of_mass<float>(pixels.data(), 32, 32, x, y, 3, 10, 0), {1, true, 10, 10});
+}
+
 TEST(CenterOfMassKernel, EdgeRulesOfBudgetWindowAndDisc) {
     const std::vector<double> spot = single_spot<double>();
     const std::vector<double> ones(12 * 12, 1.0);
