@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "measure/ft_window_kernel.h"
@@ -68,6 +69,24 @@ TEST(FourierWindowKernel, WidePlanesMatchThePerPixelFormulasInAndOutOfPlace) {
         std::vector<float> in_place = source;
         fourier_window(in_place.data(), in_place.data(), nx, ny, mode);
         EXPECT_EQ(in_place, want);
+    }
+}
+
+// Every width and height up to 64: the step factors 2 pi / n and 1 / n are
+// formed once in float as written, which shows in the low bits for some n.
+TEST(FourierWindowKernel, EverySmallShapeMatchesThePerPixelFormulas) {
+    for (const window_mode mode : {window_mode::hann, window_mode::sine}) {
+        for (std::int32_t n = 1; n <= 64; ++n) {
+            SCOPED_TRACE(::testing::Message() << (mode == window_mode::hann ? "Hann" : "sine") << ", n " << n);
+            for (const auto& [nx, ny] : {std::pair{n, 3}, std::pair{3, n}}) {
+                const std::vector<float> ones(std::size_t(nx) * std::size_t(ny), 1.0f);
+                std::vector<float> want(ones.size());
+                for (std::int32_t y = 0; y < ny; ++y)
+                    for (std::int32_t x = 0; x < nx; ++x)
+                        want[std::size_t(y * nx + x)] = windowed(1.0f, x, y, nx, ny, mode);
+                ASSERT_EQ(window_of(ones, nx, ny, mode), want);
+            }
+        }
     }
 }
 

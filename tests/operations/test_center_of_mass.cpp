@@ -86,9 +86,9 @@ TEST_F(CenterOfMass, IntegerSourcesAreSearchedOnAConvertedCopy) {
         return image(code, {20, 16}, std::vector<T>(pixels.begin(), pixels.end()));
     };
     const Image sources[] = {
-        typed(type::int16, std::int16_t{}),   typed(type::uint8, std::uint8_t{}),   typed(type::int32, std::int32_t{}),
-        typed(type::int8, std::int8_t{}),     typed(type::uint16, std::uint16_t{}), typed(type::uint32, std::uint32_t{}),
-        typed(type::binary, std::uint8_t{}),
+        typed(type::int16, std::int16_t{}),   typed(type::uint8, std::uint8_t{}),  typed(type::int32, std::int32_t{}),
+        typed(type::int8, std::int8_t{}),     typed(type::uint16, std::uint16_t{}),
+        typed(type::uint32, std::uint32_t{}), typed(type::binary, std::uint8_t{}),
     };
     for (const Image& source : sources) {
         SCOPED_TRACE(::testing::Message() << "type " << source.data_type());

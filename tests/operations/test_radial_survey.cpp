@@ -101,8 +101,8 @@ protected:
         source.set_name("plane");
         const Image result = survey(source, cx, cy, sx, sy);
         ASSERT_TRUE(result);
-        const auto want = reference_survey<P>(pixels, std::int64_t(sizes[0]), sizes.size() > 1 ? std::int64_t(sizes[1]) : 1,
-                                              cx, cy, P(sx), P(sy));
+        const std::int64_t ny = sizes.size() > 1 ? std::int64_t(sizes[1]) : 1;
+        const auto want = reference_survey<P>(pixels, std::int64_t(sizes[0]), ny, cx, cy, P(sx), P(sy));
         const auto got = result.pixels<P>();
         ASSERT_EQ(got.size(), want.size());
         EXPECT_EQ(result.size(0) * 5, want.size());
