@@ -1,0 +1,60 @@
+// FRadialSurvey: the profile of a real image against the distance from a
+// centre, one result column per ring: minimum, maximum, weight, mean and
+// standard deviation.
+
+#include "image/frame.h"
+#include "measure/measure.h"
+#include "measure/radial_survey_kernel.h"
+
+#include <cmath>
+
+namespace zorvan::ops {
+
+namespace {
+
+using namespace Gatan::PlugIn;
+using frame::check;
+
+// Refusals of scales whose rings cannot be counted.
+constexpr const char* kScalesNotFinite = "fScaleX and fScaleY should be finite.";
+constexpr const char* kTooManyRings = "The farthest radius is too large for a radial survey.";
+
+template <class P>
+DM_Handle radial_survey_as(DM_Handle source_handle, std::int64_t cx, std::int64_t cy, P scale_x, P scale_y) {
+    check(std::isfinite(scale_x) && std::isfinite(scale_y), kScalesNotFinite);
+    const dm::image<P> source(source_handle, 1);
+    const auto nx = static_cast<std::int64_t>(source.width());
+    const auto ny = static_cast<std::int64_t>(source.height());
+    const P farthest = kernels::farthest_radius<P>(nx, ny, cx, cy, scale_x, scale_y);
+    // Also false for an infinite radius (a product that overflowed P).
+    check(farthest < kernels::farthest_radius_limit<P>, kTooManyRings);
+    const kernels::ring_layout layout = kernels::rings_of(farthest);
+
+    const ImageRef created = RealImage("Radial Survey of " + ImageGetName(source_handle), std::uint32_t{sizeof(P)},
+                                       static_cast<std::uint32_t>(layout.count),
+                                       static_cast<std::uint32_t>(kernels::radial_row_count));
+    dm::image<P> result(created, 1);
+    check(source.data() != nullptr && result.data() != nullptr, frame::message::invalid_parameters);
+    const std::int64_t row_pitch = frame::pitches_of(result).row;
+    kernels::radial_survey(source.data(), nx, ny, cx, cy, scale_x, scale_y, layout, result.data(), row_pitch);
+    return result.release();
+}
+
+DM_Handle RadialSurveyDM(DM_Handle source, std::int32_t nCX, std::int32_t nCY, double fScaleX, double fScaleY) {
+    return frame::run_operation<DM_Handle>("RadialSurveyDM", [&]() -> DM_Handle {
+        const std::uint32_t code = ImageGetDataType(source);
+        if (code == 2) {
+            return radial_survey_as<float>(source, nCX, nCY, static_cast<float>(fScaleX), static_cast<float>(fScaleY));
+        }
+        if (code == 12) return radial_survey_as<double>(source, nCX, nCY, fScaleX, fScaleY);
+        frame::fail(frame::message::real);
+    });
+}
+
+}  // namespace
+
+DM_Handle RadialSurvey(DM_Handle imgSrc, std::int32_t nCX, std::int32_t nCY, double fScaleX, double fScaleY) {
+    return RadialSurveyDM(imgSrc, nCX, nCY, fScaleX, fScaleY);
+}
+
+}  // namespace zorvan::ops
