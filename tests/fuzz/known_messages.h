@@ -26,6 +26,13 @@ inline bool is_known_message(const std::string& message) {
         "Invalid mode.",
         "nRad should not be negative.",
         "imgDst should have the data type and depth of imgSrc.",
+        "imgDst1 and imgDst2 should be image variables.",
+        "imgDst1 and imgDst2 should have the size, data type and depth of imgSrc when it has more than one plane.",
+        "n should be less than the width of src.",
+        "vector<T> too long",
+        "fScaleX and fScaleY should be finite.",
+        "The farthest radius is too large for a radial survey.",
+        "imgSrc should have fewer than 2147483648 pixels in a plane.",
         // the host functions
         "The argument is not a valid image.",
         "An image dimension must be at least 1.",
@@ -37,7 +44,6 @@ inline bool is_known_message(const std::string& message) {
         "Images of this data type cannot be converted to real.",
         "Out of memory.",
         "std::bad_alloc",
-        "This function is not available yet.",
     };
     for (std::string_view known : kMessages) {
         if (message == known) return true;
