@@ -1,7 +1,6 @@
 // Complex-accumulate kernel: part-wise sums in the element precision.
 
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <cmath>
 #include <cstdint>
@@ -37,20 +36,6 @@ TEST(ComplexAccumulateKernel, ATargetAddedToItselfDoubles) {
     EXPECT_EQ(target[0].im, -4.0);
     EXPECT_EQ(target[1].re, 2e-300);
     EXPECT_EQ(target[1].im, 8.0);
-}
-
-TEST(ComplexAccumulateKernel, OneAndTwoThreadsGiveTheSameSums) {
-    const std::int32_t n = 100003;
-    std::vector<complex8> plus(n), one(n), two(n);
-    for (std::int32_t i = 0; i < n; ++i) {
-        plus[i] = {std::sin(float(i)), std::cos(float(i))};
-        one[i] = two[i] = {float(i) / 7, -float(i) / 3};
-    }
-    omp_set_num_threads(1);
-    accumulate_complex(one.data(), plus.data(), n);
-    omp_set_num_threads(2);
-    accumulate_complex(two.data(), plus.data(), n);
-    EXPECT_EQ(std::memcmp(one.data(), two.data(), n * sizeof(complex8)), 0);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // before both products, with the conversions' edge values.
 
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <cmath>
 #include <cstdint>
@@ -44,22 +43,6 @@ TEST(ComplexByRealKernel, FloatFactorsAreWidenedForDoublePairs) {
     multiply_complex_by_real(z, g, out, 1);
     EXPECT_EQ(out[0].re, (1.0 / 3) * double(0.1f));
     EXPECT_EQ(out[0].im, -1e300 * double(0.1f));
-}
-
-TEST(ComplexByRealKernel, OneAndTwoThreadsGiveTheSameProducts) {
-    const std::int32_t n = 100003;
-    std::vector<complex8> z(n);
-    std::vector<double> g(n);
-    for (std::int32_t i = 0; i < n; ++i) {
-        z[i] = {std::sin(float(i)), std::cos(float(i))};
-        g[i] = 1.0 / (1 + i);
-    }
-    std::vector<complex8> one(n), two(n);
-    omp_set_num_threads(1);
-    multiply_complex_by_real(z.data(), g.data(), one.data(), n);
-    omp_set_num_threads(2);
-    multiply_complex_by_real(z.data(), g.data(), two.data(), n);
-    EXPECT_EQ(std::memcmp(one.data(), two.data(), n * sizeof(complex8)), 0);
 }
 
 }  // namespace

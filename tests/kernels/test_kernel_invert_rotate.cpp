@@ -1,9 +1,8 @@
 // Invert-rotate kernel: for every small size the result is a permutation of
 // the source that undoes itself, along each even dimension the index
-// reflection k -> (n - k) mod n, and the passes agree on one or two threads.
+// reflection k -> (n - k) mod n.
 
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -54,17 +53,6 @@ TEST(InvertRotateKernel, AnEmptyBlockIsNotTouched) {
         invert_rotate(source, result, w, h);
         EXPECT_EQ(result[0], 7);
         EXPECT_EQ(result[1], 7);
-    }
-}
-
-TEST(InvertRotateKernel, OneAndTwoThreadsGiveTheSameResult) {
-    for (const auto& [w, h] : std::vector<std::pair<std::int32_t, std::int32_t>>{{1001, 999}, {1000, 1000}}) {
-        std::vector<double> source(std::size_t(w) * h);
-        std::iota(source.begin(), source.end(), 0.5);
-        omp_set_num_threads(1);
-        const auto one = rotated(source, w, h);
-        omp_set_num_threads(2);
-        EXPECT_EQ(rotated(source, w, h), one);
     }
 }
 

@@ -1,8 +1,7 @@
-// Linear-rescale kernels: the interpolation and extrapolation of each pass,
-// the destination pitch, and one or two threads.
+// Linear-rescale kernels: the interpolation and extrapolation of each pass
+// and the destination pitch.
 
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <cmath>
 #include <cstdint>
@@ -57,18 +56,6 @@ TEST(LinearRescaleKernel, ColumnPassWritesAtTheDestinationPitchOnly) {
                                      10, 11, -1, -1, -1,   //
                                      15, 16, -1, -1, -1};
     EXPECT_EQ(destination, want);
-}
-
-TEST(LinearRescaleKernel, OneAndTwoThreadsGiveTheSameImage) {
-    const std::int32_t w = 513, h = 387, out_w = 769, out_h = 290;
-    std::vector<float> source(std::size_t(w) * h);
-    for (std::size_t i = 0; i < source.size(); ++i) source[i] = std::sin(0.001f * float(i));
-    std::vector<float> rows(std::size_t(out_w) * h), one(std::size_t(out_w) * out_h), two(one.size());
-    omp_set_num_threads(1);
-    linear_rescale(source.data(), w, h, 1.5, 0.75, rows.data(), one.data(), out_w, out_h, out_w);
-    omp_set_num_threads(2);
-    linear_rescale(source.data(), w, h, 1.5, 0.75, rows.data(), two.data(), out_w, out_h, out_w);
-    EXPECT_EQ(std::memcmp(one.data(), two.data(), one.size() * sizeof(float)), 0);
 }
 
 }  // namespace

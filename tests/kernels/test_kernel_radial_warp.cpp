@@ -1,8 +1,7 @@
 // Radial-warp kernel: the samples it may read, the symmetry about the
-// centre, NaN radii, and one or two threads.
+// centre and NaN radii.
 
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <cmath>
 #include <cstdint>
@@ -47,17 +46,6 @@ TEST(RadialWarpKernel, OddSizesAreMirrorSymmetric) {
             EXPECT_EQ(result[y * w + x], result[(h - 1 - y) * w + x]);
         }
     EXPECT_EQ(result[4 * w + 5], 6.0f);
-}
-
-TEST(RadialWarpKernel, OneAndTwoThreadsGiveTheSameResult) {
-    std::vector<double> profile(700);
-    for (std::size_t k = 0; k < profile.size(); ++k) profile[k] = std::cos(0.05 * double(k));
-    std::vector<double> one(1023 * 777), two(one.size());
-    omp_set_num_threads(1);
-    radial_warp(profile.data(), 700, 0.9, 1.1, one.data(), 1023, 777);
-    omp_set_num_threads(2);
-    radial_warp(profile.data(), 700, 0.9, 1.1, two.data(), 1023, 777);
-    EXPECT_EQ(std::memcmp(one.data(), two.data(), one.size() * sizeof(double)), 0);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // replaced in place, NaN quotients clipped to 0.
 
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <cmath>
 #include <cstdint>
@@ -39,22 +38,6 @@ TEST(WienerMaskKernel, FloatResultsAreRoundedOnceFromDouble) {
     wiener_mask(amplitude, base, mask, 2);
     EXPECT_EQ(mask[0], float(8.0 / 9.0));
     EXPECT_EQ(mask[1], float((49.0 - double(0.3f) * double(0.3f)) / 49.0));
-}
-
-TEST(WienerMaskKernel, OneAndTwoThreadsGiveTheSameMask) {
-    const std::int32_t n = 100003;
-    std::vector<double> amplitude(n), base(n), one(n), two(n);
-    for (std::int32_t i = 0; i < n; ++i) {
-        amplitude[i] = i % 5 == 0 ? 0.0 : std::sin(double(i));
-        base[i] = 0.5 * std::cos(double(i));
-    }
-    std::vector<double> amplitude_two = amplitude;
-    omp_set_num_threads(1);
-    wiener_mask(amplitude.data(), base.data(), one.data(), n);
-    omp_set_num_threads(2);
-    wiener_mask(amplitude_two.data(), base.data(), two.data(), n);
-    EXPECT_EQ(std::memcmp(one.data(), two.data(), n * sizeof(double)), 0);
-    EXPECT_EQ(amplitude, amplitude_two);
 }
 
 }  // namespace

@@ -92,8 +92,9 @@ TEST_F(InvertRotate, WorkedSizesFollowTheParityOfEachDimension) {
 
 TEST_F(InvertRotate, TwiceGivesTheSourceBackAndOneOrTwoThreadsAgree) {
     std::mt19937 rng(2);
-    for (const auto& [w, h] : std::vector<std::pair<std::uint64_t, std::uint64_t>>{
+    for (const auto& size : std::vector<std::pair<std::uint64_t, std::uint64_t>>{
              {2, 2}, {6, 7}, {7, 6}, {9, 9}, {1, 8}, {8, 1}, {130, 257}, {257, 130}}) {
+        const std::uint64_t w = size.first, h = size.second;
         SCOPED_TRACE(::testing::Message() << w << " x " << h);
         const auto values = random_values<float>(w * h, rng);
         const auto once = with_threads(1, [&] { return rotate(values, {w, h}, type::real4); });
