@@ -91,7 +91,7 @@ struct NpyLayout {
     std::int32_t data_type = 0;
     std::vector<std::uint64_t> sizes;  // dimension 0 fastest: the shape reversed
     bool fortran_order = false;
-    bool swap_bytes = false;           // big-endian data
+    bool swap_bytes = false;  // big-endian data
     std::uint64_t data_offset = 0;
     std::uint64_t data_bytes = 0;
 };

@@ -187,7 +187,8 @@ Format format_of(const std::string& path) {
 class FileSource final : public Source {
 public:
     explicit FileSource(const std::string& path) {
-        descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking, so that opening a FIFO does not wait for a writer.
+        descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (descriptor_ < 0) fail(path, error_text(errno));
         struct stat status {};
         if (::fstat(descriptor_, &status) != 0) {
@@ -211,8 +212,8 @@ public:
         std::size_t done = 0;
         while (done < count && offset + done < size_) {
             const std::size_t chunk = std::min<std::size_t>(count - done, std::size_t{1} << 30);
-            const ssize_t got = ::pread(descriptor_, static_cast<char*>(out) + done, chunk,
-                                        static_cast<off_t>(offset + done));
+            const ssize_t got =
+                ::pread(descriptor_, static_cast<char*>(out) + done, chunk, static_cast<off_t>(offset + done));
             if (got < 0) {
                 if (errno == EINTR) continue;
                 error = errno;
@@ -292,8 +293,9 @@ void write_image(const std::string& path, const ImageData& image) {
     using namespace detail;
     const Format format = format_of(path);
     if (element_bytes(image.data_type) == 0) {
-        fail(path, type_name(image.data_type) + " images (code " + std::to_string(image.data_type) +
-                       ") have no file form");
+        const bool known = image.data_type == code::packed_complex || image.data_type == code::rgb;
+        fail(path, "images of " + (known ? type_name(image.data_type) : std::string("unknown")) + " type (code " +
+                       std::to_string(image.data_type) + ") have no file form");
     }
     const std::uint64_t bytes = checked_byte_count(path, image.data_type, image.sizes);
     if (image.bytes.size() != bytes) {

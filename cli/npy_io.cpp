@@ -241,8 +241,8 @@ void reverse_each(std::byte* data, std::size_t count) {
 
 // Byte-swaps each number: a complex pixel is two numbers, swapped apart.
 void swap_numbers(std::vector<std::byte>& bytes, std::int32_t data_type) {
-    const std::size_t width =
-        data_type == code::complex8 || data_type == code::complex16 ? element_bytes(data_type) / 2 : element_bytes(data_type);
+    const bool complex = data_type == code::complex8 || data_type == code::complex16;
+    const std::size_t width = complex ? element_bytes(data_type) / 2 : element_bytes(data_type);
     switch (width) {
         case 2: return reverse_each<2>(bytes.data(), bytes.size() / 2);
         case 4: return reverse_each<4>(bytes.data(), bytes.size() / 4);
@@ -303,12 +303,16 @@ NpyLayout parse_npy_header(const std::string& path, const std::byte* prefix, std
     const HeaderParser::Fields fields = HeaderParser(path, text).parse();
 
     const std::optional<Dtype> dtype = dtype_of(fields.descr);
-    if (!dtype) fail(path, "NumPy dtype " + quoted(fields.descr) + " is not supported; " + std::string(supported_dtypes));
+    if (!dtype) {
+        fail(path, "NumPy dtype " + quoted(fields.descr) + " is not supported; " + std::string(supported_dtypes));
+    }
     const std::vector<std::uint64_t>& shape = fields.shape;
-    if (shape.empty()) fail(path, "holds a 0-dimensional NumPy array (a single number); an image has 1 to 4 dimensions");
+    if (shape.empty()) {
+        fail(path, "holds a 0-dimensional NumPy array (a single number); an image has 1 to 4 dimensions");
+    }
     if (shape.size() > 4) {
-        fail(path, "holds a " + std::to_string(shape.size()) +
-                       "-dimensional NumPy array; an image has 1 to 4 dimensions");
+        fail(path,
+             "holds a " + std::to_string(shape.size()) + "-dimensional NumPy array; an image has 1 to 4 dimensions");
     }
     if (std::find(shape.begin(), shape.end(), std::uint64_t{0}) != shape.end()) {
         fail(path, "holds an empty NumPy array of shape " + shape_text(shape) + "; the host holds no empty image");
@@ -368,10 +372,11 @@ void write_npy(const std::string&, const ImageData& image, OutputFile& out) {
     header.append((64 - unpadded % 64) % 64, ' ');
     header += '\n';
 
-    const unsigned char preamble[10] = {0x93, 'N', 'U', 'M', 'P', 'Y', 1, 0,
-                                        static_cast<unsigned char>(header.size() & 0xff),
-                                        static_cast<unsigned char>(header.size() >> 8)};
-    out.write(preamble, sizeof preamble);
+    const auto length = static_cast<std::uint16_t>(header.size());
+    std::string preamble("\x93NUMPY\x01\x00", 8);
+    preamble += static_cast<char>(length & 0xff);
+    preamble += static_cast<char>(length >> 8);
+    out.write(preamble.data(), preamble.size());
     out.write(header.data(), header.size());
 
     if (image.data_type != code::binary) {

@@ -116,8 +116,8 @@ toff_t client_size(thandle_t handle) { return static_cast<TiffClient*>(handle)->
 
 tmsize_t descriptor_read(thandle_t handle, void* out, tmsize_t count) {
     auto* client = static_cast<TiffClient*>(handle);
-    const ssize_t got = ::pread(client->descriptor, out, static_cast<std::size_t>(count),
-                                static_cast<off_t>(client->position));
+    const ssize_t got =
+        ::pread(client->descriptor, out, static_cast<std::size_t>(count), static_cast<off_t>(client->position));
     if (got < 0) {
         client->error_number = errno;
         return -1;
@@ -163,8 +163,7 @@ std::int32_t code_of(std::uint16_t sample_format, std::uint16_t bits) {
     switch (sample_format) {
         case SAMPLEFORMAT_UINT:
             return bits == 8 ? code::uint8 : bits == 16 ? code::uint16 : bits == 32 ? code::uint32 : 0;
-        case SAMPLEFORMAT_INT:
-            return bits == 8 ? code::int8 : bits == 16 ? code::int16 : bits == 32 ? code::int32 : 0;
+        case SAMPLEFORMAT_INT: return bits == 8 ? code::int8 : bits == 16 ? code::int16 : bits == 32 ? code::int32 : 0;
         case SAMPLEFORMAT_IEEEFP: return bits == 32 ? code::real4 : bits == 64 ? code::real8 : 0;
         case SAMPLEFORMAT_COMPLEXIEEEFP: return bits == 64 ? code::complex8 : bits == 128 ? code::complex16 : 0;
         default: return 0;
@@ -223,74 +222,124 @@ Page page_of(TIFF* tif, const std::string& path, std::uint64_t index) {
     return layout;
 }
 
-// A strip or tile whose bytes lie past the end of the file, or whose
-// uncompressed bytes are fewer than its pixels, means the file was cut short.
-void check_strile(TIFF* tif, const std::string& path, std::uint32_t strile, std::uint64_t pixel_bytes,
-                  std::uint64_t file_size, bool uncompressed) {
-    const std::uint64_t offset = TIFFGetStrileOffset(tif, strile);
-    const std::uint64_t count = TIFFGetStrileByteCount(tif, strile);
-    const std::uint64_t needed = uncompressed ? pixel_bytes : count;
-    if (count == 0 || offset > file_size || needed > file_size - offset || count < needed) {
-        fail(path, "is truncated: its pixel data ends before the end of " + std::string(TIFFIsTiled(tif) ? "tile " : "strip ") +
-                       std::to_string(strile));
+// Reads the pixels of the current page onto the end of `bytes`. The output
+// grows strip by strip (or by rows of tiles), so a forged header over a few
+// bytes of compressed data costs no more memory than the data decodes to.
+class PageReader {
+public:
+    PageReader(TIFF* tif, const std::string& path, const Page& page, std::uint64_t file_size,
+               const TiffMessages& messages, std::vector<std::byte>& bytes)
+        : tif_(tif),
+          path_(path),
+          page_(page),
+          element_(element_bytes(page.data_type)),
+          row_bytes_(std::uint64_t{page.width} * element_),
+          file_size_(file_size),
+          messages_(messages),
+          bytes_(bytes),
+          page_start_(bytes.size()) {
+        std::uint16_t compression = COMPRESSION_NONE;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+        uncompressed_ = compression == COMPRESSION_NONE;
     }
-}
 
-void read_strips(TIFF* tif, const std::string& path, const Page& page, std::uint32_t element, std::byte* out,
-                 std::uint64_t file_size, bool uncompressed, const TiffMessages& messages) {
-    const std::uint64_t row_bytes = std::uint64_t{page.width} * element;
-    std::uint32_t rows_per_strip = 0;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
-    if (rows_per_strip == 0 || rows_per_strip > page.height) rows_per_strip = page.height;
-    const std::uint32_t strips = (page.height - 1) / rows_per_strip + 1;
-    if (TIFFNumberOfStrips(tif) < strips) fail(path, "is corrupt: it lists fewer strips than its rows need");
-
-    for (std::uint32_t strip = 0; strip < strips; ++strip) {
-        const std::uint32_t first_row = strip * rows_per_strip;
-        const std::uint64_t bytes = std::min(rows_per_strip, page.height - first_row) * row_bytes;
-        check_strile(tif, path, strip, bytes, file_size, uncompressed);
-        const tmsize_t got = TIFFReadEncodedStrip(tif, strip, out + first_row * row_bytes, static_cast<tmsize_t>(bytes));
-        if (got < 0 || static_cast<std::uint64_t>(got) != bytes) {
-            fail(path, "is truncated or corrupt: strip " + std::to_string(strip) + " cannot be decoded" +
-                           libtiff_says(messages));
+    void read() {
+        if (TIFFIsTiled(tif_)) {
+            read_tiles();
+        } else {
+            read_strips();
         }
     }
-}
 
-void read_tiles(TIFF* tif, const std::string& path, const Page& page, std::uint32_t element, std::byte* out,
-                std::uint64_t file_size, bool uncompressed, const TiffMessages& messages) {
-    std::uint32_t tile_width = 0, tile_height = 0, tile_depth = 1;
-    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tile_width);
-    TIFFGetField(tif, TIFFTAG_TILELENGTH, &tile_height);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_TILEDEPTH, &tile_depth);
-    if (tile_width == 0 || tile_height == 0 || tile_depth != 1) fail(path, "is corrupt: its tiles have no usable size");
-    const std::uint64_t tile_row_bytes = std::uint64_t{tile_width} * element;
-    const std::uint64_t tile_bytes = tile_row_bytes * tile_height;
-    if (tile_bytes > max_image_bytes) fail(path, "has tiles larger than the 8 GiB limit");
-    if (TIFFTileSize64(tif) != tile_bytes) fail(path, "is corrupt: its tile size does not match its pixel type");
+private:
+    // The output grown to the end of row `end_row`; where row `first_row` starts.
+    std::byte* rows(std::uint32_t first_row, std::uint32_t end_row) {
+        bytes_.resize(static_cast<std::size_t>(page_start_ + end_row * row_bytes_));
+        return bytes_.data() + page_start_ + first_row * row_bytes_;
+    }
 
-    std::vector<std::byte> tile(static_cast<std::size_t>(tile_bytes));
-    const std::uint64_t row_bytes = std::uint64_t{page.width} * element;
-    for (std::uint32_t y0 = 0; y0 < page.height; y0 += std::min(tile_height, page.height - y0)) {
-        for (std::uint32_t x0 = 0; x0 < page.width; x0 += std::min(tile_width, page.width - x0)) {
-            const std::uint32_t index = TIFFComputeTile(tif, x0, y0, 0, 0);
-            if (index >= TIFFNumberOfTiles(tif)) fail(path, "is corrupt: it lists fewer tiles than its pixels need");
-            check_strile(tif, path, index, tile_bytes, file_size, uncompressed);
-            const tmsize_t got = TIFFReadEncodedTile(tif, index, tile.data(), static_cast<tmsize_t>(tile_bytes));
-            if (got < 0 || static_cast<std::uint64_t>(got) != tile_bytes) {
-                fail(path, "is truncated or corrupt: tile " + std::to_string(index) + " cannot be decoded" +
-                               libtiff_says(messages));
-            }
-            // Tiles on the right and bottom edges reach past the image.
-            const std::uint32_t rows = std::min(tile_height, page.height - y0);
-            const std::uint64_t span = std::uint64_t{std::min(tile_width, page.width - x0)} * element;
-            for (std::uint32_t r = 0; r < rows; ++r) {
-                std::memcpy(out + (y0 + r) * row_bytes + std::uint64_t{x0} * element, tile.data() + r * tile_row_bytes,
-                            span);
+    // A strip or tile whose bytes lie past the end of the file, or whose
+    // uncompressed bytes are fewer than its pixels, means the file was cut short.
+    void check_strile(std::uint32_t strile, std::uint64_t pixel_bytes) const {
+        const std::uint64_t offset = TIFFGetStrileOffset(tif_, strile);
+        const std::uint64_t count = TIFFGetStrileByteCount(tif_, strile);
+        const std::uint64_t needed = uncompressed_ ? pixel_bytes : count;
+        if (count == 0 || offset > file_size_ || needed > file_size_ - offset || count < needed) {
+            fail(path_, "is truncated: its pixel data ends before the end of " +
+                            std::string(TIFFIsTiled(tif_) ? "tile " : "strip ") + std::to_string(strile));
+        }
+    }
+
+    [[noreturn]] void undecodable(const char* what, std::uint32_t strile) const {
+        fail(path_, std::string("is truncated or corrupt: ") + what + std::to_string(strile) + " cannot be decoded" +
+                        libtiff_says(messages_));
+    }
+
+    void read_strips() {
+        std::uint32_t rows_per_strip = 0;
+        TIFFGetFieldDefaulted(tif_, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
+        if (rows_per_strip == 0 || rows_per_strip > page_.height) rows_per_strip = page_.height;
+        const std::uint32_t strips = (page_.height - 1) / rows_per_strip + 1;
+        if (TIFFNumberOfStrips(tif_) < strips) fail(path_, "is corrupt: it lists fewer strips than its rows need");
+
+        for (std::uint32_t strip = 0; strip < strips; ++strip) {
+            const std::uint32_t first_row = strip * rows_per_strip;
+            const std::uint32_t end_row = first_row + std::min(rows_per_strip, page_.height - first_row);
+            const std::uint64_t bytes = (end_row - first_row) * row_bytes_;
+            check_strile(strip, bytes);
+            const tmsize_t got =
+                TIFFReadEncodedStrip(tif_, strip, rows(first_row, end_row), static_cast<tmsize_t>(bytes));
+            if (got < 0 || static_cast<std::uint64_t>(got) != bytes) undecodable("strip ", strip);
+        }
+    }
+
+    void read_tiles() {
+        std::uint32_t tile_width = 0, tile_height = 0, tile_depth = 1;
+        TIFFGetField(tif_, TIFFTAG_TILEWIDTH, &tile_width);
+        TIFFGetField(tif_, TIFFTAG_TILELENGTH, &tile_height);
+        TIFFGetFieldDefaulted(tif_, TIFFTAG_TILEDEPTH, &tile_depth);
+        if (tile_width == 0 || tile_height == 0 || tile_depth != 1) {
+            fail(path_, "is corrupt: its tiles have no usable size");
+        }
+        const std::uint64_t tile_row_bytes = std::uint64_t{tile_width} * element_;
+        const std::uint64_t tile_bytes = tile_row_bytes * tile_height;
+        if (tile_bytes > max_image_bytes) fail(path_, "has tiles larger than the 8 GiB limit");
+        if (TIFFTileSize64(tif_) != tile_bytes) fail(path_, "is corrupt: its tile size does not match its pixel type");
+
+        std::vector<std::byte> tile;
+        for (std::uint32_t y0 = 0; y0 < page_.height; y0 += std::min(tile_height, page_.height - y0)) {
+            const std::uint32_t end_row = y0 + std::min(tile_height, page_.height - y0);
+            std::byte* band = rows(y0, end_row);
+            for (std::uint32_t x0 = 0; x0 < page_.width; x0 += std::min(tile_width, page_.width - x0)) {
+                const std::uint32_t index = TIFFComputeTile(tif_, x0, y0, 0, 0);
+                if (index >= TIFFNumberOfTiles(tif_)) {
+                    fail(path_, "is corrupt: it lists fewer tiles than its pixels need");
+                }
+                check_strile(index, tile_bytes);
+                tile.resize(static_cast<std::size_t>(tile_bytes));
+                const tmsize_t got = TIFFReadEncodedTile(tif_, index, tile.data(), static_cast<tmsize_t>(tile_bytes));
+                if (got < 0 || static_cast<std::uint64_t>(got) != tile_bytes) undecodable("tile ", index);
+                // Tiles on the right and bottom edges reach past the image.
+                const std::uint64_t span = std::uint64_t{std::min(tile_width, page_.width - x0)} * element_;
+                for (std::uint32_t r = 0; r < end_row - y0; ++r) {
+                    std::memcpy(band + r * row_bytes_ + std::uint64_t{x0} * element_, tile.data() + r * tile_row_bytes,
+                                span);
+                }
             }
         }
     }
-}
+
+    TIFF* tif_;
+    const std::string& path_;
+    const Page& page_;
+    std::uint32_t element_;
+    std::uint64_t row_bytes_;
+    std::uint64_t file_size_;
+    const TiffMessages& messages_;
+    std::vector<std::byte>& bytes_;
+    std::uint64_t page_start_;
+    bool uncompressed_ = false;
+};
 
 // libtiff takes a directory whose link to the next one is cut off for the
 // last one, so a file cut right after a page's entries would silently lose
@@ -373,17 +422,13 @@ ImageData read_tiff(const std::string& path, Source& source) {
         }
         const std::uint64_t page_bytes = checked_byte_count(path, page.data_type, {page.width, page.height});
         checked_byte_count(path, page.data_type, {page.width, page.height, pages + 1});
-        image.bytes.resize(image.bytes.size() + page_bytes);
-        std::byte* out = image.bytes.data() + pages * page_bytes;
-
-        std::uint16_t compression = COMPRESSION_NONE;
-        TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
-        const bool uncompressed = compression == COMPRESSION_NONE;
-        if (TIFFIsTiled(tif.get())) {
-            read_tiles(tif.get(), path, page, element, out, source.size(), uncompressed, messages);
-        } else {
-            read_strips(tif.get(), path, page, element, out, source.size(), uncompressed, messages);
+        if (pages == 0) {
+            // Room for the pages the file lists, up to the limit: address
+            // space, touched only as pixels are decoded into it.
+            const std::uint64_t listed = std::max<std::uint64_t>(TIFFNumberOfDirectories(tif.get()), 1);
+            image.bytes.reserve(static_cast<std::size_t>(std::min(listed, max_image_bytes / page_bytes) * page_bytes));
         }
+        PageReader(tif.get(), path, page, source.size(), messages, image.bytes).read();
         ++pages;
         if (TIFFLastDirectory(tif.get())) break;
         if (!TIFFReadDirectory(tif.get())) {

@@ -36,7 +36,7 @@ namespace type = host::data_type;
 using Bytes = std::vector<std::byte>;
 using Sizes = std::vector<std::uint64_t>;
 
-constexpr std::int32_t kFileTypes[] = {type::int16, type::real4,  type::complex8, type::uint8,     type::int32,
+constexpr std::int32_t kFileTypes[] = {type::int16, type::real4,  type::complex8, type::uint8, type::int32,
                                        type::int8,  type::uint16, type::uint32,   type::real8, type::complex16};
 
 template <class... T>
@@ -105,11 +105,11 @@ std::string message_of(const std::function<void()>& action) {
     return "<no FileError>";
 }
 
-#define EXPECT_FILE_ERROR(action, path, fragment)                             \
-    do {                                                                      \
-        const std::string message_ = message_of([&] { action; });             \
+#define EXPECT_FILE_ERROR(action, path, fragment)                               \
+    do {                                                                        \
+        const std::string message_ = message_of([&] { action; });               \
         EXPECT_EQ(message_.rfind(std::string(path) + ": ", 0), 0u) << message_; \
-        EXPECT_NE(message_.find(fragment), std::string::npos) << message_;    \
+        EXPECT_NE(message_.find(fragment), std::string::npos) << message_;      \
     } while (0)
 
 class ImageFiles : public ::testing::Test {
@@ -194,7 +194,8 @@ void write_with_libtiff(const std::string& file, const char* mode, const std::ve
                                     page.pixels.data() + y * row_bytes + x0 * element, span);
                     }
                     ASSERT_GT(TIFFWriteEncodedTile(tif, TIFFComputeTile(tif, x0, y0, 0, 0), tile.data(),
-                                                   static_cast<tmsize_t>(tile.size())), 0);
+                                                   static_cast<tmsize_t>(tile.size())),
+                              0);
                 }
             }
         } else {
@@ -285,9 +286,10 @@ TEST_F(ImageFiles, TiffWritesFourDimensionsAsPagesAndBinaryAsBytes) {
     cli::write_image(path("four.tiff"), four);
     expect_same_image(cli::read_image(path("four.tiff")), type::int16, {3, 2, 6}, four.bytes);
 
-    const ImageData binary{type::binary, {4, 2}, bytes_of(std::uint8_t{0}, std::uint8_t{1}, std::uint8_t{1},
-                                                          std::uint8_t{0}, std::uint8_t{255}, std::uint8_t{0},
-                                                          std::uint8_t{1}, std::uint8_t{1})};
+    const ImageData binary{type::binary,
+                           {4, 2},
+                           bytes_of(std::uint8_t{0}, std::uint8_t{1}, std::uint8_t{1}, std::uint8_t{0},
+                                    std::uint8_t{255}, std::uint8_t{0}, std::uint8_t{1}, std::uint8_t{1})};
     cli::write_image(path("binary.tif"), binary);
     expect_same_image(cli::read_image(path("binary.tif")), type::uint8, {4, 2}, binary.bytes);
 }
@@ -299,9 +301,9 @@ TEST_F(ImageFiles, TiffReadsTilesStripsAndCompressionOfOtherWriters) {
 
     // 40 x 35 in 16 x 16 tiles: the right and bottom tiles hang over.
     const ImageData tiled = random_image(type::uint16, {40, 35}, 11);
-    write_with_libtiff(path("tiled.tif"), "w",
-                       {{40, 35, 16, SAMPLEFORMAT_UINT, tiled.bytes, 1, PHOTOMETRIC_MINISBLACK,
-                         COMPRESSION_ADOBE_DEFLATE, 16}});
+    write_with_libtiff(
+        path("tiled.tif"), "w",
+        {{40, 35, 16, SAMPLEFORMAT_UINT, tiled.bytes, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_ADOBE_DEFLATE, 16}});
     expect_same_image(cli::read_image(path("tiled.tif")), type::uint16, {40, 35}, tiled.bytes);
 
     // Three LZW pages of 7-row strips (the last strip short); PackBits bytes.
@@ -316,9 +318,9 @@ TEST_F(ImageFiles, TiffReadsTilesStripsAndCompressionOfOtherWriters) {
     expect_same_image(cli::read_image(path("stack.tif")), type::real4, {20, 30, 3}, stack.bytes);
 
     const ImageData packed = random_image(type::int8, {33, 9}, 13);
-    write_with_libtiff(path("packbits.tif"), "w",
-                       {{33, 9, 8, SAMPLEFORMAT_INT, packed.bytes, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_PACKBITS, 0,
-                         2}});
+    write_with_libtiff(
+        path("packbits.tif"), "w",
+        {{33, 9, 8, SAMPLEFORMAT_INT, packed.bytes, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_PACKBITS, 0, 2}});
     expect_same_image(cli::read_image(path("packbits.tif")), type::int8, {33, 9}, packed.bytes);
 }
 
@@ -330,8 +332,10 @@ TEST_F(ImageFiles, TiffReadsBigEndianFilesNumberByNumber) {
         std::uint16_t bits, format;
         std::size_t number_width;
     } cases[] = {
-        {type::int16, 16, SAMPLEFORMAT_INT, 2},       {type::uint32, 32, SAMPLEFORMAT_UINT, 4},
-        {type::real8, 64, SAMPLEFORMAT_IEEEFP, 8},    {type::complex8, 64, SAMPLEFORMAT_COMPLEXIEEEFP, 4},
+        {type::int16, 16, SAMPLEFORMAT_INT, 2},
+        {type::uint32, 32, SAMPLEFORMAT_UINT, 4},
+        {type::real8, 64, SAMPLEFORMAT_IEEEFP, 8},
+        {type::complex8, 64, SAMPLEFORMAT_COMPLEXIEEEFP, 4},
         {type::complex16, 128, SAMPLEFORMAT_COMPLEXIEEEFP, 8},
     };
     for (const auto& c : cases) {
@@ -378,8 +382,8 @@ TEST_F(ImageFiles, TiffTruncatedOrCorruptFilesAreRefused) {
     const Bytes cut(whole.begin(), whole.end() - 14);
     EXPECT_FILE_ERROR(cli::decode_image("cut.tif", cut.data(), cut.size()), "cut.tif", "is truncated");
     // Deflate data that does not inflate.
-    const Bytes junk = handmade_tiff(false, 4, 3, 16, SAMPLEFORMAT_UINT, Bytes(24, std::byte{0xff}), 24,
-                                     COMPRESSION_ADOBE_DEFLATE);
+    const Bytes junk =
+        handmade_tiff(false, 4, 3, 16, SAMPLEFORMAT_UINT, Bytes(24, std::byte{0xff}), 24, COMPRESSION_ADOBE_DEFLATE);
     EXPECT_FILE_ERROR(cli::decode_image("junk.tif", junk.data(), junk.size()), "junk.tif", "cannot be decoded");
 
     EXPECT_FILE_ERROR(cli::decode_image("text.tif", "hello", 5), "text.tif", "cannot be read as TIFF");
@@ -494,19 +498,35 @@ TEST_F(ImageFiles, PngPreviewScalesTheFirstPlaneFromMinimumToMaximum) {
         std::vector<std::uint8_t> levels;
     } cases[] = {
         // 0 is halfway: 127.5 rounds up; 50 gives 191.25.
-        {"int16", {type::int16, {2, 2}, bytes_of(std::int16_t{-100}, std::int16_t{0}, std::int16_t{100}, std::int16_t{50})},
-         {2, 2}, {0, 128, 255, 191}},
-        {"complex modulus", {type::complex8, {4}, bytes_of(3.0f, 4.0f, 0.0f, 0.0f, 6.0f, -8.0f, nan, 0.0f)},
-         {4, 1}, {128, 0, 255, 0}},
+        {"int16",
+         {type::int16, {2, 2}, bytes_of(std::int16_t{-100}, std::int16_t{0}, std::int16_t{100}, std::int16_t{50})},
+         {2, 2},
+         {0, 128, 255, 191}},
+        {"complex modulus",
+         {type::complex8, {4}, bytes_of(3.0f, 4.0f, 0.0f, 0.0f, 6.0f, -8.0f, nan, 0.0f)},
+         {4, 1},
+         {128, 0, 255, 0}},
         {"infinities and NaN",
          {type::real8, {5}, bytes_of(inf, -inf, 2.0, 1.0, std::numeric_limits<double>::quiet_NaN())},
-         {5, 1}, {255, 0, 255, 0, 0}},
-        {"constant", {type::uint8, {2, 2}, bytes_of(std::uint8_t{7}, std::uint8_t{7}, std::uint8_t{7}, std::uint8_t{7})},
-         {2, 2}, {0, 0, 0, 0}},
+         {5, 1},
+         {255, 0, 255, 0, 0}},
+        {"constant",
+         {type::uint8, {2, 2}, bytes_of(std::uint8_t{7}, std::uint8_t{7}, std::uint8_t{7}, std::uint8_t{7})},
+         {2, 2},
+         {0, 0, 0, 0}},
         {"first plane only", {type::int32, {2, 1, 2}, bytes_of(10, 20, 1000, -1000)}, {2, 1}, {0, 255}},
         {"span beyond the largest double", {type::real8, {3}, bytes_of(-largest, largest, 0.0)}, {3, 1}, {0, 255, 128}},
-        {"binary", {type::binary, {3}, bytes_of(std::uint8_t{1}, std::uint8_t{0}, std::uint8_t{1})}, {3, 1}, {255, 0, 255}},
+        {"binary",
+         {type::binary, {3}, bytes_of(std::uint8_t{1}, std::uint8_t{0}, std::uint8_t{1})},
+         {3, 1},
+         {255, 0, 255}},
     };
+    // Wider than libpng's default limit of a million pixels a side.
+    std::vector<std::uint8_t> stripes(1200000);
+    for (std::size_t i = 0; i < stripes.size(); ++i) stripes[i] = static_cast<std::uint8_t>(i % 2 == 0 ? 0 : 255);
+    cli::write_image(path("wide.png"), {type::uint8, {stripes.size()}, bytes_of_vector(stripes)});
+    expect_same_image(cli::read_image(path("wide.png")), type::uint8, {stripes.size(), 1}, bytes_of_vector(stripes));
+
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         cli::write_image(path("preview.png"), c.image);
@@ -546,7 +566,8 @@ Bytes npy_file(int major, std::string_view header, const Bytes& data, int minor 
     Bytes out = text_bytes("\x93NUMPY");
     out.push_back(static_cast<std::byte>(major));
     out.push_back(static_cast<std::byte>(minor));
-    for (int k = 0; k < (major == 1 ? 2 : 4); ++k) out.push_back(static_cast<std::byte>(header.size() >> (8 * k) & 0xff));
+    const int length_bytes = major == 1 ? 2 : 4;
+    for (int k = 0; k < length_bytes; ++k) out.push_back(static_cast<std::byte>(header.size() >> (8 * k) & 0xff));
     const Bytes text = text_bytes(header);
     out.insert(out.end(), text.begin(), text.end());
     out.insert(out.end(), data.begin(), data.end());
@@ -593,8 +614,9 @@ TEST_F(ImageFiles, NpyWritesTheHeaderNumPyWrites) {
         EXPECT_TRUE(Bytes(file.begin(), file.begin() + 8) == text_bytes(std::string_view("\x93NUMPY\x01\x00", 8)));
     }
     // Booleans are 0 and 1: any other byte of a binary image is written as 1.
-    cli::write_image(path("mask.npy"),
-                     {type::binary, {4}, bytes_of(std::uint8_t{0}, std::uint8_t{1}, std::uint8_t{255}, std::uint8_t{7})});
+    cli::write_image(
+        path("mask.npy"),
+        {type::binary, {4}, bytes_of(std::uint8_t{0}, std::uint8_t{1}, std::uint8_t{255}, std::uint8_t{7})});
     expect_same_image(cli::read_image(path("mask.npy")), type::binary, {4},
                       bytes_of(std::uint8_t{0}, std::uint8_t{1}, std::uint8_t{1}, std::uint8_t{1}));
 }
@@ -628,33 +650,56 @@ TEST_F(ImageFiles, NpyReadsBigEndianVersionTwoAndFortranOrder) {
         {"big-endian int16",
          npy_file(1, "{'descr': '>i2', 'fortran_order': False, 'shape': (2, 3), }\n",
                   big_endian_numbers(bytes_of_vector(counting), 2)),
-         type::int16, {3, 2}, bytes_of_vector(counting)},
+         type::int16,
+         {3, 2},
+         bytes_of_vector(counting)},
         {"big-endian complex: each part on its own",
          npy_file(1, "{'descr': '>c8', 'fortran_order': False, 'shape': (2,), }\n", big_endian_numbers(c8.bytes, 4)),
-         type::complex8, {2}, c8.bytes},
-        {"big-endian double", npy_file(1, "{'descr': '>f8', 'fortran_order': False, 'shape': (3,)}", big_endian_numbers(f8.bytes, 8)),
-         type::real8, {3}, f8.bytes},
+         type::complex8,
+         {2},
+         c8.bytes},
+        {"big-endian double",
+         npy_file(1, "{'descr': '>f8', 'fortran_order': False, 'shape': (3,)}", big_endian_numbers(f8.bytes, 8)),
+         type::real8,
+         {3},
+         f8.bytes},
         {"big-endian uint32",
          npy_file(1, "{'descr': '>u4', 'fortran_order': False, 'shape': (2, 2), }", big_endian_numbers(u4.bytes, 4)),
-         type::uint32, {2, 2}, u4.bytes},
+         type::uint32,
+         {2, 2},
+         u4.bytes},
         {"version 2.0, double quotes, keys reordered, Python 2 longs",
          npy_file(2, "{\"shape\": (3L, 2L), \"descr\": \"<u2\",\t\"fortran_order\": False}  \n", u2.bytes),
-         type::uint16, {2, 3}, u2.bytes},
+         type::uint16,
+         {2, 3},
+         u2.bytes},
         {"native '=' and one-byte '>' orders",
          npy_file(1, "{'descr': '>u1', 'fortran_order': False, 'shape': (3,), }",
                   bytes_of(std::uint8_t{1}, std::uint8_t{2}, std::uint8_t{3})),
-         type::uint8, {3}, bytes_of(std::uint8_t{1}, std::uint8_t{2}, std::uint8_t{3})},
-        {"Fortran order 2-D", npy_file(1, "{'descr': '<i2', 'fortran_order': True, 'shape': (2, 3), }", bytes_of_vector(fortran)),
-         type::int16, {3, 2}, bytes_of_vector(c_order)},
+         type::uint8,
+         {3},
+         bytes_of(std::uint8_t{1}, std::uint8_t{2}, std::uint8_t{3})},
+        {"Fortran order 2-D",
+         npy_file(1, "{'descr': '<i2', 'fortran_order': True, 'shape': (2, 3), }", bytes_of_vector(fortran)),
+         type::int16,
+         {3, 2},
+         bytes_of_vector(c_order)},
         {"Fortran order 3-D",
          npy_file(1, "{'descr': '=i4', 'fortran_order': True, 'shape': (2, 3, 4), }", bytes_of_vector(fortran3)),
-         type::int32, {4, 3, 2}, bytes_of_vector(c_order3)},
-        {"Fortran order 1-D is C order", npy_file(1, "{'descr': '<i2', 'fortran_order': True, 'shape': (6,), }", bytes_of_vector(counting)),
-         type::int16, {6}, bytes_of_vector(counting)},
+         type::int32,
+         {4, 3, 2},
+         bytes_of_vector(c_order3)},
+        {"Fortran order 1-D is C order",
+         npy_file(1, "{'descr': '<i2', 'fortran_order': True, 'shape': (6,), }", bytes_of_vector(counting)),
+         type::int16,
+         {6},
+         bytes_of_vector(counting)},
         {"data after the pixels is ignored",
          npy_file(1, "{'descr': '|b1', 'fortran_order': False, 'shape': (2,), }",
                   bytes_of(std::uint8_t{1}, std::uint8_t{0}, std::uint8_t{9})),
-         type::binary, {2}, bytes_of(std::uint8_t{1}, std::uint8_t{0})},
+         type::binary,
+         {2},
+         bytes_of(std::uint8_t{1}, std::uint8_t{0})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -677,7 +722,8 @@ TEST_F(ImageFiles, NpyMalformedHeadersAreRefusedWithTheirReason) {
         {"version 3.0", npy_file(3, "{}", {}), ".npy format version 3.0 is not supported; versions 1.0 and 2.0 are"},
         {"version 1.1", npy_file(1, "{}", {}, 1), "version 1.1 is not supported"},
         {"header past the end", overlong, "is truncated: the file ends inside the .npy header"},
-        {"header too long", npy_file(2, std::string(70000, ' '), {}), "has a .npy header of 70000 bytes; at most 65536"},
+        {"header too long", npy_file(2, std::string(70000, ' '), {}),
+         "has a .npy header of 70000 bytes; at most 65536"},
         {"no dictionary", with("'descr': '<f4'"), "malformed .npy header: it does not start with '{'"},
         {"missing shape", with("{'descr': '<f4', 'fortran_order': False}"), "it lacks the key 'shape'"},
         {"missing descr", with("{'fortran_order': False, 'shape': (4,)}"), "it lacks the key 'descr'"},
@@ -700,7 +746,8 @@ TEST_F(ImageFiles, NpyMalformedHeadersAreRefusedWithTheirReason) {
          "'shape' entry that is not a non-negative integer"},
         {"size beyond any array", with("{'descr': '<f4', 'fortran_order': False, 'shape': (99999999999999999999999,)}"),
          "too large to be an array size"},
-        {"shape not closed", with("{'descr': '<f4', 'fortran_order': False, 'shape': (4, 5"), "no ',' or ')' after an entry"},
+        {"shape not closed", with("{'descr': '<f4', 'fortran_order': False, 'shape': (4, 5"),
+         "no ',' or ')' after an entry"},
         {"text after the dictionary", with("{'descr': '<f4', 'fortran_order': False, 'shape': (4,)} x"),
          "it has text after the dictionary"},
         {"no comma between entries", with("{'descr': '<f4' 'fortran_order': False}"), "no ',' or '}' after a value"},
@@ -710,7 +757,8 @@ TEST_F(ImageFiles, NpyMalformedHeadersAreRefusedWithTheirReason) {
         {"no byte order for two bytes", with("{'descr': '|i2', 'fortran_order': False, 'shape': (8,)}"),
          "dtype '|i2' is not supported"},
         {"unprintable dtype", with("{'descr': '\x01\xfe', 'fortran_order': False, 'shape': (8,)}"),
-         "dtype '?" "?' is not supported"},
+         "dtype '?"
+         "?' is not supported"},
         {"structured dtype", with("{'descr': [('x', '<f4')], 'fortran_order': False, 'shape': (4,)}"),
          "holds a structured NumPy dtype"},
         {"scalar", with("{'descr': '<f4', 'fortran_order': False, 'shape': ()}"),
@@ -726,7 +774,8 @@ TEST_F(ImageFiles, NpyMalformedHeadersAreRefusedWithTheirReason) {
         {"pixels cut short", with("{'descr': '<f4', 'fortran_order': False, 'shape': (5,)}"),
          "is truncated: its header describes 20 bytes of pixels, but only 16 follow it"},
         {"boolean that is not 0 or 1",
-         with("{'descr': '|b1', 'fortran_order': False, 'shape': (3,)}", bytes_of(std::uint8_t{1}, std::uint8_t{2}, std::uint8_t{0})),
+         with("{'descr': '|b1', 'fortran_order': False, 'shape': (3,)}",
+              bytes_of(std::uint8_t{1}, std::uint8_t{2}, std::uint8_t{0})),
          "holds the value 2 at element 1 of a boolean array; booleans are 0 or 1"},
     };
     for (const auto& c : cases) {
@@ -786,13 +835,19 @@ TEST_F(ImageFiles, TheExtensionChoosesTheFormatInAnyCase) {
     const char* supported = "supported: .tif, .tiff, .png, .npy";
     EXPECT_FILE_ERROR(cli::read_image(path("picture.jpg")), path("picture.jpg"),
                       std::string("unknown image file extension '.jpg'; ") + supported);
-    EXPECT_FILE_ERROR(cli::write_image(path("picture.jpg"), image), path("picture.jpg"), "unknown image file extension");
-    EXPECT_FILE_ERROR(cli::read_image(path("plain")), path("plain"), std::string("has no file extension; ") + supported);
+    EXPECT_FILE_ERROR(cli::write_image(path("picture.jpg"), image), path("picture.jpg"),
+                      "unknown image file extension");
+    EXPECT_FILE_ERROR(cli::read_image(path("plain")), path("plain"),
+                      std::string("has no file extension; ") + supported);
     EXPECT_FILE_ERROR(cli::read_image(path("dir.d/plain")), path("dir.d/plain"), "has no file extension");
     EXPECT_FILE_ERROR(cli::read_image(path("absent.tif")), path("absent.tif"), "No such file or directory");
     std::filesystem::create_directory(path("folder.npy"));
     EXPECT_FILE_ERROR(cli::read_image(path("folder.npy")), path("folder.npy"), "Is a directory");
-    EXPECT_TRUE(entries() == std::vector<std::string>({"UPPER.TIF", "array.NPY", "folder.npy", "grey.PnG", "mixed.Tiff"}));
+    // Opening a FIFO must not wait for a writer.
+    ASSERT_EQ(::mkfifo(path("pipe.tif").c_str(), 0600), 0);
+    EXPECT_FILE_ERROR(cli::read_image(path("pipe.tif")), path("pipe.tif"), "is not a regular file");
+    EXPECT_TRUE(entries() == std::vector<std::string>(
+                                 {"UPPER.TIF", "array.NPY", "folder.npy", "grey.PnG", "mixed.Tiff", "pipe.tif"}));
 }
 
 // Lowers the file size limit of the process for its lifetime, so that
@@ -819,9 +874,12 @@ TEST_F(ImageFiles, FailedWritesLeaveNoFileBehindAndTheTargetUntouched) {
     for (const char* name : {"out.tif", "out.png", "out.npy"}) {
         SCOPED_TRACE(name);
         const std::string target = path(name);
-        for (const std::int32_t code : {type::packed_complex, type::rgb, 99}) {
-            EXPECT_FILE_ERROR(cli::write_image(target, {code, {2, 2}, Bytes(16)}), target, "have no file form");
-        }
+        EXPECT_FILE_ERROR(cli::write_image(target, {type::packed_complex, {2, 2}, Bytes(32)}), target,
+                          "images of packed complex type (code 5) have no file form");
+        EXPECT_FILE_ERROR(cli::write_image(target, {type::rgb, {2, 2}, Bytes(16)}), target,
+                          "images of RGB type (code 8) have no file form");
+        EXPECT_FILE_ERROR(cli::write_image(target, {99, {2, 2}, Bytes(16)}), target,
+                          "images of unknown type (code 99) have no file form");
         EXPECT_FILE_ERROR(cli::write_image(target, {type::real4, {}, {}}), target, "1 to 4 dimensions, not 0");
         EXPECT_FILE_ERROR(cli::write_image(target, {type::real4, {1, 1, 1, 1, 1}, Bytes(4)}), target,
                           "1 to 4 dimensions, not 5");
