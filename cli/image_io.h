@@ -24,7 +24,32 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The format follows the extension, in any case: .tif/.tiff, .png, .npy.
+//
+// TIFF: one sample per pixel, 8/16/32-bit signed or unsigned integers,
+// 32/64-bit reals, complex of 32/64-bit reals; strips or tiles, any
+// compression libtiff decodes. One page reads as W x H, several as a
+// W x H x pages stack (all pages alike). Writing is uncompressed: 1-D as one
+// row (reads back W x 1), 2-D as one page, 3-D a page per plane, 4-D a page
+// per (z, t) plane with z fastest (reads back as a 3-D stack); binary is
+// written as unsigned 8-bit (reads back as code 6).
+//
+// PNG: reads 8-bit grey (code 6) and 16-bit grey (code 10). Writing makes an
+// 8-bit grey preview of the first plane, scaled from its minimum to its
+// maximum; it does not read back as the image.
+//
+// NumPy .npy: reads versions 1.0 and 2.0, little- or big-endian, C or
+// Fortran order; writes version 1.0, little-endian, C order. The shape is the
+// sizes reversed: (h, w) is W x H. Binary is '|b1' (written as 0 and 1).
+//
+// Every message starts with the path. Images above 8 GiB are refused.
+// A write goes to a temporary file beside the target, renamed over it only
+// when complete.
 ImageData read_image(const std::string& path);
 void write_image(const std::string& path, const ImageData& image);
+
+// read_image over bytes in memory, `name` giving the format and the messages'
+// prefix. For fuzzing and for callers that hold a file's contents already.
+ImageData decode_image(const std::string& name, const void* data, std::size_t size);
 
 }  // namespace zorvan::cli

@@ -1,0 +1,110 @@
+#pragma once
+// What the readers and writers of the image-file module share: the pixel
+// types that have a file form, the size limit, byte sources to read from and
+// the temporary file every write goes through.
+
+#include "cli/image_io.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zorvan::cli::detail {
+
+// The largest image read or written, as the host's own default limit.
+inline constexpr std::uint64_t max_image_bytes = std::uint64_t{8} << 30;
+
+// Bytes per pixel of a code that has a file form; 0 for packed complex,
+// RGB and unknown codes.
+std::uint32_t element_bytes(std::int32_t data_type);
+// "4-byte real", "signed 16-bit integer", ... or "type <code>".
+std::string type_name(std::int32_t data_type);
+
+[[noreturn]] void fail(const std::string& path, std::string_view what);
+// errno as text, "No such file or directory".
+std::string error_text(int error_number);
+
+// Bytes of an image of `data_type` and `sizes`: 1 to 4 sizes, none zero, the
+// product neither overflowing nor above max_image_bytes. FileError otherwise.
+std::uint64_t checked_byte_count(const std::string& path, std::int32_t data_type,
+                                 const std::vector<std::uint64_t>& sizes);
+// "640 x 480" for messages.
+std::string sizes_text(const std::vector<std::uint64_t>& sizes);
+
+// Random access to the bytes of a file or of a buffer. read_at never throws:
+// the readers call it from inside libtiff and libpng callbacks.
+class Source {
+public:
+    virtual ~Source() = default;
+    virtual std::uint64_t size() const = 0;
+    // Copies up to `count` bytes at `offset`; fewer only at the end of the
+    // data or on a read error (then `error` holds errno).
+    virtual std::size_t read_at(std::uint64_t offset, void* out, std::size_t count) noexcept = 0;
+    int error = 0;
+};
+
+// Reads exactly `count` bytes at `offset`: "<path>: is truncated" when the
+// data ends first, the system's message on a read error.
+void read_exact(Source& source, const std::string& path, std::uint64_t offset, void* out, std::size_t count);
+
+// A file being written: "<target>.tmp-XXXXXX" in the target's directory,
+// created with the usual permissions, renamed over the target by commit()
+// and removed if the object dies uncommitted. The target is never seen half
+// written.
+class OutputFile {
+public:
+    explicit OutputFile(const std::string& target);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    int descriptor() const { return descriptor_; }
+    void write(const void* data, std::size_t count);
+    void commit();
+
+private:
+    std::string target_;
+    std::string temporary_;
+    int descriptor_ = -1;
+    bool committed_ = false;
+};
+
+// Writes all of `count` bytes to `descriptor`; false with errno set otherwise.
+bool write_all(int descriptor, const void* data, std::size_t count) noexcept;
+
+// The formats. Readers get the path only for their messages; writers get an
+// image already checked against its sizes and type (element_bytes != 0).
+ImageData read_tiff(const std::string& path, Source& source);
+void write_tiff(const std::string& path, const ImageData& image, OutputFile& out);
+
+ImageData read_png(const std::string& path, Source& source);
+void write_png_preview(const std::string& path, const ImageData& image, OutputFile& out);
+// The 8-bit grey preview of the first plane: linear from the finite minimum
+// (0) to the finite maximum (255), halves rounded up; the modulus for complex
+// pixels; NaN and -inf give 0, +inf 255; a constant plane gives all 0.
+std::vector<std::uint8_t> preview_plane(const ImageData& image);
+
+// The layout a .npy header describes.
+struct NpyLayout {
+    std::int32_t data_type = 0;
+    std::vector<std::uint64_t> sizes;  // dimension 0 fastest: the shape reversed
+    bool fortran_order = false;
+    bool swap_bytes = false;  // big-endian data
+    std::uint64_t data_offset = 0;
+    std::uint64_t data_bytes = 0;
+};
+// Parses the magic, version, header length and header dictionary at the
+// start of a .npy file. `prefix` holds the first `prefix_size` bytes; a
+// header running past them is reported as truncated. Never reads outside
+// the prefix; FileError for anything malformed or unsupported.
+NpyLayout parse_npy_header(const std::string& path, const std::byte* prefix, std::size_t prefix_size);
+// The longest header accepted, and so the most a reader passes as prefix.
+inline constexpr std::size_t npy_max_header = 65536;
+inline constexpr std::size_t npy_max_prefix = 12 + npy_max_header;
+
+ImageData read_npy(const std::string& path, Source& source);
+void write_npy(const std::string& path, const ImageData& image, OutputFile& out);
+
+}  // namespace zorvan::cli::detail
