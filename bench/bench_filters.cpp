@@ -2,6 +2,8 @@
 // median, maximum, horizontal difference) over image size x element type x
 // radius. Items are pixels, so items/s read directly as pixels/s.
 
+#include "bench/bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -18,27 +20,12 @@ namespace {
 
 using namespace zorvan;
 
-template <class T>
-std::vector<T> random_pixels(std::int64_t count) {
-    std::mt19937 rng(1);
-    std::uniform_real_distribution<double> value(0.0, 200.0);  // positive, so integer types take it too
-    std::vector<T> pixels(static_cast<std::size_t>(count));
-    for (T& p : pixels) {
-        if constexpr (dm::is_complex_v<T>) {
-            p = T{dm::real_of_t<T>(value(rng)), dm::real_of_t<T>(value(rng))};
-        } else {
-            p = T(value(rng));
-        }
-    }
-    return pixels;
-}
-
 // Arguments: size (a square image), radius.
 template <class T>
 void box_mean_pair_2d(benchmark::State& state) {
     const std::int64_t size = state.range(0);
     const std::int64_t radius = state.range(1);
-    const std::vector<T> src = random_pixels<T>(size * size);
+    const std::vector<T> src = bench::random_pixels<T>(size * size);
     std::vector<T> mean(src.size()), square_mean(src.size());
     for (auto _ : state) {
         kernels::box_mean_pair_2d(src.data(), size, size, size, radius, mean.data(), size, square_mean.data(), size);
@@ -54,7 +41,7 @@ template <class T>
 void median_filter_2d(benchmark::State& state) {
     const std::int64_t size = state.range(0);
     const std::int64_t radius = state.range(1);
-    const std::vector<T> src = random_pixels<T>(size * size);
+    const std::vector<T> src = bench::random_pixels<T>(size * size);
     std::vector<T> dst(src.size());
     for (auto _ : state) {
         kernels::median_filter_2d(src.data(), size, size, radius, dst.data());
@@ -69,7 +56,7 @@ template <class T>
 void maximum_filter_2d(benchmark::State& state) {
     const std::int64_t size = state.range(0);
     const std::int64_t radius = state.range(1);
-    const std::vector<T> src = random_pixels<T>(size * size);
+    const std::vector<T> src = bench::random_pixels<T>(size * size);
     std::vector<T> dst(src.size());
     for (auto _ : state) {
         kernels::maximum_filter_2d(src.data(), size, size, radius, dst.data());
@@ -82,7 +69,7 @@ void maximum_filter_2d(benchmark::State& state) {
 // Argument: size (a square image); one order.
 void difference_along_x(benchmark::State& state) {
     const std::int64_t size = state.range(0);
-    const std::vector<float> src = random_pixels<float>(size * size);
+    const std::vector<float> src = bench::random_pixels<float>(size * size);
     std::vector<float> dst(static_cast<std::size_t>((size - 1) * size));
     for (auto _ : state) {
         kernels::difference_along_x(src.data(), size, size, dst.data());

@@ -3,6 +3,8 @@
 // since the loops run on several threads. Items are output pixels,
 // so the reported items/s read directly as pixels/s.
 
+#include "bench/bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -24,21 +26,6 @@ namespace {
 using namespace zorvan;
 
 template <class T>
-std::vector<T> random_pixels(std::int64_t count) {
-    std::mt19937 rng(1);
-    std::uniform_real_distribution<double> value(-100.0, 100.0);
-    std::vector<T> pixels(static_cast<std::size_t>(count));
-    for (T& p : pixels) {
-        if constexpr (dm::is_complex_v<T>) {
-            p = T{dm::real_of_t<T>(value(rng)), dm::real_of_t<T>(value(rng))};
-        } else {
-            p = T(value(rng));
-        }
-    }
-    return pixels;
-}
-
-template <class T>
 void finish(benchmark::State& state, T* written, std::int64_t pixels) {
     benchmark::DoNotOptimize(written);
     benchmark::ClobberMemory();
@@ -49,7 +36,7 @@ void finish(benchmark::State& state, T* written, std::int64_t pixels) {
 template <class T>
 void invert_rotate(benchmark::State& state) {
     const auto size = static_cast<std::int32_t>(state.range(0));
-    const std::vector<T> src = random_pixels<T>(std::int64_t{size} * size);
+    const std::vector<T> src = bench::random_pixels<T>(std::int64_t{size} * size, -100.0, 100.0);
     std::vector<T> dst(src);
     for (auto _ : state) kernels::invert_rotate(src.data(), dst.data(), size, size);
     finish(state, dst.data(), std::int64_t{size} * size);
@@ -58,7 +45,7 @@ void invert_rotate(benchmark::State& state) {
 template <class T>
 void radial_warp(benchmark::State& state) {
     const auto size = static_cast<std::int32_t>(state.range(0));
-    const std::vector<T> profile = random_pixels<T>(size / 2);
+    const std::vector<T> profile = bench::random_pixels<T>(size / 2, -100.0, 100.0);
     std::vector<T> dst(std::size_t(size) * size);
     for (auto _ : state) kernels::radial_warp(profile.data(), size / 2, 1.0, 1.25, dst.data(), size, size);
     finish(state, dst.data(), std::int64_t{size} * size);
@@ -67,7 +54,7 @@ void radial_warp(benchmark::State& state) {
 template <class C>
 void mean_complex(benchmark::State& state) {
     const auto size = static_cast<std::int32_t>(state.range(0));
-    const std::vector<C> src = random_pixels<C>(std::int64_t{size} * size);
+    const std::vector<C> src = bench::random_pixels<C>(std::int64_t{size} * size, -100.0, 100.0);
     for (auto _ : state) benchmark::DoNotOptimize(kernels::sum_complex(src.data(), size * size));
     state.SetItemsProcessed(state.iterations() * size * size);
 }
@@ -83,8 +70,8 @@ void penalty_matrix(benchmark::State& state) {
 template <class C, class R>
 void complex_by_real(benchmark::State& state) {
     const auto size = static_cast<std::int32_t>(state.range(0));
-    const std::vector<C> z = random_pixels<C>(std::int64_t{size} * size);
-    const std::vector<R> g = random_pixels<R>(std::int64_t{size} * size);
+    const std::vector<C> z = bench::random_pixels<C>(std::int64_t{size} * size, -100.0, 100.0);
+    const std::vector<R> g = bench::random_pixels<R>(std::int64_t{size} * size, -100.0, 100.0);
     std::vector<C> dst(z.size());
     for (auto _ : state) kernels::multiply_complex_by_real(z.data(), g.data(), dst.data(), size * size);
     finish(state, dst.data(), std::int64_t{size} * size);
@@ -93,8 +80,8 @@ void complex_by_real(benchmark::State& state) {
 template <class T>
 void wiener_mask(benchmark::State& state) {
     const auto size = static_cast<std::int32_t>(state.range(0));
-    std::vector<T> amplitude = random_pixels<T>(std::int64_t{size} * size);
-    const std::vector<T> base = random_pixels<T>(std::int64_t{size} * size);
+    std::vector<T> amplitude = bench::random_pixels<T>(std::int64_t{size} * size, -100.0, 100.0);
+    const std::vector<T> base = bench::random_pixels<T>(std::int64_t{size} * size, -100.0, 100.0);
     std::vector<T> mask(base.size());
     for (auto _ : state) kernels::wiener_mask(amplitude.data(), base.data(), mask.data(), size * size);
     finish(state, mask.data(), std::int64_t{size} * size);
@@ -103,8 +90,8 @@ void wiener_mask(benchmark::State& state) {
 template <class C>
 void complex_accumulate(benchmark::State& state) {
     const auto size = static_cast<std::int32_t>(state.range(0));
-    std::vector<C> target = random_pixels<C>(std::int64_t{size} * size);
-    const std::vector<C> plus = random_pixels<C>(std::int64_t{size} * size);
+    std::vector<C> target = bench::random_pixels<C>(std::int64_t{size} * size, -100.0, 100.0);
+    const std::vector<C> plus = bench::random_pixels<C>(std::int64_t{size} * size, -100.0, 100.0);
     for (auto _ : state) kernels::accumulate_complex(target.data(), plus.data(), size * size);
     finish(state, target.data(), std::int64_t{size} * size);
 }
@@ -113,7 +100,7 @@ void complex_accumulate(benchmark::State& state) {
 template <class T>
 void linear_rescale(benchmark::State& state) {
     const auto size = static_cast<std::int32_t>(state.range(0));
-    const std::vector<T> src = random_pixels<T>(std::int64_t{size} * size);
+    const std::vector<T> src = bench::random_pixels<T>(std::int64_t{size} * size, -100.0, 100.0);
     const std::int32_t out_w = 2 * size, out_h = size / 2;
     std::vector<T> rows(std::size_t(out_w) * size), dst(std::size_t(out_w) * out_h);
     for (auto _ : state)

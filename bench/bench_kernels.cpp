@@ -1,6 +1,8 @@
 // Throughput of the pixel kernels over image size x element type x radius.
 // Items are pixels, so the reported items/s read directly as pixels/s.
 
+#include "bench/bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -16,27 +18,12 @@ namespace {
 
 using namespace zorvan;
 
-template <class T>
-std::vector<T> random_pixels(std::int64_t count) {
-    std::mt19937 rng(1);
-    std::uniform_real_distribution<double> value(0.0, 200.0);  // positive, so integer types take it too
-    std::vector<T> pixels(static_cast<std::size_t>(count));
-    for (T& p : pixels) {
-        if constexpr (dm::is_complex_v<T>) {
-            p = T{dm::real_of_t<T>(value(rng)), dm::real_of_t<T>(value(rng))};
-        } else {
-            p = T(value(rng));
-        }
-    }
-    return pixels;
-}
-
 // Arguments: size (a square image), radius.
 template <class T>
 void box_mean_2d(benchmark::State& state) {
     const std::int64_t size = state.range(0);
     const std::int64_t radius = state.range(1);
-    const std::vector<T> src = random_pixels<T>(size * size);
+    const std::vector<T> src = bench::random_pixels<T>(size * size);
     std::vector<T> dst(src.size());
     for (auto _ : state) {
         kernels::box_mean_2d(src.data(), size, size, size, radius, dst.data(), size);
@@ -53,7 +40,7 @@ void mean_pass_1d(benchmark::State& state) {
     const std::int64_t size = state.range(0);
     const std::int64_t radius = state.range(1);
     const auto along = static_cast<kernels::axis>(state.range(2));
-    std::vector<T> image = random_pixels<T>(size * size);
+    std::vector<T> image = bench::random_pixels<T>(size * size);
     for (auto _ : state) {
         kernels::mean_pass_1d(along, size, size, 1, image.data(), size, size * size, radius, image.data(), size,
                               size * size);
@@ -67,7 +54,7 @@ void mean_pass_1d(benchmark::State& state) {
 template <class T>
 void survey(benchmark::State& state) {
     const std::int64_t size = state.range(0);
-    const std::vector<T> image = random_pixels<T>(size * size);
+    const std::vector<T> image = bench::random_pixels<T>(size * size);
     for (auto _ : state) {
         benchmark::DoNotOptimize(kernels::survey_pixels(image.data(), size, size, 1, size, 0));
     }
@@ -78,7 +65,7 @@ void survey(benchmark::State& state) {
 template <class C, class R>
 void log_power_spectrum(benchmark::State& state) {
     const std::int64_t size = state.range(0);
-    const std::vector<C> src = random_pixels<C>(size * size);
+    const std::vector<C> src = bench::random_pixels<C>(size * size);
     std::vector<R> dst(src.size());
     for (auto _ : state) {
         kernels::log_power_spectrum(src.data(), dst.data(), static_cast<std::int32_t>(size * size));

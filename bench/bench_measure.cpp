@@ -2,6 +2,8 @@
 // radius or mode). Items are pixels (for the centre of mass: disc cells
 // visited), so items/s read directly as pixels/s.
 
+#include "bench/bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -19,26 +21,11 @@ namespace {
 
 using namespace zorvan;
 
-template <class T>
-std::vector<T> random_pixels(std::int64_t count) {
-    std::mt19937 rng(1);
-    std::uniform_real_distribution<double> value(0.0, 200.0);
-    std::vector<T> pixels(static_cast<std::size_t>(count));
-    for (T& p : pixels) {
-        if constexpr (dm::is_complex_v<T>) {
-            p = T{dm::real_of_t<T>(value(rng)), dm::real_of_t<T>(value(rng))};
-        } else {
-            p = T(value(rng));
-        }
-    }
-    return pixels;
-}
-
 // Argument: size (a square image, surveyed around its centre).
 template <class P>
 void radial_survey(benchmark::State& state) {
     const std::int64_t size = state.range(0);
-    const std::vector<P> image = random_pixels<P>(size * size);
+    const std::vector<P> image = bench::random_pixels<P>(size * size);
     const std::int64_t centre = size / 2;
     const auto layout = kernels::rings_of(kernels::farthest_radius<P>(size, size, centre, centre, P(1), P(1)));
     std::vector<P> result(static_cast<std::size_t>(kernels::radial_row_count * layout.count));
@@ -58,7 +45,7 @@ template <class P>
 void centre_of_mass(benchmark::State& state) {
     const std::int64_t size = state.range(0);
     const auto radius = static_cast<P>(state.range(1));
-    std::vector<P> image = random_pixels<P>(size * size);
+    std::vector<P> image = bench::random_pixels<P>(size * size);
     const double spot = double(size) / 2 + 3.3;
     for (std::int64_t y = 0; y < size; ++y)
         for (std::int64_t x = 0; x < size; ++x) {
@@ -81,9 +68,9 @@ template <class T>
 void weight(benchmark::State& state) {
     const std::int64_t size = state.range(0);
     const auto mode = static_cast<kernels::weight_mode>(state.range(1));
-    const std::vector<T> source = random_pixels<T>(size * size);
+    const std::vector<T> source = bench::random_pixels<T>(size * size);
     std::vector<T> destination(source.size());
-    const std::vector<float> table = random_pixels<float>(size);
+    const std::vector<float> table = bench::random_pixels<float>(size);
     for (auto _ : state) {
         kernels::weight_pixels(source.data(), destination.data(), size, size, table.data(), size, size / 2, size / 2,
                                0.7f, 0.7f, mode);
@@ -97,7 +84,7 @@ void weight(benchmark::State& state) {
 void fourier_window(benchmark::State& state) {
     const auto size = static_cast<std::int32_t>(state.range(0));
     const auto mode = static_cast<kernels::window_mode>(state.range(1));
-    const std::vector<float> source = random_pixels<float>(std::int64_t{size} * size);
+    const std::vector<float> source = bench::random_pixels<float>(std::int64_t{size} * size);
     std::vector<float> destination(source.size());
     for (auto _ : state) {
         kernels::fourier_window(source.data(), destination.data(), size, size, mode);
