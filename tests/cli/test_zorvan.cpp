@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -120,6 +121,128 @@ TEST_F(Zorvan, CallsAFunctionOnFilesAndWritesItsResult) {
     EXPECT_NE(survey.out.find("fMin = 0.33333333333333331\n"), std::string::npos) << survey.out;
     EXPECT_NE(survey.out.find("fSum = 1\n"), std::string::npos) << survey.out;
     EXPECT_NE(survey.out.find("SurveyDM"), std::string::npos) << "--trace lists the counters";
+}
+
+// Every function through the command: its written result equals what the
+// same call gives through the host in this process.
+TEST_F(Zorvan, EveryFunctionWritesWhatTheHostComputes) {
+    std::vector<float> reals(64), others(64), spot(256, 0.0f), profile(12);
+    std::vector<float> complex(128), complex_other(128);
+    for (std::size_t i = 0; i < 64; ++i) {
+        reals[i] = static_cast<float>((i * 37) % 23) * 0.5f + 1.0f;
+        others[i] = static_cast<float>((i * 11) % 7) * 0.25f;
+    }
+    for (std::size_t i = 0; i < 128; ++i) {
+        complex[i] = static_cast<float>((i * 13) % 17) - 8.0f;
+        complex_other[i] = static_cast<float>((i * 5) % 9) * 0.5f;
+    }
+    for (std::size_t i = 0; i < profile.size(); ++i) profile[i] = 1.0f / static_cast<float>(i + 1);
+    spot[7 * 16 + 9] = 10.0f;  // a bright pixel with a dimmer neighbour
+    spot[7 * 16 + 8] = 5.0f;
+    using zorvan::host::data_type::complex8;
+    using zorvan::host::data_type::real4;
+    write("real.npy", real4, {8, 8}, reals);
+    write("other.npy", real4, {8, 8}, others);
+    write("spot.npy", real4, {16, 16}, spot);
+    write("profile.npy", real4, {12}, profile);
+    write("complex.npy", complex8, {8, 8}, complex);
+    write("complex_other.npy", complex8, {8, 8}, complex_other);
+    write("destination.npy", real4, {8, 8}, std::vector<float>(64, 0.0f));
+
+    struct Case {
+        std::vector<std::string> arguments;  // files (in dir_), numbers or null
+        std::string saved;                   // the parameter written with --save, if any
+        std::string printed;                 // what stdout must hold
+    };
+    const std::vector<std::pair<std::string, Case>> cases = {
+        {"FMovingAverage2", {{"real.npy", "1", "null", "null"}, "imgDst2", ""}},
+        {"FMovingAverage", {{"real.npy", "2", "null"}, "", ""}},
+        {"FMedianFilter", {{"real.npy", "1", "null"}, "", ""}},
+        {"FSurvey", {{"real.npy"}, "", "fSqsum = "}},
+        {"FRadialSurvey", {{"real.npy", "4", "4", "1", "1.5"}, "", ""}},
+        {"FGetCenterOfMass", {{"spot.npy", "8", "8", "4", "10", "0.5"}, "", "result = 2\nfX = 9\nfY = 7\n"}},
+        {"FWeight", {{"real.npy", "profile.npy", "4", "4", "1", "1", "0", "null"}, "", ""}},
+        {"FFTWindow", {{"real.npy", "1", "null"}, "", ""}},
+        {"FMaximumFilter", {{"real.npy", "1", "null"}, "", ""}},
+        {"FInvertRotateDLL", {{"real.npy"}, "", ""}},
+        {"FRadialWarpDLL", {{"real.npy", "profile.npy", "1", "2"}, "", ""}},
+        {"FMeanComplexDLL", {{"complex.npy"}, "", "meanImag = "}},
+        {"FCreateFwhitsmMatrixDLL", {{"5", "2"}, "", ""}},
+        {"FElementWiseProductComplexByRealDLL", {{"complex.npy", "real.npy"}, "", ""}},
+        {"FCreateWienerMaskDLL", {{"real.npy", "other.npy"}, "", ""}},
+        {"FPlusComplexImageDLL", {{"complex.npy", "complex_other.npy"}, "imgTarget", "result = 1\n"}},
+        {"FCalculatePowerSpectrumDLL", {{"complex.npy"}, "", ""}},
+        {"FWarpLinear2DDLL", {{"real.npy", "0.5", "0.75", "destination.npy"}, "imgDst", "result = 1\n"}},
+        {"FDiffH", {{"real.npy", "2"}, "", ""}},
+    };
+    ASSERT_EQ(cases.size(), 19u);
+
+    zorvan::host::Host host;
+    host.load_plugin(ZORVAN_PLUGIN_PATH);
+    for (const auto& [name, c] : cases) {
+        SCOPED_TRACE(name);
+        const auto prototype = host.prototype_of(name);
+        ASSERT_TRUE(prototype);
+        std::string command = name;
+        std::vector<zorvan::host::Arg> args;
+        std::map<std::string, zorvan::host::Image> images;
+        std::size_t saved_index = 0;
+        for (std::size_t i = 0; i < c.arguments.size(); ++i) {
+            const std::string& word = c.arguments[i];
+            const auto type = prototype->parameters[i].script_type;
+            const bool file = word.size() > 4 && word.compare(word.size() - 4, 4, ".npy") == 0;
+            command += " " + (file ? path(word) : word);
+            if (prototype->parameters[i].name == c.saved) saved_index = i;
+            zorvan::host::Image image;
+            if (file) {
+                if (!images.count(word)) {
+                    const ImageData data = zorvan::cli::read_image(path(word));
+                    images[word] = host.make_image(data.data_type, data.sizes, data.bytes.data(), data.bytes.size());
+                }
+                image = images[word];
+            }
+            if (type == zorvan::host::ScriptType::double_ref) {
+                args.push_back(zorvan::host::Arg::out(std::stod(word)));
+            } else if (type == zorvan::host::ScriptType::image_ref) {
+                args.push_back(zorvan::host::Arg::slot(image));
+            } else if (type == zorvan::host::ScriptType::image) {
+                args.emplace_back(image);
+            } else {
+                args.emplace_back(std::stod(word));
+            }
+        }
+        // Arguments left out: 0 for a double *, null for an image.
+        for (std::size_t i = args.size(); i < prototype->parameters.size(); ++i) {
+            const auto type = prototype->parameters[i].script_type;
+            if (type == zorvan::host::ScriptType::double_ref) {
+                args.push_back(zorvan::host::Arg::out(0.0));
+            } else if (type == zorvan::host::ScriptType::image_ref) {
+                args.push_back(zorvan::host::Arg::slot());
+            } else {
+                args.emplace_back(nullptr);
+            }
+        }
+        const bool returns_image = prototype->result == zorvan::host::ScriptType::image;
+        if (returns_image) command += " -o " + path("result.npy");
+        if (!c.saved.empty()) command += " --save " + c.saved + "=" + path("saved.npy");
+
+        const Outcome ran = run(command);
+        ASSERT_EQ(ran.status, 0) << command << "\n" << ran.err;
+        EXPECT_NE(ran.out.find(c.printed), std::string::npos) << ran.out;
+
+        const auto expected = host.call(name, args);
+        ASSERT_TRUE(expected.ok());
+        if (returns_image) {
+            ASSERT_TRUE(expected.image);
+            const ImageData written = zorvan::cli::read_image(path("result.npy"));
+            EXPECT_EQ(written.data_type, expected.image.data_type());
+            EXPECT_EQ(written.bytes, expected.image.bytes());
+        }
+        if (!c.saved.empty()) {
+            const ImageData written = zorvan::cli::read_image(path("saved.npy"));
+            EXPECT_EQ(written.bytes, args[saved_index].image().bytes());
+        }
+    }
 }
 
 TEST_F(Zorvan, TheSameFileTwiceIsTheSameImage) {
