@@ -30,7 +30,7 @@ fuzz() {
   "build-fuzz/tests/fuzz/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -print_final_stats=1 \
     -artifact_prefix="$work/$target-" "$work/$target" "$corpus" >"$work/$target.log" 2>&1 ||
     { tail -n 60 "$work/$target.log"; ls "$work"/"$target"-* 2>/dev/null; return 1; }
-  grep -E "stat::number_of_executed_units|Done" "$work/$target.log" | tail -n 2
+  grep -E "stat::number_of_executed_units|Done|calls per function" "$work/$target.log" | tail -n 3
 }
 
 fuzz fuzz_host tests/fuzz/corpus/host tests/fuzz/regressions/host "${FUZZ_HOST_SECONDS:-300}"

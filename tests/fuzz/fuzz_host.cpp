@@ -11,6 +11,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -26,6 +27,15 @@ using zorvan::host::ScriptType;
 
 Host* g_host = nullptr;
 std::vector<std::string> g_functions;
+std::vector<std::uint64_t> g_calls;  // per function, printed at exit
+
+void print_calls() {
+    std::fprintf(stderr, "calls per function:");
+    for (std::size_t i = 0; i < g_functions.size(); ++i) {
+        std::fprintf(stderr, " %s %llu", g_functions[i].c_str(), static_cast<unsigned long long>(g_calls[i]));
+    }
+    std::fprintf(stderr, "\n");
+}
 
 [[noreturn]] void broken(const char* rule, const std::string& detail) {
     std::fprintf(stderr, "broken rule: %s: %s\n", rule, detail.c_str());
@@ -116,7 +126,9 @@ Image pick(FuzzedDataProvider& data, const std::vector<Image>& pool) {
 }
 
 void call(FuzzedDataProvider& data, const std::vector<Image>& pool) {
-    const std::string& name = g_functions[data.ConsumeIntegralInRange<std::size_t>(0, g_functions.size() - 1)];
+    const std::size_t chosen = data.ConsumeIntegralInRange<std::size_t>(0, g_functions.size() - 1);
+    const std::string& name = g_functions[chosen];
+    ++g_calls[chosen];
     const auto prototype = g_host->prototype_of(name);
     std::vector<Arg> args;
     for (const auto& parameter : prototype->parameters) {
@@ -190,6 +202,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     for (const auto& prototype : host.published_prototypes()) {
         g_functions.push_back(zorvan::host::parse_prototype(prototype)->name);
     }
+    g_calls.assign(g_functions.size(), 0);
+    std::atexit(print_calls);
     return 0;
 }
 
