@@ -191,13 +191,17 @@ DemoResult run_demo(Host& host, const DemoOptions& options, std::FILE* progress)
     const Image windowed = pipeline.stage("apodisation (FFTWindow, Hann)", [&] {
         return pipeline.image_call("FFTWindow", {noisy_image, 0, nullptr});
     });
-    const auto [window_spectrum, raw_spectrum] = pipeline.stage("forward transforms (FFTW)", [&] {
+    // (Named images rather than a structured binding: clang 14 cannot
+    // capture those in the lambdas below.)
+    const auto spectra = pipeline.stage("forward transforms (FFTW)", [&] {
         auto transformed = centred_fft(as_complex(windowed.pixels<float>()), n, FFTW_FORWARD);
         Image spectrum = pipeline.make(host::data_type::complex8, {n, n}, transformed.data(), 2 * real_bytes);
         auto raw = centred_fft(as_complex(noisy), n, FFTW_FORWARD);
         Image raw_image = pipeline.make(host::data_type::complex8, {n, n}, raw.data(), 2 * real_bytes);
         return std::pair{spectrum, raw_image};
     });
+    const Image& window_spectrum = spectra.first;
+    const Image& raw_spectrum = spectra.second;
     const Image power = pipeline.stage("power spectrum (FCalculatePowerSpectrumDLL)", [&] {
         return pipeline.image_call("FCalculatePowerSpectrumDLL", {window_spectrum});
     });
