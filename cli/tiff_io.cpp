@@ -424,10 +424,12 @@ ImageData read_tiff(const std::string& path, Source& source) {
         const std::uint64_t page_bytes = checked_byte_count(path, page.data_type, {page.width, page.height});
         checked_byte_count(path, page.data_type, {page.width, page.height, pages + 1});
         if (pages == 0) {
-            // Room for the pages the file lists, up to the limit: address
-            // space, touched only as pixels are decoded into it.
+            // Room for the pages the file lists, but no more than 64 MiB up
+            // front: a forged header must not buy a huge allocation; the
+            // buffer grows as pixels are actually decoded.
             const std::uint64_t listed = std::max<std::uint64_t>(TIFFNumberOfDirectories(tif.get()), 1);
-            image.bytes.reserve(static_cast<std::size_t>(std::min(listed, max_image_bytes / page_bytes) * page_bytes));
+            const std::uint64_t wanted = std::min(listed, max_image_bytes / page_bytes) * page_bytes;
+            image.bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(wanted, std::uint64_t{64} << 20)));
         }
         PageReader(tif.get(), path, page, source.size(), messages, image.bytes).read();
         ++pages;

@@ -27,7 +27,10 @@ fuzz() {
       { tail -n 40 "$work/$target.replay.log"; return 1; }
   fi
   echo "== fuzz: $target for ${seconds}s over its corpus"
-  "build-fuzz/tests/fuzz/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -print_final_stats=1 \
+  # A single allocation may reach the 8 GiB image limit (address space that
+  # only decoded pixels touch); what is really used stays under 4 GiB.
+  "build-fuzz/tests/fuzz/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -malloc_limit_mb=8704 \
+    -print_final_stats=1 \
     -artifact_prefix="$work/$target-" "$work/$target" "$corpus" >"$work/$target.log" 2>&1 ||
     { tail -n 60 "$work/$target.log"; ls "$work"/"$target"-* 2>/dev/null; return 1; }
   grep -E "stat::number_of_executed_units|Done|calls per function" "$work/$target.log" | tail -n 3
