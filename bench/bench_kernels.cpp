@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "filters/moving_average_kernel.h"
-#include "fourier/power_spectrum_kernel.h"
+#include "fourier/log_power_kernel.h"
 #include "image/element_types.h"
 #include "measure/survey_kernel.h"
 

@@ -2,7 +2,7 @@
 // image, into a new real image "PowerSpectrum". Like the rest of the
 // Fourier-space family it refuses unsuitable input silently (null).
 
-#include "fourier/power_spectrum_kernel.h"
+#include "fourier/log_power_kernel.h"
 #include "fourier/family.h"
 #include "fourier/fourier.h"
 

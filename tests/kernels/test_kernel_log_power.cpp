@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "fourier/power_spectrum_kernel.h"
+#include "fourier/log_power_kernel.h"
 
 namespace {
 
