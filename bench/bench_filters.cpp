@@ -14,7 +14,7 @@
 #include "filters/maximum_kernel.h"
 #include "filters/median_kernel.h"
 #include "filters/moving_average_pair_kernel.h"
-#include "image/element_types.h"
+#include "contract/data_types.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "fourier/penalty_matrix_kernel.h"
 #include "fourier/radial_warp_kernel.h"
 #include "fourier/wiener_mask_kernel.h"
-#include "image/element_types.h"
+#include "contract/data_types.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "filters/moving_average_kernel.h"
 #include "fourier/log_power_kernel.h"
-#include "image/element_types.h"
+#include "contract/data_types.h"
 #include "measure/survey_kernel.h"
 
 namespace {

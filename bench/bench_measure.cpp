@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "image/element_types.h"
+#include "contract/data_types.h"
 #include "measure/center_of_mass_kernel.h"
 #include "measure/ft_window_kernel.h"
 #include "measure/radial_survey_kernel.h"

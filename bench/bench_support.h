@@ -1,7 +1,7 @@
 #pragma once
 // What every benchmark program shares: reproducible random pixels.
 
-#include "image/element_types.h"
+#include "contract/data_types.h"
 
 #include <cstdint>
 #include <random>

@@ -16,7 +16,7 @@
 #include <limits>
 #include <vector>
 
-#include "image/element_types.h"
+#include "contract/data_types.h"
 
 namespace zorvan::kernels {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "image/element_types.h"
+#include "contract/data_types.h"
 
 namespace zorvan::kernels {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The Fourier-space script functions, as the host calls them.
 
-#include "plugin/dm_host_interfaces.h"
+#include "contract/dm_host_interfaces.h"
 
 #include <cstdint>
 

@@ -3,7 +3,7 @@
 // handle is looked up before it is trusted, and counts per kind.
 
 #include "host/prototype.h"
-#include "plugin/dm_host_interfaces.h"
+#include "contract/dm_host_interfaces.h"
 
 #include <array>
 #include <atomic>

@@ -2,7 +2,7 @@
 // The typed view of one host image: a counted reference, a share of the
 // data lock, the address of the first element and four sizes.
 
-#include "image/element_types.h"
+#include "contract/data_types.h"
 #include "plugin/ImageUtility.h"
 
 #include <boost/shared_ptr.hpp>

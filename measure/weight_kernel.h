@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "image/element_types.h"
+#include "contract/data_types.h"
 
 namespace zorvan::kernels {
 

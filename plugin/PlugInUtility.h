@@ -2,7 +2,7 @@
 // The plug-in object, the host environment it adopts, and the class
 // interfaces fetched from that environment.
 
-#include "plugin/dm_host_interfaces.h"
+#include "contract/dm_host_interfaces.h"
 
 #include <cstdint>
 #include <vector>

@@ -2,7 +2,7 @@
 // Turning exceptions into host script errors, and reports to the host's
 // error manager.
 
-#include "plugin/dm_host_interfaces.h"
+#include "contract/dm_host_interfaces.h"
 
 #include <cstdint>
 

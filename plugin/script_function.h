@@ -1,7 +1,7 @@
 #pragma once
 // The boundary of every script function: no exception reaches the host.
 
-#include "plugin/dm_host_interfaces.h"
+#include "contract/dm_host_interfaces.h"
 #include "plugin/PlugInUtility.h"
 #include "plugin/errors.h"
 

@@ -3,7 +3,7 @@
 
 #include "host/host.h"
 #include "host/prototype.h"
-#include "plugin/dm_host_interfaces.h"
+#include "contract/dm_host_interfaces.h"
 #include "tests/host_test_support.h"
 
 #include <cmath>

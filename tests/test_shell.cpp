@@ -1,7 +1,7 @@
 // The plug-in's lifecycle as the host drives it: link, version, start-up,
 // registration, the close sequence, shutdown, unload and reload.
 
-#include "plugin/dm_host_interfaces.h"
+#include "contract/dm_host_interfaces.h"
 #include "tests/host_test_support.h"
 
 #include <algorithm>
