@@ -4,7 +4,7 @@
 
 #include "cli/image_formats.h"
 
-#include "host/host.h"
+#include "contract/data_types.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -23,42 +23,17 @@
 namespace zorvan::cli {
 namespace detail {
 
-namespace code = host::data_type;
+namespace code = dm::data_type;
 
+// Packed complex and RGB pixels have no file form.
 std::uint32_t element_bytes(std::int32_t data_type) {
-    switch (data_type) {
-        case code::uint8:
-        case code::int8:
-        case code::binary: return 1;
-        case code::int16:
-        case code::uint16: return 2;
-        case code::real4:
-        case code::int32:
-        case code::uint32: return 4;
-        case code::real8:
-        case code::complex8: return 8;
-        case code::complex16: return 16;
-        default: return 0;  // packed complex, RGB and unknown codes have no file form
-    }
+    const dm::pixel_type* type = dm::find_pixel_type(data_type);
+    return type && type->kind != dm::pixel_kind::packed ? type->bytes : 0;
 }
 
 std::string type_name(std::int32_t data_type) {
-    switch (data_type) {
-        case code::int16: return "signed 16-bit integer";
-        case code::real4: return "4-byte real";
-        case code::complex8: return "complex of 4-byte reals";
-        case code::packed_complex: return "packed complex";
-        case code::uint8: return "unsigned 8-bit integer";
-        case code::int32: return "signed 32-bit integer";
-        case code::rgb: return "RGB";
-        case code::int8: return "signed 8-bit integer";
-        case code::uint16: return "unsigned 16-bit integer";
-        case code::uint32: return "unsigned 32-bit integer";
-        case code::real8: return "8-byte real";
-        case code::complex16: return "complex of 8-byte reals";
-        case code::binary: return "binary";
-        default: return "type " + std::to_string(data_type);
-    }
+    const dm::pixel_type* type = dm::find_pixel_type(data_type);
+    return type ? std::string(type->name) : "type " + std::to_string(data_type);
 }
 
 void fail(const std::string& path, std::string_view what) {

@@ -7,7 +7,7 @@
 
 #include "cli/image_formats.h"
 
-#include "host/host.h"
+#include "contract/data_types.h"
 
 #include <algorithm>
 #include <bit>
@@ -17,7 +17,7 @@
 namespace zorvan::cli::detail {
 namespace {
 
-namespace code = host::data_type;
+namespace code = dm::data_type;
 
 static_assert(std::endian::native == std::endian::little, "the host's pixels are little-endian");
 

@@ -8,7 +8,7 @@
 
 #include "cli/image_formats.h"
 
-#include "host/host.h"
+#include "contract/data_types.h"
 
 #include <png.h>
 
@@ -22,7 +22,7 @@
 namespace zorvan::cli::detail {
 namespace {
 
-namespace code = host::data_type;
+namespace code = dm::data_type;
 
 // What libpng's callbacks share with the code around them.
 struct PngState {

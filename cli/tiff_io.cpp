@@ -5,7 +5,7 @@
 
 #include "cli/image_formats.h"
 
-#include "host/host.h"
+#include "contract/data_types.h"
 
 #include <tiffio.h>
 
@@ -23,7 +23,7 @@
 namespace zorvan::cli::detail {
 namespace {
 
-namespace code = host::data_type;
+namespace code = dm::data_type;
 
 // The first error libtiff reported for one file.
 struct TiffMessages {

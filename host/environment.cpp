@@ -279,7 +279,7 @@ Ref<FunctionObject> HostState::find_published(std::string_view name) const {
 }
 
 std::string HostState::check_new_image(std::int32_t data_type, const std::vector<std::uint64_t>& sizes) const {
-    const std::uint32_t bytes = element_bytes_of(data_type);
+    const std::uint32_t bytes = dm::bytes_of(data_type);
     if (bytes == 0) return "The host holds no images of data type " + std::to_string(data_type) + ".";
     if (sizes.empty() || sizes.size() > 4) return "An image has 1 to 4 dimensions.";
     std::uint64_t total = bytes;

@@ -13,7 +13,6 @@ namespace zorvan::host {
 
 using namespace detail;
 
-std::uint32_t element_bytes(std::int32_t data_type) { return element_bytes_of(data_type); }
 
 std::string to_string(const ObjectCounts& c) {
     return "images " + std::to_string(c.images) + ", strings " + std::to_string(c.strings) + ", functions " +
@@ -258,8 +257,9 @@ Image Host::wrap_image(std::int32_t data_type, std::vector<std::uint64_t> sizes,
     if (!refusal.empty()) throw HostError(refusal);
     if (data == nullptr) throw HostError("wrap_image: no memory given");
     // Complex pixels need only their parts' alignment.
-    const std::uint32_t bytes = element_bytes_of(data_type);
-    const std::uint32_t alignment = data_type == 3 || data_type == 5 ? 4 : (bytes > 8 ? 8 : bytes);
+    const dm::pixel_type& type = *dm::find_pixel_type(data_type);
+    const bool two_parts = type.kind == dm::pixel_kind::complex || type.kind == dm::pixel_kind::packed;
+    const std::uint32_t alignment = two_parts ? type.bytes / 2 : type.bytes;
     if (reinterpret_cast<std::uintptr_t>(data) % alignment != 0) {
         throw HostError("wrap_image: memory not aligned to its element type");
     }

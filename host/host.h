@@ -7,6 +7,7 @@
 // One Host lives in a process at a time. Every call into a plug-in is
 // serialised by one process-wide lock, whichever thread makes it.
 
+#include "contract/data_types.h"
 #include "host/prototype.h"
 
 #include <cstddef>
@@ -27,25 +28,8 @@ class ImageObject;
 class HostState;
 }  // namespace detail
 
-// Host data-type codes.
-namespace data_type {
-inline constexpr std::int32_t int16 = 1;
-inline constexpr std::int32_t real4 = 2;
-inline constexpr std::int32_t complex8 = 3;
-inline constexpr std::int32_t packed_complex = 5;
-inline constexpr std::int32_t uint8 = 6;
-inline constexpr std::int32_t int32 = 7;
-inline constexpr std::int32_t rgb = 8;
-inline constexpr std::int32_t int8 = 9;
-inline constexpr std::int32_t uint16 = 10;
-inline constexpr std::int32_t uint32 = 11;
-inline constexpr std::int32_t real8 = 12;
-inline constexpr std::int32_t complex16 = 13;
-inline constexpr std::int32_t binary = 14;
-}  // namespace data_type
-
-// Bytes per element of a code the host holds, 0 otherwise.
-std::uint32_t element_bytes(std::int32_t data_type);
+// Host data-type codes, as the plug-in and the file library know them.
+namespace data_type = dm::data_type;
 
 // Raised by the API for a request the host refuses (bad sizes, unknown
 // type, a plug-in that does not load).

@@ -73,8 +73,8 @@ std::int32_t is_real(ContextObject& context, DM_ArgSlot* slots) {
     const auto image = image_arg(slots[1]);
     if (!image) return context.fail(kNotAnImage);
     const auto bytes = arg<std::int32_t>(slots[2]);
-    const auto type = image->data_type();
-    result_bool(slots[0], (type == 2 && bytes == 4) || (type == 12 && bytes == 8));
+    const dm::pixel_type& type = *dm::find_pixel_type(image->data_type());
+    result_bool(slots[0], type.kind == dm::pixel_kind::real && static_cast<std::int64_t>(type.bytes) == bytes);
     return DM_CALL_OK;
 }
 
@@ -82,8 +82,8 @@ std::int32_t is_complex(ContextObject& context, DM_ArgSlot* slots) {
     const auto image = image_arg(slots[1]);
     if (!image) return context.fail(kNotAnImage);
     const auto bytes = arg<std::int32_t>(slots[2]);
-    const auto type = image->data_type();
-    result_bool(slots[0], (type == 3 && bytes == 8) || (type == 13 && bytes == 16));
+    const dm::pixel_type& type = *dm::find_pixel_type(image->data_type());
+    result_bool(slots[0], type.kind == dm::pixel_kind::complex && static_cast<std::int64_t>(type.bytes) == bytes);
     return DM_CALL_OK;
 }
 
@@ -117,45 +117,34 @@ std::int32_t data_changed(ContextObject& context, DM_ArgSlot* slots) {
     return DM_CALL_OK;
 }
 
-template <class T>
-void convert_to_float(const ImageObject& image, float* out) {
-    const auto* in = static_cast<const T*>(image.data());
-    for (std::uint64_t i = 0, n = image.element_count(); i < n; ++i) out[i] = static_cast<float>(in[i]);
-}
-
-// Real and integer images become 4-byte real; complex ones keep their real part.
+// Real, integer and binary images become 4-byte real; complex ones keep
+// their real part.
 std::int32_t to_float(ContextObject& context, DM_ArgSlot* slots) {
+    namespace type = dm::data_type;
+    using convertible = dm::codes<type::int16, type::uint8, type::int32, type::int8, type::uint16, type::uint32,
+                                  type::real8, type::binary, type::complex8, type::complex16>;
     const auto image = image_arg(slots[0]);
     if (!image) return context.fail(kNotAnImage);
     if (image->active_locks() > 0) return context.fail("A locked image cannot change its data type.");
-    if (image->data_type() == 2) return DM_CALL_OK;
-    const std::string refusal = context.state().check_new_image(2, image->sizes());
+    if (image->data_type() == type::real4) return DM_CALL_OK;
+    const std::string refusal = context.state().check_new_image(type::real4, image->sizes());
     if (!refusal.empty()) return context.fail(refusal);
-    auto storage = ImageObject::allocate(image->element_count() * 4);
+    auto storage = ImageObject::allocate(image->element_count() * sizeof(float));
     auto* out = static_cast<float*>(storage.get());
-    switch (image->data_type()) {
-        case 1: convert_to_float<std::int16_t>(*image, out); break;
-        case 6: case 14: convert_to_float<std::uint8_t>(*image, out); break;
-        case 7: convert_to_float<std::int32_t>(*image, out); break;
-        case 9: convert_to_float<std::int8_t>(*image, out); break;
-        case 10: convert_to_float<std::uint16_t>(*image, out); break;
-        case 11: convert_to_float<std::uint32_t>(*image, out); break;
-        case 12: convert_to_float<double>(*image, out); break;
-        case 3: {
-            const auto* in = static_cast<const float*>(image->data());
-            for (std::uint64_t i = 0, n = image->element_count(); i < n; ++i) out[i] = in[2 * i];
-            break;
-        }
-        case 13: {
-            const auto* in = static_cast<const double*>(image->data());
-            for (std::uint64_t i = 0, n = image->element_count(); i < n; ++i) out[i] = static_cast<float>(in[2 * i]);
-            break;
-        }
-        default:
-            return context.fail("Images of this data type cannot be converted to real.");
-    }
+    const bool converted = dm::dispatch(
+        convertible{}, image->data_type(),
+        [&]<class T>() {
+            const auto* in = static_cast<const T*>(image->data());
+            for (std::uint64_t i = 0, n = image->element_count(); i < n; ++i) {
+                if constexpr (dm::is_complex_v<T>) out[i] = static_cast<float>(in[i].re);
+                else out[i] = static_cast<float>(in[i]);
+            }
+            return true;
+        },
+        [] { return false; });
+    if (!converted) return context.fail("Images of this data type cannot be converted to real.");
     void* data = storage.get();
-    image->replace_storage(2, std::move(storage), data);
+    image->replace_storage(type::real4, std::move(storage), data);
     return DM_CALL_OK;
 }
 
@@ -176,7 +165,8 @@ std::int32_t real_image(ContextObject& context, DM_ArgSlot* slots) {
     if (bytes != 4 && bytes != 8) return context.fail("A real image has 4 or 8 bytes per element.");
     const auto width = arg<std::uint32_t>(slots[3]);
     const auto height = arg<std::uint32_t>(slots[4]);
-    return make_2d(context, slots[0], bytes == 4 ? 2 : 12, width, height, name->text);
+    return make_2d(context, slots[0], bytes == 4 ? dm::data_type::real4 : dm::data_type::real8, width, height,
+                   name->text);
 }
 
 std::int32_t complex_image(ContextObject& context, DM_ArgSlot* slots) {
@@ -185,7 +175,8 @@ std::int32_t complex_image(ContextObject& context, DM_ArgSlot* slots) {
     if (bytes != 8 && bytes != 16) return context.fail("A complex image has 8 or 16 bytes per element.");
     const auto width = arg<std::int32_t>(slots[3]);
     const auto height = arg<std::int32_t>(slots[4]);
-    return make_2d(context, slots[0], bytes == 8 ? 3 : 13, width, height, name ? name : "");
+    return make_2d(context, slots[0], bytes == 8 ? dm::data_type::complex8 : dm::data_type::complex16, width, height,
+                   name ? name : "");
 }
 
 std::int32_t locked_data(ContextObject& context, DM_ArgSlot* slots) {

@@ -80,25 +80,6 @@ std::int64_t live_data_locks() { return g_data_locks.load(); }
 void note_bad_handle() { ++g_bad_handles; }
 std::uint64_t bad_handle_uses() { return g_bad_handles.load(); }
 
-std::uint32_t element_bytes_of(std::int32_t data_type) {
-    switch (data_type) {
-        case 1: return 2;    // signed 16-bit
-        case 2: return 4;    // 4-byte real
-        case 3: return 8;    // complex of two 4-byte reals
-        case 5: return 8;    // packed complex
-        case 6: return 1;    // unsigned 8-bit
-        case 7: return 4;    // signed 32-bit
-        case 8: return 4;    // RGB
-        case 9: return 1;    // signed 8-bit
-        case 10: return 2;   // unsigned 16-bit
-        case 11: return 4;   // unsigned 32-bit
-        case 12: return 8;   // 8-byte real
-        case 13: return 16;  // complex of two 8-byte reals
-        case 14: return 1;   // one byte per pixel
-        default: return 0;
-    }
-}
-
 std::shared_ptr<void> ImageObject::allocate(std::uint64_t bytes) {
     const std::uint64_t rounded = (bytes + 63) / 64 * 64;
     void* memory = std::aligned_alloc(64, rounded == 0 ? 64 : rounded);
@@ -110,7 +91,7 @@ std::shared_ptr<void> ImageObject::allocate(std::uint64_t bytes) {
 ImageObject::ImageObject(std::int32_t data_type, std::vector<std::uint64_t> sizes, std::string name)
     : HostObject(Kind::image),
       data_type_(data_type),
-      element_bytes_(element_bytes_of(data_type)),
+      element_bytes_(dm::bytes_of(data_type)),
       sizes_(std::move(sizes)),
       name_(std::move(name)) {
     compute_strides();
@@ -122,7 +103,7 @@ ImageObject::ImageObject(std::int32_t data_type, std::vector<std::uint64_t> size
                          std::shared_ptr<void> keepalive)
     : HostObject(Kind::image),
       data_type_(data_type),
-      element_bytes_(element_bytes_of(data_type)),
+      element_bytes_(dm::bytes_of(data_type)),
       sizes_(std::move(sizes)),
       name_(std::move(name)),
       storage_(std::move(keepalive)),
@@ -160,7 +141,7 @@ void ImageObject::set_name(std::string name) {
 
 void ImageObject::replace_storage(std::int32_t data_type, std::shared_ptr<void> storage, void* data) {
     data_type_ = data_type;
-    element_bytes_ = element_bytes_of(data_type);
+    element_bytes_ = dm::bytes_of(data_type);
     storage_ = std::move(storage);
     data_ = data;
     compute_strides();

@@ -3,6 +3,7 @@
 // handle is looked up before it is trusted, and counts per kind.
 
 #include "host/prototype.h"
+#include "contract/data_types.h"
 #include "contract/dm_host_interfaces.h"
 
 #include <array>
@@ -94,7 +95,6 @@ std::uint64_t bad_handle_uses();
 // ---- kinds --------------------------------------------------------------
 
 // Bytes per element of a data-type code; 0 for a code the host does not hold.
-std::uint32_t element_bytes_of(std::int32_t data_type);
 
 class ImageObject final : public HostObject {
 public:

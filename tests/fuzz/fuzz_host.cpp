@@ -85,7 +85,7 @@ Image make_image(FuzzedDataProvider& data) {
         sizes.push_back(data.ConsumeIntegralInRange<std::uint64_t>(1, k < 2 ? 12 : 3));
         count *= sizes.back();
     }
-    const std::uint32_t bytes_per = zorvan::host::element_bytes(type);
+    const std::uint32_t bytes_per = zorvan::dm::bytes_of(type);
     std::vector<std::byte> bytes(count * bytes_per);
     switch (type) {
         case 1: fill<std::int16_t>(data, bytes, count); break;

@@ -57,7 +57,7 @@ template <class F>
 // reserved: any read of it would fault, so a refusal shows that nothing was
 // read. Null when the space cannot be reserved.
 inline Image reserved_image(Host& host, std::int32_t code, std::vector<std::uint64_t> sizes) {
-    std::uint64_t bytes = host::element_bytes(code);
+    std::uint64_t bytes = dm::bytes_of(code);
     for (const std::uint64_t size : sizes) bytes *= size;
     void* reserved = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (reserved == MAP_FAILED) return Image();

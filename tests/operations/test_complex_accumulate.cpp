@@ -88,7 +88,7 @@ TEST_F(ComplexAccumulate, RefusalsAndExceptionsLeaveTheTargetUnchanged) {
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "types " << c.target_code << ", " << c.plus_code);
         const Image target = host.make_image(c.target_code, c.target_sizes);
-        std::vector<std::uint8_t> ones(host::element_bytes(c.plus_code) * c.plus_sizes[0] * c.plus_sizes[1], 0x3f);
+        std::vector<std::uint8_t> ones(dm::bytes_of(c.plus_code) * c.plus_sizes[0] * c.plus_sizes[1], 0x3f);
         const Image plus = image(c.plus_code, c.plus_sizes, ones);
         const Before before{kCounter};
         expect_refusal(host.call(kName, {target, plus}), before);

@@ -163,7 +163,7 @@ TEST_F(LinearRescale, RefusesMismatchedTypesSmallDestinationsUnusableFactorsAndS
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         const Image source = host.make_image(c.source_code, c.source_sizes);
-        std::vector<std::uint8_t> pattern(host::element_bytes(c.destination_code) * c.destination_sizes[0] *
+        std::vector<std::uint8_t> pattern(dm::bytes_of(c.destination_code) * c.destination_sizes[0] *
                                           c.destination_sizes[1], 0x5a);
         const Image destination = image(c.destination_code, c.destination_sizes, pattern);
         expect_refused(source, c.fx, c.fy, destination);
