@@ -156,6 +156,16 @@ using integer_or_real_codes = codes<data_type::int16, data_type::real4, data_typ
 template <class Work, std::int32_t Code>
 using work_result_t = decltype(std::declval<Work&>().template operator()<element_of_t<Code>>());
 
+// What the work returns when dispatched over a list of codes.
+template <class Codes, class Work>
+struct dispatch_result;
+template <std::int32_t First, std::int32_t... Rest, class Work>
+struct dispatch_result<codes<First, Rest...>, Work> {
+    using type = work_result_t<Work, First>;
+};
+template <class Codes, class Work>
+using dispatch_result_t = typename dispatch_result<Codes, Work>::type;
+
 // Type dispatch: work.template operator()<T>() with T the element type of
 // `code` when the list holds it, otherwise otherwise(), which returns the
 // same type as the work (or throws).

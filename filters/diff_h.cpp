@@ -21,11 +21,11 @@ constexpr const char* kOrderTooHigh = "n should be less than the width of src.";
 }  // namespace
 
 DM_Handle DiffH(DM_Handle src, std::int32_t n) {
-    return frame::run_operation<DM_Handle>("DiffHDM", [&]() -> DM_Handle {
+    return frame::run_operation<DM_Handle>(script_function_named("FDiffH"), [&]() -> DM_Handle {
         check(IsRealDataType(src, 4), frame::message::real4);
         check(static_cast<std::int64_t>(n) < static_cast<std::int64_t>(ImageGetDimensionSize(src, 0)),
               kOrderTooHigh);
-        const dm::image<float> source(src, 1);
+        const dm::image<float> source(src, dm::lock::packed);
         check(source.data() != nullptr, frame::message::invalid_parameters);
 
         // The chain holds the current image only; each order's image is
@@ -36,7 +36,8 @@ DM_Handle DiffH(DM_Handle src, std::int32_t n) {
             const auto width = static_cast<std::int64_t>(current->width());
             const auto height = static_cast<std::int64_t>(current->height());
             const dm::image<float> next(
-                RealImage("", 4, static_cast<std::uint32_t>(width - 1), static_cast<std::uint32_t>(height)), 1);
+                RealImage("", 4, static_cast<std::uint32_t>(width - 1), static_cast<std::uint32_t>(height)),
+                dm::lock::packed);
             check(next.data() != nullptr, frame::message::invalid_parameters);
             kernels::difference_along_x(current->data(), width, height, next.data());
             current = boost::make_shared<dm::image<float>>(next);

@@ -14,21 +14,16 @@ namespace {
 using namespace Gatan::PlugIn;
 using frame::check;
 
-bool overlapping(const void* a, const void* b, std::uint64_t bytes) {
-    const auto a_begin = reinterpret_cast<std::uintptr_t>(a);
-    const auto b_begin = reinterpret_cast<std::uintptr_t>(b);
-    return a_begin < b_begin + bytes && b_begin < a_begin + bytes;
-}
-
 // Only the first nx x ny elements, as packed rows, are filtered.
 template <class T>
 DM_Handle maximum_worker(DM_Handle source_handle, std::int64_t radius, DM_Handle destination_handle) {
-    const dm::image<T> source(source_handle, 1);
-    dm::image<T> destination(destination_handle, 1);
+    const dm::image<T> source(source_handle, dm::lock::packed);
+    dm::image<T> destination(destination_handle, dm::lock::packed);
     const auto nx = static_cast<std::int64_t>(source.width());
     const auto ny = static_cast<std::int64_t>(source.height());
     check(source.data() != nullptr && destination.data() != nullptr, frame::message::invalid_parameters);
-    check(!overlapping(source.data(), destination.data(), static_cast<std::uint64_t>(nx * ny) * sizeof(T)),
+    const auto bytes = static_cast<std::uint64_t>(nx * ny) * sizeof(T);
+    check(!frame::bytes_overlap(source.data(), bytes, destination.data(), bytes),
           frame::message::out_of_place);
     // A negative radius makes a ring of 2r+1 slots that no vector can hold;
     // the length error is raised without attempting the allocation.
@@ -40,7 +35,7 @@ DM_Handle maximum_worker(DM_Handle source_handle, std::int64_t radius, DM_Handle
 }  // namespace
 
 DM_Handle MaximumFilter(DM_Handle imgSrc, std::int32_t nRad, DM_Handle imgDst) {
-    return frame::run_operation<DM_Handle>("MaximumFilterDM", [&]() -> DM_Handle {
+    return frame::run_operation<DM_Handle>(script_function_named("FMaximumFilter"), [&]() -> DM_Handle {
         const std::uint32_t code = ImageGetDataType(imgSrc);
         const std::uint32_t nx = ImageGetDimensionSize(imgSrc, 0);
         const std::uint32_t ny = ImageGetDimensionSize(imgSrc, 1);
@@ -49,18 +44,11 @@ DM_Handle MaximumFilter(DM_Handle imgSrc, std::int32_t nRad, DM_Handle imgDst) {
         check(ImageGetDimensionSize(out, 0) == nx && ImageGetDimensionSize(out, 1) == ny,
               frame::message::different_size);
         check(ImageGetDataType(out) == code, frame::message::invalid_image_type);
-        switch (code) {
-            case 1: return maximum_worker<std::int16_t>(imgSrc, nRad, out);
-            case 2: return maximum_worker<float>(imgSrc, nRad, out);
-            case 6: return maximum_worker<std::uint8_t>(imgSrc, nRad, out);
-            case 7: return maximum_worker<std::int32_t>(imgSrc, nRad, out);
-            case 9: return maximum_worker<std::int8_t>(imgSrc, nRad, out);
-            case 10: return maximum_worker<std::uint16_t>(imgSrc, nRad, out);
-            case 11: return maximum_worker<std::uint32_t>(imgSrc, nRad, out);
-            case 12: return maximum_worker<double>(imgSrc, nRad, out);
-            case 14: return maximum_worker<std::uint8_t>(imgSrc, nRad, out);  // one byte per pixel
-            default: frame::fail(frame::message::invalid_image_type);
-        }
+        using kernel_codes = dm::codes<dm::data_type::int16, dm::data_type::real4, dm::data_type::uint8,
+                                       dm::data_type::int32, dm::data_type::int8, dm::data_type::uint16,
+                                       dm::data_type::uint32, dm::data_type::real8, dm::data_type::binary>;
+        return frame::dispatch_or_fail(kernel_codes{}, code, frame::message::invalid_image_type,
+                                       [&]<class T>() { return maximum_worker<T>(imgSrc, nRad, out); });
     });
 }
 

@@ -1,6 +1,5 @@
 // FMedianFilter: the median over the square window of radius nRad, cut to
-// the image at its edges, of a 4- or 8-byte real image. The work is done by
-// the operation MedianFilterDM2.
+// the image at its edges, of a 4- or 8-byte real image.
 
 #include "filters/filters.h"
 #include "filters/median_kernel.h"
@@ -16,16 +15,18 @@ using frame::check;
 // Only the first nx x ny elements, as packed rows, are filtered.
 template <class T>
 DM_Handle median_worker(DM_Handle source_handle, std::int64_t radius, DM_Handle destination_handle) {
-    const dm::image<T> source(source_handle, 1);
-    dm::image<T> destination(destination_handle, 1);
+    const dm::image<T> source(source_handle, dm::lock::packed);
+    dm::image<T> destination(destination_handle, dm::lock::packed);
     check(source.data() != nullptr && destination.data() != nullptr, frame::message::invalid_parameters);
     kernels::median_filter_2d(source.data(), static_cast<std::int64_t>(source.width()),
                               static_cast<std::int64_t>(source.height()), radius, destination.data());
     return destination.release();
 }
 
-DM_Handle MedianFilterDM2(DM_Handle source, std::int32_t radius, DM_Handle destination_given) {
-    return frame::run_operation<DM_Handle>("MedianFilterDM2", [&]() -> DM_Handle {
+}  // namespace
+
+DM_Handle MedianFilter(DM_Handle source, std::int32_t radius, DM_Handle destination_given) {
+    return frame::run_operation<DM_Handle>(script_function_named("FMedianFilter"), [&]() -> DM_Handle {
         const ImageRef destination = frame::destination_or_clone(source, destination_given);
         const bool single = IsRealDataType(source, 4) && IsRealDataType(destination.get(), 4);
         const bool twice = !single && IsRealDataType(source, 8) && IsRealDataType(destination.get(), 8);
@@ -36,16 +37,10 @@ DM_Handle MedianFilterDM2(DM_Handle source, std::int32_t radius, DM_Handle desti
         check(ImageGetDimensionSize(destination.get(), 0) == ImageGetDimensionSize(source, 0) &&
                   ImageGetDimensionSize(destination.get(), 1) == ImageGetDimensionSize(source, 1),
               frame::message::different_size);
-        check(radius >= 0, frame::message::negative_radius);
+        frame::check_radius(radius);
         return single ? median_worker<float>(source, radius, destination.get())
                       : median_worker<double>(source, radius, destination.get());
     });
-}
-
-}  // namespace
-
-DM_Handle MedianFilter(DM_Handle imgSrc, std::int32_t nRad, DM_Handle imgDst) {
-    return MedianFilterDM2(imgSrc, nRad, imgDst);
 }
 
 }  // namespace zorvan::ops

@@ -11,29 +11,24 @@ namespace {
 
 using namespace Gatan::PlugIn;
 using frame::check;
-using frame::message::invalid_parameters;
 
 template <class T>
 DM_Handle moving_average_worker(DM_Handle source_handle, std::int64_t radius, DM_Handle destination_handle) {
-    dm::image<T> source(source_handle, 32);
-    dm::image<T> destination(destination_handle, 32);
+    const dm::image<T> source(source_handle, dm::lock::strided);
+    dm::image<T> destination(destination_handle, dm::lock::strided);
     const auto nx = static_cast<std::int64_t>(source.width());
     const auto ny = static_cast<std::int64_t>(source.height());
     const auto nz = static_cast<std::int64_t>(source.depth());
     const T* in = source.data();
     T* out = destination.data();
-    check(in != nullptr && out != nullptr, invalid_parameters);
+    check(in != nullptr && out != nullptr, frame::message::invalid_parameters);
     const auto s = frame::pitches_of(source);
     const auto d = frame::pitches_of(destination);
 
     // The routes differ only in memory use: planes that do not overlap get
     // the 2-D box per plane (then z), the image itself gets 1-D passes.
-    const auto element = static_cast<std::int64_t>(sizeof(T));
-    const auto in_address = reinterpret_cast<std::uintptr_t>(in);
-    const auto out_address = reinterpret_cast<std::uintptr_t>(out);
-    const bool apart = in_address + static_cast<std::uint64_t>(s.plane_extent * element) <= out_address ||
-                       out_address + static_cast<std::uint64_t>(d.plane_extent * element) <= in_address;
-    if (apart) {
+    const auto plane_bytes = [](const frame::pitches& p) { return static_cast<std::uint64_t>(p.plane_extent) * sizeof(T); };
+    if (!frame::bytes_overlap(in, plane_bytes(s), out, plane_bytes(d))) {
         for (std::int64_t z = 0; z < nz; ++z) {
             kernels::box_mean_2d(in + z * s.plane_extent, s.row, nx, ny, radius, out + z * d.plane_extent, d.row);
         }
@@ -61,7 +56,7 @@ DM_Handle moving_average_worker(DM_Handle source_handle, std::int64_t radius, DM
 }  // namespace
 
 DM_Handle MovingAverage(DM_Handle imgSrc, std::int32_t nRad, DM_Handle imgDst) {
-    return frame::run_operation<DM_Handle>("MovingAverageDM", [&]() -> DM_Handle {
+    return frame::run_operation<DM_Handle>(script_function_named("FMovingAverage"), [&]() -> DM_Handle {
         const std::uint32_t code = ImageGetDataType(imgSrc);
         const std::uint32_t nx = ImageGetDimensionSize(imgSrc, 0);
         const std::uint32_t ny = ImageGetDimensionSize(imgSrc, 1);
@@ -69,11 +64,12 @@ DM_Handle MovingAverage(DM_Handle imgSrc, std::int32_t nRad, DM_Handle imgDst) {
         const ImageRef destination = frame::destination_or_clone(imgSrc, imgDst);
         check(ImageGetDimensionSize(destination.get(), 0) == nx && ImageGetDimensionSize(destination.get(), 1) == ny,
               frame::message::different_size);
-        return frame::dispatch_real_or_complex(code, [&destination, imgSrc, nRad, code, nz]<class T>() -> DM_Handle {
-            // A negative radius would index before the window, and a
-            // destination of another type or depth would be written past
-            // its end: both are refused before any pixel is touched.
-            check(nRad >= 0, frame::message::negative_radius);
+        return frame::dispatch_or_fail(dm::real_or_complex_codes{}, code, frame::message::invalid_data_type,
+                                       [&destination, imgSrc, nRad, code, nz]<class T>() -> DM_Handle {
+            // A destination of another type or depth would be written past
+            // its end: refused, like a negative radius, before any pixel is
+            // touched.
+            frame::check_radius(nRad);
             check(ImageGetDataType(destination.get()) == code && ImageGetDimensionSize(destination.get(), 2) == nz,
                   frame::message::destination_mismatch);
             return moving_average_worker<T>(imgSrc, nRad, destination.get());

@@ -22,24 +22,13 @@ constexpr const char* kStackNeedsOutputs =
     "imgDst1 and imgDst2 should have the size, data type and depth of imgSrc when it has more than one plane.";
 constexpr const char* kNoImageVariables = "imgDst1 and imgDst2 should be image variables.";
 
-// Size of dimension 2; 1 for an image of fewer dimensions.
-std::uint32_t depth_of(DM_Handle image) {
-    return ImageGetNumDimensions(image) > 2 ? ImageGetDimensionSize(image, 2) : 1;
-}
-
-bool overlapping(const void* a, std::uint64_t a_bytes, const void* b, std::uint64_t b_bytes) {
-    const auto a_begin = reinterpret_cast<std::uintptr_t>(a);
-    const auto b_begin = reinterpret_cast<std::uintptr_t>(b);
-    return a_begin < b_begin + b_bytes && b_begin < a_begin + a_bytes;
-}
-
 // Every plane of the source into the same plane of the two outputs. Each
 // output is addressed with its own pitches (the source's, for images of
 // its size and depth).
 template <class T>
 void pair_over_planes(DM_Handle source_handle, std::int64_t radius, const dm::image<T>& mean,
                       const dm::image<T>& square_mean) {
-    const dm::image<T> source(source_handle, 32);
+    const dm::image<T> source(source_handle, dm::lock::strided);
     const T* in = source.data();
     check(in != nullptr && mean.data() != nullptr && square_mean.data() != nullptr,
           frame::message::invalid_parameters);
@@ -52,12 +41,12 @@ void pair_over_planes(DM_Handle source_handle, std::int64_t radius, const dm::im
     const auto volume_bytes = [nz](std::int64_t plane_extent) {
         return static_cast<std::uint64_t>(nz * plane_extent) * sizeof(T);
     };
-    check(!overlapping(in, volume_bytes(s.plane_extent), mean.data(), volume_bytes(m.plane_extent)) &&
-              !overlapping(in, volume_bytes(s.plane_extent), square_mean.data(), volume_bytes(q.plane_extent)),
+    check(!frame::bytes_overlap(in, volume_bytes(s.plane_extent), mean.data(), volume_bytes(m.plane_extent)) &&
+              !frame::bytes_overlap(in, volume_bytes(s.plane_extent), square_mean.data(), volume_bytes(q.plane_extent)),
           frame::message::out_of_place);
     // Refused here, after the checks of the pixel loop, so that their
     // messages come first; no pixel has been read yet.
-    check(radius >= 0, frame::message::negative_radius);
+    frame::check_radius(radius);
     for (std::int64_t z = 0; z < nz; ++z) {
         kernels::box_mean_pair_2d(in + z * s.plane_extent, s.row, nx, ny, radius, mean.data() + z * m.plane_extent,
                                   m.row, square_mean.data() + z * q.plane_extent, q.row);
@@ -76,7 +65,8 @@ ImageRef new_output(std::uint32_t nx, std::uint32_t ny) {
 }
 
 // The caller's outputs are reused when both are live images of the source's
-// size, type and depth.
+// width, height and type, and, for a stack, of its depth. A 2-D source is
+// written into the first plane of outputs of any depth.
 bool reusable(DM_Handle first, DM_Handle second, std::uint32_t code, std::uint32_t nx, std::uint32_t ny,
               std::uint32_t nz) {
     if (!ImageIsValid(first) || !ImageIsValid(second)) return false;
@@ -87,34 +77,33 @@ bool reusable(DM_Handle first, DM_Handle second, std::uint32_t code, std::uint32
     const std::uint32_t second_nx = ImageGetDimensionSize(second, 0);
     const std::uint32_t second_ny = ImageGetDimensionSize(second, 1);
     return first_nx == nx && second_nx == nx && first_ny == ny && second_ny == ny && first_code == code &&
-           second_code == code && depth_of(first) == nz && depth_of(second) == nz;
+           second_code == code && (nz == 1 || (frame::depth_of(first) == nz && frame::depth_of(second) == nz));
 }
 
 }  // namespace
 
 void MovingAverage2(DM_Handle imgSrc, std::int32_t nRad, DM_Handle* imgDst1, DM_Handle* imgDst2) {
-    frame::run_operation<void>("MovingAverageDM2", [&] {
+    frame::run_operation<void>(script_function_named("FMovingAverage2"), [&] {
         const std::uint32_t code = ImageGetDataType(imgSrc);
         const std::uint32_t nx = ImageGetDimensionSize(imgSrc, 0);
         const std::uint32_t ny = ImageGetDimensionSize(imgSrc, 1);
-        const std::uint32_t nz = depth_of(imgSrc);
+        const std::uint32_t nz = frame::depth_of(imgSrc);
         check(imgDst1 != nullptr && imgDst2 != nullptr, kNoImageVariables);
 
-        if (reusable(*imgDst1, *imgDst2, code, nx, ny, nz)) {
-            // Written in place; the references stay and the host is not told.
-            frame::dispatch_real_or_complex(code, [&]<class T>() {
-                const dm::image<T> mean(*imgDst1, 1);
-                const dm::image<T> square_mean(*imgDst2, 1);
+        const bool reuse = reusable(*imgDst1, *imgDst2, code, nx, ny, nz);
+        frame::dispatch_or_fail(dm::real_or_complex_codes{}, code, frame::message::invalid_data_type, [&]<class T>() {
+            if (reuse) {
+                // Written in place; the references stay and the host is not told.
+                const dm::image<T> mean(*imgDst1, dm::lock::packed);
+                const dm::image<T> square_mean(*imgDst2, dm::lock::packed);
                 pair_over_planes<T>(imgSrc, nRad, mean, square_mean);
-            });
-            return;
-        }
-        frame::dispatch_real_or_complex(code, [&]<class T>() {
+                return;
+            }
             check(nz == 1, kStackNeedsOutputs);
             const ImageRef made_mean = new_output<T>(nx, ny);
-            dm::image<T> mean(made_mean, 1);
+            dm::image<T> mean(made_mean, dm::lock::packed);
             const ImageRef made_square_mean = new_output<T>(nx, ny);
-            dm::image<T> square_mean(made_square_mean, 1);
+            dm::image<T> square_mean(made_square_mean, dm::lock::packed);
             pair_over_planes<T>(imgSrc, nRad, mean, square_mean);
             // Both are released before either reference is stored, so that a
             // failure leaves the caller's variables as they were.

@@ -2,7 +2,7 @@
 // pixel, made from a clone so that the elements no pass writes keep their
 // values.
 
-#include "fourier/family.h"
+#include "image/frame.h"
 #include "fourier/fourier.h"
 #include "fourier/invert_rotate_kernel.h"
 
@@ -13,10 +13,10 @@ namespace {
 using namespace Gatan::PlugIn;
 
 template <class T>
-DM_Handle invert_rotate(DM_Handle source_handle, const fourier::Extent& extent) {
-    const dm::image<T> source(source_handle, 1);
+DM_Handle invert_rotate(DM_Handle source_handle, const frame::Extent& extent) {
+    const dm::image<T> source(source_handle, dm::lock::packed);
     const ImageRef clone = ImageClone(source_handle);
-    dm::image<T> result(clone, 1);
+    dm::image<T> result(clone, dm::lock::packed);
     if (source.data() == nullptr || result.data() == nullptr) return nullptr;
     kernels::invert_rotate(source.data(), result.data(), extent.width, extent.height);
     return result.release();
@@ -25,10 +25,10 @@ DM_Handle invert_rotate(DM_Handle source_handle, const fourier::Extent& extent) 
 }  // namespace
 
 DM_Handle InvertRotateDLL(DM_Handle imgSrc) {
-    return fourier::run_family<DM_Handle>("InvertRotateDM", [&]() -> DM_Handle {
-        const fourier::Header header = fourier::header_of(imgSrc);
-        return fourier::dispatch_real<DM_Handle>(header.type, [&]<class T>() -> DM_Handle {
-            const auto extent = fourier::extent_of(header);
+    return frame::run_family<DM_Handle>(script_function_named("FInvertRotateDLL"), [&]() -> DM_Handle {
+        const frame::Header header = frame::header_of(imgSrc);
+        return frame::dispatch_or_refuse<DM_Handle>(dm::real_codes{}, header.type, [&]<class T>() -> DM_Handle {
+            const auto extent = frame::extent_of(header);
             if (!extent) return nullptr;
             return invert_rotate<T>(imgSrc, *extent);
         });

@@ -3,7 +3,7 @@
 // destination the caller supplies. The destination is not announced to the
 // host as changed.
 
-#include "fourier/family.h"
+#include "image/frame.h"
 #include "fourier/fourier.h"
 #include "fourier/linear_rescale_kernel.h"
 
@@ -14,8 +14,8 @@ namespace zorvan::ops {
 
 namespace {
 
-using fourier::Extent;
-using fourier::Header;
+using frame::Extent;
+using frame::Header;
 
 bool usable_factor(double factor) { return std::isfinite(factor) && factor > 0.0; }
 
@@ -23,8 +23,8 @@ template <class T>
 std::int16_t rescale(DM_Handle source_handle, DM_Handle destination_handle, const Extent& source_extent,
                      const Extent& destination_extent, double fx, double fy, std::int32_t out_width,
                      std::int32_t out_height, std::int32_t buffer_count) {
-    const dm::image<T> source(source_handle, 1);
-    const dm::image<T> destination(destination_handle, 1);
+    const dm::image<T> source(source_handle, dm::lock::packed);
+    const dm::image<T> destination(destination_handle, dm::lock::packed);
     if (source.data() == nullptr || destination.data() == nullptr) return 0;
     std::vector<T> rows(static_cast<std::size_t>(buffer_count));
     // Output rows go at the destination's own width, so that they line up
@@ -37,24 +37,24 @@ std::int16_t rescale(DM_Handle source_handle, DM_Handle destination_handle, cons
 }  // namespace
 
 std::int16_t WarpLinear2DDLL(DM_Handle imgSrc, double factorX, double factorY, DM_Handle imgDst) {
-    return fourier::run_family<std::int16_t>("ImresizeLinear2DDM", [&]() -> std::int16_t {
-        const Header source = fourier::header_of(imgSrc);
-        const Header destination = fourier::header_of(imgDst);
+    return frame::run_family<std::int16_t>(script_function_named("FWarpLinear2DDLL"), [&]() -> std::int16_t {
+        const Header source = frame::header_of(imgSrc);
+        const Header destination = frame::header_of(imgDst);
         if (source.type != destination.type) return 0;
         if (static_cast<double>(source.width) * factorX > static_cast<double>(destination.width)) return 0;
         if (static_cast<double>(source.height) * factorY > static_cast<double>(destination.height)) return 0;
-        return fourier::dispatch_real<std::int16_t>(source.type, [&]<class T>() -> std::int16_t {
+        return frame::dispatch_or_refuse<std::int16_t>(dm::real_codes{}, source.type, [&]<class T>() -> std::int16_t {
             // Factors that are not positive and finite give no output size,
             // and the extrapolation needs two samples along each axis.
             if (!usable_factor(factorX) || !usable_factor(factorY)) return 0;
             if (source.width < 2 || source.height < 2) return 0;
-            const auto source_extent = fourier::extent_of(source);
-            const auto destination_extent = fourier::extent_of(destination);
+            const auto source_extent = frame::extent_of(source);
+            const auto destination_extent = frame::extent_of(destination);
             if (!source_extent || !destination_extent) return 0;
             // Within the destination's extent, so both fit 32 bits.
             const auto out_width = static_cast<std::int32_t>(static_cast<double>(source.width) * factorX);
             const auto out_height = static_cast<std::int32_t>(static_cast<double>(source.height) * factorY);
-            const std::int32_t buffer_count = fourier::element_count(source.height, std::uint64_t(out_width));
+            const std::int32_t buffer_count = frame::element_count(source.height, std::uint64_t(out_width));
             if (buffer_count < 0) return 0;
             return rescale<T>(imgSrc, imgDst, *source_extent, *destination_extent, factorX, factorY, out_width,
                               out_height, buffer_count);

@@ -3,7 +3,7 @@
 // Fourier-space family it refuses unsuitable input silently (null).
 
 #include "fourier/log_power_kernel.h"
-#include "fourier/family.h"
+#include "image/frame.h"
 #include "fourier/fourier.h"
 
 namespace zorvan::ops {
@@ -11,13 +11,14 @@ namespace zorvan::ops {
 namespace {
 
 using namespace Gatan::PlugIn;
-using fourier::Header;
+using frame::Header;
 
-template <class Complex, class Real>
+template <class Complex>
 DM_Handle power_spectrum(DM_Handle target, const Header& header, std::int32_t count) {
-    const dm::image<Complex> input(target, 1);
+    using Real = dm::real_of_t<Complex>;
+    const dm::image<Complex> input(target, dm::lock::packed);
     const ImageRef created = RealImage("PowerSpectrum", sizeof(Real), header.width, header.height);
-    dm::image<Real> output(created, 1);
+    dm::image<Real> output(created, dm::lock::packed);
     if (input.data() == nullptr || output.data() == nullptr) return nullptr;
     kernels::log_power_spectrum(input.data(), output.data(), count);
     return output.release();
@@ -26,13 +27,13 @@ DM_Handle power_spectrum(DM_Handle target, const Header& header, std::int32_t co
 }  // namespace
 
 DM_Handle CalculatePowerSpectrumDLL(DM_Handle imgTarget) {
-    return fourier::run_family<DM_Handle>("CalculatePowerSpectrumDM", [&]() -> DM_Handle {
-        const Header header = fourier::header_of(imgTarget);
-        const std::int32_t count = fourier::element_count(header);
+    return frame::run_family<DM_Handle>(script_function_named("FCalculatePowerSpectrumDLL"), [&]() -> DM_Handle {
+        const Header header = frame::header_of(imgTarget);
+        const std::int32_t count = frame::element_count(header);
         if (count < 0) return nullptr;
-        if (header.type == 3) return power_spectrum<dm::complex8, float>(imgTarget, header, count);
-        if (header.type == 13) return power_spectrum<dm::complex16, double>(imgTarget, header, count);
-        return nullptr;
+        return frame::dispatch_or_refuse<DM_Handle>(dm::complex_codes{}, header.type, [&]<class C>() {
+            return power_spectrum<C>(imgTarget, header, count);
+        });
     });
 }
 

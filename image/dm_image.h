@@ -3,7 +3,8 @@
 // data lock, the address of the first element and four sizes.
 
 #include "contract/data_types.h"
-#include "plugin/ImageUtility.h"
+#include "plugin/data_locker.h"
+#include "plugin/host_functions.h"
 
 #include <boost/shared_ptr.hpp>
 

@@ -19,7 +19,7 @@ template <class P>
 std::int32_t refine_as(DM_Handle working, double* fX, double* fY, double fRad, std::int32_t nCycles,
                        double fThreshold) {
     check(fX != nullptr && fY != nullptr, frame::message::invalid_parameters);
-    const dm::image<P> view(working, 1);
+    const dm::image<P> view(working, dm::lock::packed);
     check(view.data() != nullptr, frame::message::invalid_parameters);
     const auto search = kernels::centre_of_mass<P>(
         view.data(), static_cast<std::int64_t>(view.width()), static_cast<std::int64_t>(view.height()),
@@ -34,15 +34,17 @@ std::int32_t refine_as(DM_Handle working, double* fX, double* fY, double fRad, s
 // Complex and RGB codes are taken as they are (and refused); the other
 // codes that are not real are searched on a 4-byte real copy.
 bool converted_before_search(std::int16_t code) {
-    switch (code) {
-        case 2: case 12: case 3: case 5: case 8: case 13: return false;
-        default: return true;
-    }
+    const dm::pixel_type* type = dm::find_pixel_type(code);
+    if (type == nullptr) return true;
+    return type->kind != dm::pixel_kind::real && type->kind != dm::pixel_kind::complex &&
+           type->kind != dm::pixel_kind::packed;
 }
 
-std::int32_t GetCenterOfMassDM(DM_Handle source, double* fX, double* fY, double fRad, std::int32_t nCycles,
-                               double fThreshold) {
-    return frame::run_operation<std::int32_t>("GetCenterOfMassDM", [&]() -> std::int32_t {
+}  // namespace
+
+std::int32_t GetCenterOfMass(DM_Handle source, double* fX, double* fY, double fRad, std::int32_t nCycles,
+                             double fThreshold) {
+    return frame::run_operation<std::int32_t>(script_function_named("FGetCenterOfMass"), [&]() -> std::int32_t {
         const std::int16_t code = GetDataType(source);
         // The caller's image keeps its type: a clone is converted and lives
         // only for this call.
@@ -57,13 +59,6 @@ std::int32_t GetCenterOfMassDM(DM_Handle source, double* fX, double* fY, double 
         if (IsRealDataType(working, 8)) return refine_as<double>(working, fX, fY, fRad, nCycles, fThreshold);
         frame::fail(frame::message::src_real);
     });
-}
-
-}  // namespace
-
-std::int32_t GetCenterOfMass(DM_Handle imgSrc, double* fX, double* fY, double fRad, std::int32_t nCycles,
-                             double fThreshold) {
-    return GetCenterOfMassDM(imgSrc, fX, fY, fRad, nCycles, fThreshold);
 }
 
 }  // namespace zorvan::ops

@@ -14,13 +14,15 @@ using frame::check;
 
 constexpr const char* kPlaneTooLarge = "imgSrc should have fewer than 2147483648 pixels in a plane.";
 
-DM_Handle FTWindowDM(DM_Handle source_handle, std::int32_t eMode, DM_Handle imgDst) {
-    return frame::run_operation<DM_Handle>("FTWindowDM", [&]() -> DM_Handle {
+}  // namespace
+
+DM_Handle FTWindow(DM_Handle source_handle, std::int32_t eMode, DM_Handle imgDst) {
+    return frame::run_operation<DM_Handle>(script_function_named("FFTWindow"), [&]() -> DM_Handle {
         const ImageRef destination_handle = frame::destination_or_clone(source_handle, imgDst);
         check(IsRealDataType(source_handle, 4) && IsRealDataType(destination_handle.get(), 4),
               frame::message::all_real4);
-        const dm::image<float> source(source_handle, 1);
-        dm::image<float> destination(destination_handle, 1);
+        const dm::image<float> source(source_handle, dm::lock::packed);
+        dm::image<float> destination(destination_handle, dm::lock::packed);
         check(destination.width() == source.width() && destination.height() == source.height(),
               frame::message::different_size);
         check(kernels::is_window_mode(eMode), frame::message::invalid_mode);
@@ -31,12 +33,6 @@ DM_Handle FTWindowDM(DM_Handle source_handle, std::int32_t eMode, DM_Handle imgD
                                 static_cast<std::int32_t>(source.height()), static_cast<kernels::window_mode>(eMode));
         return destination.release();
     });
-}
-
-}  // namespace
-
-DM_Handle FTWindow(DM_Handle imgSrc, std::int32_t eMode, DM_Handle imgDst) {
-    return FTWindowDM(imgSrc, eMode, imgDst);
 }
 
 }  // namespace zorvan::ops

@@ -22,7 +22,7 @@ constexpr const char* kTooManyRings = "The farthest radius is too large for a ra
 template <class P>
 DM_Handle radial_survey_as(DM_Handle source_handle, std::int64_t cx, std::int64_t cy, P scale_x, P scale_y) {
     check(std::isfinite(scale_x) && std::isfinite(scale_y), kScalesNotFinite);
-    const dm::image<P> source(source_handle, 1);
+    const dm::image<P> source(source_handle, dm::lock::packed);
     const auto nx = static_cast<std::int64_t>(source.width());
     const auto ny = static_cast<std::int64_t>(source.height());
     const P farthest = kernels::farthest_radius<P>(nx, ny, cx, cy, scale_x, scale_y);
@@ -33,28 +33,23 @@ DM_Handle radial_survey_as(DM_Handle source_handle, std::int64_t cx, std::int64_
     const ImageRef created = RealImage("Radial Survey of " + ImageGetName(source_handle), std::uint32_t{sizeof(P)},
                                        static_cast<std::uint32_t>(layout.count),
                                        static_cast<std::uint32_t>(kernels::radial_row_count));
-    dm::image<P> result(created, 1);
+    dm::image<P> result(created, dm::lock::packed);
     check(source.data() != nullptr && result.data() != nullptr, frame::message::invalid_parameters);
     const std::int64_t row_pitch = frame::pitches_of(result).row;
     kernels::radial_survey(source.data(), nx, ny, cx, cy, scale_x, scale_y, layout, result.data(), row_pitch);
     return result.release();
 }
 
-DM_Handle RadialSurveyDM(DM_Handle source, std::int32_t nCX, std::int32_t nCY, double fScaleX, double fScaleY) {
-    return frame::run_operation<DM_Handle>("RadialSurveyDM", [&]() -> DM_Handle {
-        const std::uint32_t code = ImageGetDataType(source);
-        if (code == 2) {
-            return radial_survey_as<float>(source, nCX, nCY, static_cast<float>(fScaleX), static_cast<float>(fScaleY));
-        }
-        if (code == 12) return radial_survey_as<double>(source, nCX, nCY, fScaleX, fScaleY);
-        frame::fail(frame::message::real);
-    });
-}
-
 }  // namespace
 
-DM_Handle RadialSurvey(DM_Handle imgSrc, std::int32_t nCX, std::int32_t nCY, double fScaleX, double fScaleY) {
-    return RadialSurveyDM(imgSrc, nCX, nCY, fScaleX, fScaleY);
+DM_Handle RadialSurvey(DM_Handle source, std::int32_t nCX, std::int32_t nCY, double fScaleX, double fScaleY) {
+    return frame::run_operation<DM_Handle>(script_function_named("FRadialSurvey"), [&]() -> DM_Handle {
+        // A 4-byte image narrows the scales to float.
+        return frame::dispatch_or_fail(dm::real_codes{}, ImageGetDataType(source), frame::message::real,
+                                       [&]<class P>() -> DM_Handle {
+            return radial_survey_as<P>(source, nCX, nCY, static_cast<P>(fScaleX), static_cast<P>(fScaleY));
+        });
+    });
 }
 
 }  // namespace zorvan::ops

@@ -14,18 +14,20 @@ using namespace Gatan::PlugIn;
 template <class T>
 kernels::survey_totals survey_as(DM_Handle source, std::int64_t nx, std::int64_t ny, std::int64_t nz,
                                  std::int64_t row_step, std::int64_t plane_step) {
-    const dm::image<T> view(source, 32);
+    const dm::image<T> view(source, dm::lock::strided);
     frame::check(view.data() != nullptr, frame::message::invalid_parameters);
     return kernels::survey_pixels(view.data(), nx, ny, nz, row_step, plane_step);
 }
 
-void SurveyDM(DM_Handle source, double* fMin, double* fMax, double* fSum, double* fSqsum) {
-    frame::run_operation<void>("SurveyDM", [&] {
+}  // namespace
+
+void Survey(DM_Handle source, double* fMin, double* fMax, double* fSum, double* fSqsum) {
+    frame::run_operation<void>(script_function_named("FSurvey"), [&] {
         const std::int16_t code = GetDataType(source);
         std::int64_t nx, ny, nz, row_step = 0, plane_step = 0;
         {
             // Sizes and strides only: the element type does not matter here.
-            const dm::image<std::uint8_t> shape(source, 32);
+            const dm::image<std::uint8_t> shape(source, dm::lock::strided);
             nx = static_cast<std::int64_t>(shape.width());
             ny = static_cast<std::int64_t>(shape.height());
             nz = static_cast<std::int64_t>(shape.depth());
@@ -35,29 +37,14 @@ void SurveyDM(DM_Handle source, double* fMin, double* fMax, double* fSum, double
                 plane_step = shape.stride(2) / element;
             }
         }
-        kernels::survey_totals totals;
-        switch (code) {
-            case 1: totals = survey_as<std::int16_t>(source, nx, ny, nz, row_step, plane_step); break;
-            case 2: totals = survey_as<float>(source, nx, ny, nz, row_step, plane_step); break;
-            case 6: totals = survey_as<std::uint8_t>(source, nx, ny, nz, row_step, plane_step); break;
-            case 7: totals = survey_as<std::int32_t>(source, nx, ny, nz, row_step, plane_step); break;
-            case 9: totals = survey_as<std::int8_t>(source, nx, ny, nz, row_step, plane_step); break;
-            case 10: totals = survey_as<std::uint16_t>(source, nx, ny, nz, row_step, plane_step); break;
-            case 11: totals = survey_as<std::uint32_t>(source, nx, ny, nz, row_step, plane_step); break;
-            case 12: totals = survey_as<double>(source, nx, ny, nz, row_step, plane_step); break;
-            default: frame::fail(frame::message::invalid_data_type);
-        }
+        const kernels::survey_totals totals = frame::dispatch_or_fail(
+            dm::integer_or_real_codes{}, code, frame::message::invalid_data_type,
+            [&]<class T>() { return survey_as<T>(source, nx, ny, nz, row_step, plane_step); });
         if (fMin != nullptr) *fMin = totals.min;
         if (fMax != nullptr) *fMax = totals.max;
         if (fSum != nullptr) *fSum = totals.sum;
         if (fSqsum != nullptr) *fSqsum = totals.sqsum;
     });
-}
-
-}  // namespace
-
-void Survey(DM_Handle imgSrc, double* fMin, double* fMax, double* fSum, double* fSqsum) {
-    SurveyDM(imgSrc, fMin, fMax, fSum, fSqsum);
 }
 
 }  // namespace zorvan::ops

@@ -17,8 +17,8 @@ template <class T>
 DM_Handle weight_as(DM_Handle source_handle, const ImageRef& destination_handle, const dm::image<float>& table,
                     std::int64_t table_size, std::int64_t cx, std::int64_t cy, float scale_x, float scale_y,
                     kernels::weight_mode mode) {
-    const dm::image<T> source(source_handle, 1);
-    dm::image<T> destination(destination_handle, 1);
+    const dm::image<T> source(source_handle, dm::lock::packed);
+    dm::image<T> destination(destination_handle, dm::lock::packed);
     check(source.data() != nullptr && destination.data() != nullptr && table.data() != nullptr,
           frame::message::invalid_parameters);
     kernels::weight_pixels(source.data(), destination.data(), static_cast<std::int64_t>(source.width()),
@@ -27,9 +27,11 @@ DM_Handle weight_as(DM_Handle source_handle, const ImageRef& destination_handle,
     return destination.release();
 }
 
-DM_Handle WeightDM(DM_Handle source, DM_Handle weights, std::int32_t nCX, std::int32_t nCY, float fScaleX,
-                   float fScaleY, std::int32_t eMode, DM_Handle imgDst) {
-    return frame::run_operation<DM_Handle>("WeightDM", [&]() -> DM_Handle {
+}  // namespace
+
+DM_Handle Weight(DM_Handle source, DM_Handle weights, std::int32_t nCX, std::int32_t nCY, float fScaleX, float fScaleY,
+                 std::int32_t eMode, DM_Handle imgDst) {
+    return frame::run_operation<DM_Handle>(script_function_named("FWeight"), [&]() -> DM_Handle {
         const ImageRef destination = frame::destination_or_clone(source, imgDst);
         const bool real = IsRealDataType(source, 4);
         check(real || IsComplexDataType(source, 8), frame::message::src_real4_or_complex8);
@@ -40,7 +42,7 @@ DM_Handle WeightDM(DM_Handle source, DM_Handle weights, std::int32_t nCX, std::i
         const std::uint32_t ny = ImageGetDimensionSize(source, 1);
         const std::uint32_t destination_nx = ImageGetDimensionSize(destination.get(), 0);
         const std::uint32_t destination_ny = ImageGetDimensionSize(destination.get(), 1);
-        const dm::image<float> table(weights, 1);
+        const dm::image<float> table(weights, dm::lock::packed);
         // The table is every float of the image, whatever its shape.
         const auto table_size =
             static_cast<std::int64_t>(table.size(0) * table.size(1) * table.size(2) * table.size(3));
@@ -53,13 +55,6 @@ DM_Handle WeightDM(DM_Handle source, DM_Handle weights, std::int32_t nCX, std::i
         if (real) return weight_as<float>(source, destination, table, table_size, nCX, nCY, fScaleX, fScaleY, mode);
         return weight_as<dm::complex8>(source, destination, table, table_size, nCX, nCY, fScaleX, fScaleY, mode);
     });
-}
-
-}  // namespace
-
-DM_Handle Weight(DM_Handle imgSrc, DM_Handle imgW, std::int32_t nCX, std::int32_t nCY, float fScaleX, float fScaleY,
-                 std::int32_t eMode, DM_Handle imgDst) {
-    return WeightDM(imgSrc, imgW, nCX, nCY, fScaleX, fScaleY, eMode, imgDst);
 }
 
 }  // namespace zorvan::ops

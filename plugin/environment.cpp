@@ -1,11 +1,7 @@
-#include "plugin/PlugInUtility.h"
-
-#include "plugin/ImageUtility.h"
-#include "plugin/errors.h"
-#include "plugin/timing.h"
-#include "plugin/utility_libraries.h"
+#include "plugin/environment.h"
 
 #include <atomic>
+#include <cstdint>
 
 namespace Gatan::PlugIn {
 
@@ -118,6 +114,14 @@ bool g_class_listener_added = false;  // the node is static: pushed once only
 
 }  // namespace
 
+void set_pending_link(DM_HostEnv* environment) {
+    if (environment == g_pending_link) return;
+    if (environment != nullptr) environment->AddRef();
+    DM_HostEnv* previous = g_pending_link;
+    g_pending_link = environment;
+    if (previous != nullptr) previous->Release();
+}
+
 void add_link_listener(LinkListener* listener) {
     listener->next = g_listeners;
     g_listeners = listener;
@@ -166,7 +170,11 @@ void DM_EnvRef::Link() {
     if (link != nullptr) link->Release();
 }
 
-DM_PlugInEnv::DM_PlugInEnv() : context_(nullptr) {
+DM_PlugInEnv::DM_PlugInEnv(DM_ScriptContext* borrowed) : context_(borrowed) {
+    if (context_ != nullptr) {
+        context_->AddRef();
+        return;
+    }
     DM_HostEnv* environment = current_environment();
     context_ = environment ? environment->GetContext() : nullptr;
     if (context_ == nullptr) context_ = null_environment().GetContext();
@@ -174,157 +182,4 @@ DM_PlugInEnv::DM_PlugInEnv() : context_(nullptr) {
 
 DM_PlugInEnv::~DM_PlugInEnv() { context_->Release(); }
 
-ScopedContext::ScopedContext() : context_(nullptr) {
-    DM_HostEnv* environment = current_environment();
-    context_ = environment ? environment->GetContext() : nullptr;
-    if (context_ == nullptr) context_ = null_environment().GetContext();
-}
-
-ScopedContext::ScopedContext(DM_ScriptContext* borrowed) : context_(borrowed) {
-    if (context_ == nullptr) {
-        DM_HostEnv* environment = current_environment();
-        context_ = environment ? environment->GetContext() : nullptr;
-        if (context_ == nullptr) context_ = null_environment().GetContext();
-    } else {
-        context_->AddRef();
-    }
-}
-
-ScopedContext::~ScopedContext() { context_->Release(); }
-
-// ---- the plug-in object ---------------------------------------------------
-
-namespace {
-PlugInMain* g_plugin = nullptr;
-}
-
-PlugInMain::PlugInMain() { g_plugin = this; }
-
-PlugInMain::~PlugInMain() {
-    RemoveAllFunctions();
-    if (g_plugin == this) g_plugin = nullptr;
-}
-
-DM_Handle PlugInMain::AddFunction(const char* prototype_begin, const char* prototype_end, void* address) {
-    const DM_FunctionDescriptor descriptor{DM_CALL_KIND_NATIVE, address};
-    DM_HostEnv* environment = current_environment();
-    if (environment == nullptr) return nullptr;
-    DM_Handle function = environment->CreateFunction(0, 0, 0, 0, prototype_begin, prototype_end, &descriptor);
-    FunctionRef created = FunctionRef::adopt(function);
-    environment->PublishFunction(0, 0, function);
-    functions_.push_back(nullptr);
-    functions_.back() = FunctionRef(function).release();
-    return created.release();
-}
-
-void PlugInMain::RemoveAllFunctions() { remove_functions_last_first(functions_); }
-
-void remove_functions_last_first(std::vector<DM_Handle>& functions) {
-    while (!functions.empty()) {
-        DM_Handle function = functions.back();
-        if (DM_HostEnv* environment = current_environment()) environment->RemoveFunction(function);
-        FunctionRef::adopt(function).reset();
-        functions.pop_back();
-    }
-}
-
-PlugInMain* plugin_object() {
-    if (g_plugin == nullptr) {
-        static PlugInMain default_object;
-        if (g_plugin == nullptr) g_plugin = &default_object;
-    }
-    return g_plugin;
-}
-
 }  // namespace Gatan::PlugIn
-
-// ---- exported entry points -----------------------------------------------
-
-namespace {
-
-using Gatan::PlugIn::PlugInMain;
-
-enum class EnvStep { none, link, unlink };
-
-// Runs one lifecycle export's work, timed inline: nothing is counted when
-// an exception ends the work. Answers whether the work completed.
-template <class Work>
-bool timed_export(const char* counter, EnvStep step, Work&& work) {
-    PlugInMain* plugin = nullptr;
-    bool completed = false;
-    try {
-        plugin = Gatan::PlugIn::plugin_object();
-        if (step == EnvStep::link && plugin != nullptr) plugin->environment().Link();
-        const Gatan::PlugIn::InlineTiming timing(counter);
-        if (plugin != nullptr) work(*plugin);
-        timing.stop();
-        completed = true;
-    } catch (...) {
-        Gatan::PlugIn::report_exception_in_flight(nullptr);
-    }
-    if (step == EnvStep::unlink && plugin != nullptr) plugin->environment().Unlink();
-    return completed;
-}
-
-}  // namespace
-
-ZORVAN_EXPORT void DMPlugIn_Link_2(DM_HostEnv* environment) {
-    using namespace Gatan::PlugIn;
-    if (environment == g_pending_link) return;
-    if (environment != nullptr) environment->AddRef();
-    DM_HostEnv* previous = g_pending_link;
-    g_pending_link = environment;
-    if (previous != nullptr) previous->Release();
-}
-
-ZORVAN_EXPORT void PlugInGetSDKVersion(std::uint32_t* major, std::uint32_t* minor) {
-    if (major != nullptr) *major = 3;
-    if (minor != nullptr) *minor = 5;
-}
-
-ZORVAN_EXPORT void PlugInRegisterFloatingWindows() {
-    timed_export("PlugIn_RegisterFloatingWindows", EnvStep::link, [](PlugInMain& plugin) {
-        Gatan::PlugIn::start_utility_libraries(&plugin);
-        plugin.set_floating_windows_started();
-        plugin.RegisterFloatingWindows();
-    });
-}
-
-ZORVAN_EXPORT void PlugInStartup() {
-    timed_export("PlugIn_Start", EnvStep::link, [](PlugInMain& plugin) {
-        DM_HostEnv* environment = Gatan::PlugIn::current_environment();
-        if (environment == nullptr || environment->GetVersion() < DM_REQUIRED_VERSION) {
-            Gatan::PlugIn::report_to_error_manager(Gatan::PlugIn::kErrorManagerCode,
-                                                   "This plugin requires DM 3.10.0 or later.");
-        }
-        if (!plugin.floating_windows_started()) Gatan::PlugIn::start_utility_libraries(&plugin);
-        plugin.Start();
-    });
-}
-
-ZORVAN_EXPORT void PlugInRun() {
-    timed_export("PlugIn_Run", EnvStep::none, [](PlugInMain& plugin) { plugin.Run(); });
-}
-
-ZORVAN_EXPORT bool PlugInRequestClose() {
-    bool answer = false;
-    const bool completed = timed_export("PlugIn_RequestClose", EnvStep::none,
-                                        [&answer](PlugInMain& plugin) { answer = plugin.RequestClose(); });
-    return completed && answer;
-}
-
-ZORVAN_EXPORT void PlugInPrepareClose() {
-    timed_export("PlugIn_PrepareClose", EnvStep::none, [](PlugInMain& plugin) { plugin.PrepareClose(); });
-}
-
-ZORVAN_EXPORT void PlugInCleanup() {
-    timed_export("PlugIn_Cleanup", EnvStep::none, [](PlugInMain& plugin) { plugin.Cleanup(); });
-}
-
-ZORVAN_EXPORT void PlugInShutdown() {
-    timed_export("PlugIn_End", EnvStep::unlink, [](PlugInMain& plugin) {
-        plugin.End();
-        plugin.RemoveAllFunctions();
-        Gatan::PlugIn::stop_utility_libraries(&plugin);
-    });
-}

@@ -1,15 +1,17 @@
 #pragma once
-// The plug-in object, the host environment it adopts, and the class
-// interfaces fetched from that environment.
+// The host environment the plug-in adopts: the link handed over by the host,
+// the environment every host call goes to (the host's, or a built-in null
+// environment), the environment references that keep it alive, the class
+// interfaces fetched from it, and script contexts held for a scope.
 
 #include "contract/dm_host_interfaces.h"
 
-#include <cstdint>
-#include <vector>
-
-#define ZORVAN_EXPORT extern "C" __attribute__((visibility("default")))
-
 namespace Gatan::PlugIn {
+
+// The interface most recently handed to DMPlugIn_Link_2 waits here until an
+// environment reference links; this takes a reference to it and releases
+// the previous one.
+void set_pending_link(DM_HostEnv* environment);
 
 // A callback run with the newly current environment whenever an
 // environment reference links. Nodes are static and never freed.
@@ -36,20 +38,21 @@ public:
 
     void Link();
     void Unlink() { linked_ = false; }
-    bool linked() const { return linked_; }
 
 private:
     bool linked_ = false;
 };
 
-// An environment reference plus a script context of the current environment.
+// An environment reference and a script context held for a scope: one of
+// the current environment, or, when given one, a further reference to it.
 class DM_PlugInEnv {
 public:
-    DM_PlugInEnv();
+    explicit DM_PlugInEnv(DM_ScriptContext* borrowed = nullptr);
     ~DM_PlugInEnv();
     DM_PlugInEnv(const DM_PlugInEnv&) = delete;
     DM_PlugInEnv& operator=(const DM_PlugInEnv&) = delete;
     DM_ScriptContext* context() const { return context_; }
+    DM_ScriptContext* operator->() const { return context_; }
 
 private:
     DM_EnvRef environment_;
@@ -63,72 +66,5 @@ enum class HostClass { Image, ScriptObject, String, Function, Throwable, ScriptC
 // environment's classes do nothing). Fetched at first use, fetched again
 // whenever an environment reference links.
 DM_ObjectClass* host_class(HostClass id);
-
-// A script context of the current environment, held for a scope.
-class ScopedContext {
-public:
-    ScopedContext();
-    explicit ScopedContext(DM_ScriptContext* borrowed);  // takes its own reference
-    ~ScopedContext();
-    ScopedContext(const ScopedContext&) = delete;
-    ScopedContext& operator=(const ScopedContext&) = delete;
-    DM_ScriptContext* get() const { return context_; }
-    DM_ScriptContext* operator->() const { return context_; }
-
-private:
-    DM_ScriptContext* context_;
-};
-
-}  // namespace Gatan::PlugIn
-
-namespace Gatan::Win32 {
-
-class PlugInMain {
-public:
-    virtual ~PlugInMain() = default;
-};
-
-}  // namespace Gatan::Win32
-
-namespace Gatan::PlugIn {
-
-class PlugInMain : public Gatan::Win32::PlugInMain {
-public:
-    PlugInMain();
-    ~PlugInMain() override;
-    PlugInMain(const PlugInMain&) = delete;
-    PlugInMain& operator=(const PlugInMain&) = delete;
-
-    virtual void RegisterFloatingWindows() {}
-    virtual void Start() {}
-    virtual void Run() {}
-    virtual bool RequestClose() { return true; }
-    virtual void PrepareClose() {}
-    virtual void Cleanup() {}
-    virtual void End() {}
-    virtual void Reserved() {}
-
-    // Creates and publishes a script function; answers its handle with one
-    // reference for the caller (null when the host made none).
-    DM_Handle AddFunction(const char* prototype_begin, const char* prototype_end, void* address);
-
-    // Removes every registered function from the host, last first.
-    void RemoveAllFunctions();
-
-    DM_EnvRef& environment() { return environment_; }
-    bool floating_windows_started() const { return floating_windows_; }
-    void set_floating_windows_started() { floating_windows_ = true; }
-
-private:
-    DM_EnvRef environment_;
-    std::vector<DM_Handle> functions_;
-    bool floating_windows_ = false;
-};
-
-// Removes each function from the host, last first, releasing its handle.
-void remove_functions_last_first(std::vector<DM_Handle>& functions);
-
-// The one plug-in object (the default object when none was constructed).
-PlugInMain* plugin_object();
 
 }  // namespace Gatan::PlugIn

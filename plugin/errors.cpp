@@ -1,8 +1,7 @@
 #include "plugin/errors.h"
 
-#include "platform/foundation/foundation.h"
 #include "platform/win32/win32.h"
-#include "plugin/ImageUtility.h"
+#include "plugin/host_functions.h"
 
 #include <cstring>
 #include <string>
@@ -53,6 +52,50 @@ void handle_with_error_manager(std::int32_t code, const char* text) {
 
 }  // namespace
 
+// ---- dmplugin_exception ---------------------------------------------------
+
+namespace {
+char g_what_buffer[1024];  // shared by every exception; overwritten by each what()
+}
+
+dmplugin_exception::dmplugin_exception(DM_Handle throwable) : throwable_(throwable) {
+    if (throwable_ != nullptr) host_class(HostClass::Throwable)->AddRef(throwable_);
+}
+
+dmplugin_exception::dmplugin_exception(const dmplugin_exception& other)
+    : Gatan::gatan_exception(other), throwable_(other.throwable_) {
+    if (throwable_ != nullptr) host_class(HostClass::Throwable)->AddRef(throwable_);
+}
+
+dmplugin_exception::~dmplugin_exception() {
+    if (throwable_ != nullptr) host_class(HostClass::Throwable)->Release(throwable_);
+}
+
+const char* dmplugin_exception::what() const noexcept {
+    if (throwable_ == nullptr) return "";
+    try {
+        const DM_PlugInEnv context;
+        const StringRef message = StringRef::adopt(context->GetThrowableMessage(throwable_));
+        const std::string text = string_text(message.get());
+        const std::size_t length = text.size() < sizeof g_what_buffer - 1 ? text.size() : sizeof g_what_buffer - 1;
+        std::memcpy(g_what_buffer, text.data(), length);
+        g_what_buffer[length] = '\0';
+    } catch (...) {
+        g_what_buffer[0] = '\0';
+    }
+    return g_what_buffer;
+}
+
+void dmplugin_exception::get_error_code(std::int32_t& code, std::intptr_t& parameter) const {
+    code = 0;
+    parameter = 0;
+    if (throwable_ == nullptr) return;
+    const DM_PlugInEnv context;
+    context->GetThrowableCode(throwable_, &code, &parameter);
+}
+
+// ---- reporting ---------------------------------------------------------------
+
 DM_Handle convert_exception_in_flight(DM_ScriptContext* context) {
     try {
         throw;
@@ -86,8 +129,8 @@ DM_Handle convert_exception_in_flight(DM_ScriptContext* context) {
 }
 
 void report_exception_in_flight(DM_ScriptContext* given_context) {
-    const ScopedContext context(given_context);
-    const ThrowableRef throwable = ThrowableRef::adopt(convert_exception_in_flight(context.get()));
+    const DM_PlugInEnv context(given_context);
+    const ThrowableRef throwable = ThrowableRef::adopt(convert_exception_in_flight(context.context()));
     context->RaiseThrowable(throwable.get());
 }
 

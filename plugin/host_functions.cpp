@@ -1,67 +1,10 @@
-#include "plugin/ImageUtility.h"
+#include "plugin/host_functions.h"
+
+#include "plugin/errors.h"
 
 #include <cstring>
 
 namespace Gatan::PlugIn {
-
-void assign_result_slot(DM_Handle* slot, ImageRef image) {
-    ImageRef previous = ImageRef::adopt(*slot);
-    *slot = image.release();
-}
-
-StringRef make_string(const std::string& text) {
-    return StringRef::adopt(host_class(HostClass::String)->CreateFromText(text.data(), text.data() + text.size()));
-}
-
-std::string string_text(DM_Handle string) {
-    if (string == nullptr) return {};
-    DM_ObjectClass* strings = host_class(HostClass::String);
-    std::string text(strings->CopyText(string, nullptr, 0), '\0');
-    if (!text.empty()) strings->CopyText(string, text.data(), text.size());
-    return text;
-}
-
-// ---- dmplugin_exception ---------------------------------------------------
-
-namespace {
-char g_what_buffer[1024];  // shared by every exception; overwritten by each what()
-}
-
-dmplugin_exception::dmplugin_exception(DM_Handle throwable) : throwable_(throwable) {
-    if (throwable_ != nullptr) host_class(HostClass::Throwable)->AddRef(throwable_);
-}
-
-dmplugin_exception::dmplugin_exception(const dmplugin_exception& other)
-    : Gatan::gatan_exception(other), throwable_(other.throwable_) {
-    if (throwable_ != nullptr) host_class(HostClass::Throwable)->AddRef(throwable_);
-}
-
-dmplugin_exception::~dmplugin_exception() {
-    if (throwable_ != nullptr) host_class(HostClass::Throwable)->Release(throwable_);
-}
-
-const char* dmplugin_exception::what() const noexcept {
-    if (throwable_ == nullptr) return "";
-    try {
-        const ScopedContext context;
-        const StringRef message = StringRef::adopt(context->GetThrowableMessage(throwable_));
-        const std::string text = string_text(message.get());
-        const std::size_t length = text.size() < sizeof g_what_buffer - 1 ? text.size() : sizeof g_what_buffer - 1;
-        std::memcpy(g_what_buffer, text.data(), length);
-        g_what_buffer[length] = '\0';
-    } catch (...) {
-        g_what_buffer[0] = '\0';
-    }
-    return g_what_buffer;
-}
-
-void dmplugin_exception::get_error_code(std::int32_t& code, std::intptr_t& parameter) const {
-    code = 0;
-    parameter = 0;
-    if (throwable_ == nullptr) return;
-    const ScopedContext context;
-    context->GetThrowableCode(throwable_, &code, &parameter);
-}
 
 // ---- calling host functions by prototype ---------------------------------
 
@@ -85,7 +28,7 @@ void HostFunction::call(DM_ScriptContext* given_context, DM_ArgSlot* slots, std:
     boost::shared_ptr<DM_PlugInEnv> holder;
     DM_ScriptContext* context = given_context;
     if (context == nullptr) {
-        holder = boost::shared_ptr<DM_PlugInEnv>(new DM_PlugInEnv);
+        holder = boost::shared_ptr<DM_PlugInEnv>(new DM_PlugInEnv());
         context = holder->context();
     }
     const char* begin = prototype_;
@@ -301,43 +244,6 @@ FunctionRef ScriptClassAddMethod(DM_ScriptContext* context, DM_Handle script_cla
     slot_set(s.slot[2], method);
     function.call(context, s.slot, 3);
     return FunctionRef::adopt(slot_get<DM_Handle>(s.slot[0]));
-}
-
-// ---- ImageDataLocker --------------------------------------------------------
-
-ImageDataLocker::ImageDataLocker(DM_Handle image, std::uint32_t flags) : flags_(flags) {
-    record_.data = nullptr;
-    record_.num_dims = 0;
-    lock(image);
-}
-
-ImageDataLocker::~ImageDataLocker() { unlock(); }
-
-void ImageDataLocker::lock(DM_Handle image) {
-    DM_ObjectClass* images = host_class(HostClass::Image);
-    if (image_ && images->IsSameObject(image, image_.get())) return;
-    unlock();
-    if (!images->IsValid(image)) return;
-
-    boost::shared_ptr<DM_ImageDataSequence> access;
-    {
-        const ScriptObjectRef locked = ImageGetLockedData(image, flags_, nullptr);
-        if (host_class(HostClass::ScriptObject)->IsValid(locked.get())) {
-            ExtractImageDataSequenceFromScriptObjectOrFail(locked.get(), &access);
-        }
-    }
-    access_ = access;
-    if (access_) {
-        std::uint32_t count = 0;
-        access_->DescribeSlice(0, 0, &count, &record_);
-        record_.num_dims = count;
-    }
-    image_ = ImageRef(image);
-}
-
-void ImageDataLocker::unlock() {
-    access_.reset();
-    image_.reset();
 }
 
 }  // namespace Gatan::PlugIn

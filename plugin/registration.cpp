@@ -1,56 +1,78 @@
-// The plug-in object and its registration table: one row per script
-// function, in the order the host receives them.
+// The plug-in object: at start-up it registers every row of the
+// script-function table, in the table's order, with its implementation.
 
+#include "contract/script_functions.h"
 #include "filters/filters.h"
 #include "fourier/fourier.h"
 #include "measure/measure.h"
-#include "plugin/script_function.h"
+#include "plugin/host_refs.h"
+#include "plugin/plugin_main.h"
+
+#include <iterator>
+#include <string>
+#include <string_view>
 
 namespace {
 
-using Gatan::PlugIn::ScriptFunctionRow;
 using namespace zorvan::ops;
 
-template <class F>
-void* address(F* function) {
-    return reinterpret_cast<void*>(function);
+template <auto Function>
+void* address_of() {
+    return reinterpret_cast<void*>(Function);
 }
 
-// clang-format off
-const ScriptFunctionRow kRows[] = {
-    {"void ",     "MovingAverage2(ImageRef imgSrc, long nRad, ImageRef* imgDst1, ImageRef* imgDst2)", address(&MovingAverage2)},
-    {"ImageRef ", "MovingAverage(ImageRef imgSrc, long nRad, ImageRef imgDst)",                       address(&MovingAverage)},
-    {"ImageRef ", "MedianFilter(ImageRef imgSrc, long nRad, ImageRef imgDst)",                        address(&MedianFilter)},
-    {"void ",     "Survey(ImageRef imgSrc, double * fMin, double * fMax, double * fSum, double * fSqsum)", address(&Survey)},
-    {"ImageRef ", "RadialSurvey(Image * imgSrc, long nCX, long nCY, double fScaleX, double fScaleY )", address(&RadialSurvey)},
-    {"long ",     "GetCenterOfMass(ImageRef imgSrc, double * fX, double * fY, double fRad, long nCycles, double fThreshold)",
-                                                                                                      address(&GetCenterOfMass)},
-    {"ImageRef ", "Weight(ImageRef imgSrc, ImageRef imgW, long nCX, long nCY, float fScaleX, float fScaleY, long eMode, ImageRef imgDst)",
-                                                                                                      address(&Weight)},
-    {"ImageRef ", "FTWindow(ImageRef imgSrc, long eMode,ImageRef imgDst)",                            address(&FTWindow)},
-    {"ImageRef ", "MaximumFilter(ImageRef imgSrc, long nRad, ImageRef imgDst)",                       address(&MaximumFilter)},
-    {"ImageRef ", "InvertRotateDLL(ImageRef imgSrc )",                                                address(&InvertRotateDLL)},
-    {"ImageRef ", "RadialWarpDLL(ImageRef imgSizeSrc, ImageRef imgRadialSrc, double   aspectX, double   aspectY )",
-                                                                                                      address(&RadialWarpDLL)},
-    {"short ",    "MeanComplexDLL(ImageRef imgSrc, double * meanReal, double * meanImag )",           address(&MeanComplexDLL)},
-    {"ImageRef ", "CreateFwhitsmMatrixDLL(long   width, double meanImag )",                           address(&CreateFwhitsmMatrixDLL)},
-    {"ImageRef ", "ElementWiseProductComplexByRealDLL(ImageRef imgComplex, ImageRef imgReal )",       address(&ElementWiseProductComplexByRealDLL)},
-    {"ImageRef ", "CreateWienerMaskDLL(ImageRef imgAmp, ImageRef imgBase )",                          address(&CreateWienerMaskDLL)},
-    {"short ",    "PlusComplexImageDLL(ImageRef imgTarget, ImageRef imgPlus )",                       address(&PlusComplexImageDLL)},
-    {"ImageRef ", "CalculatePowerSpectrumDLL(ImageRef imgTarget )",                                   address(&CalculatePowerSpectrumDLL)},
-    {"short ",    "WarpLinear2DDLL(ImageRef imgSrc, double   factorX, double   factorY, ImageRef imgDst )",
-                                                                                                      address(&WarpLinear2DDLL)},
+struct Implementation {
+    std::string_view name;
+    void* (*address)();
 };
-// clang-format on
 
-// The horizontal difference is registered last, by its whole prototype.
-constexpr const char* kDiffHPrototype = "ImageRef FDiffH(ImageRef src, long n)";
+// The function behind each script name of the table.
+constexpr Implementation kImplementations[] = {
+    {"FMovingAverage2", &address_of<&MovingAverage2>},
+    {"FMovingAverage", &address_of<&MovingAverage>},
+    {"FMedianFilter", &address_of<&MedianFilter>},
+    {"FSurvey", &address_of<&Survey>},
+    {"FRadialSurvey", &address_of<&RadialSurvey>},
+    {"FGetCenterOfMass", &address_of<&GetCenterOfMass>},
+    {"FWeight", &address_of<&Weight>},
+    {"FFTWindow", &address_of<&FTWindow>},
+    {"FMaximumFilter", &address_of<&MaximumFilter>},
+    {"FInvertRotateDLL", &address_of<&InvertRotateDLL>},
+    {"FRadialWarpDLL", &address_of<&RadialWarpDLL>},
+    {"FMeanComplexDLL", &address_of<&MeanComplexDLL>},
+    {"FCreateFwhitsmMatrixDLL", &address_of<&CreateFwhitsmMatrixDLL>},
+    {"FElementWiseProductComplexByRealDLL", &address_of<&ElementWiseProductComplexByRealDLL>},
+    {"FCreateWienerMaskDLL", &address_of<&CreateWienerMaskDLL>},
+    {"FPlusComplexImageDLL", &address_of<&PlusComplexImageDLL>},
+    {"FCalculatePowerSpectrumDLL", &address_of<&CalculatePowerSpectrumDLL>},
+    {"FWarpLinear2DDLL", &address_of<&WarpLinear2DDLL>},
+    {"FDiffH", &address_of<&DiffH>},
+};
+
+constexpr const Implementation* find_implementation(std::string_view name) {
+    for (const Implementation& implementation : kImplementations) {
+        if (implementation.name == name) return &implementation;
+    }
+    return nullptr;
+}
+
+// Every row has its function, and every function its row.
+constexpr bool every_row_implemented() {
+    for (const zorvan::script_function& function : zorvan::script_functions) {
+        if (find_implementation(function.name) == nullptr) return false;
+    }
+    return std::size(kImplementations) == std::size(zorvan::script_functions);
+}
+static_assert(every_row_implemented());
 
 class MyPlugIn final : public Gatan::PlugIn::PlugInMain {
 public:
     void Start() override {
-        Gatan::PlugIn::register_rows(*this, kRows, sizeof kRows / sizeof kRows[0]);
-        Gatan::PlugIn::register_prototype(*this, kDiffHPrototype, address(&DiffH));
+        for (const zorvan::script_function& function : zorvan::script_functions) {
+            const std::string prototype = zorvan::prototype_of(function);
+            Gatan::PlugIn::FunctionRef::adopt(AddFunction(prototype.data(), prototype.data() + prototype.size(),
+                                                          find_implementation(function.name)->address()));
+        }
     }
 };
 

@@ -1,6 +1,7 @@
 #include "plugin/utility_libraries.h"
 
 #include "plugin/errors.h"
+#include "plugin/host_functions.h"
 
 #include <cstdio>
 #include <memory>
@@ -29,7 +30,6 @@ struct LibraryListHolder {
 };
 
 LibraryListHolder g_libraries;
-DMPlugInUtilityLibrary* g_library_being_started = nullptr;
 
 // A script-class method prototype: "threadsafe " when marked, the return
 // type, " proc( ", the parameter types joined by ", ", and " )".
@@ -84,24 +84,15 @@ void DMPlugInImageUtility::stop(DM_ScriptContext*, PlugInMain*) {
 
 void start_utility_libraries(PlugInMain* plugin) {
     if (!g_libraries.list) return;
-    const ScopedContext context;
-    for (const auto& library : *g_libraries.list) {
-        g_library_being_started = library.get();
-        try {
-            library->start(context.get(), plugin);
-        } catch (...) {
-            g_library_being_started = nullptr;
-            throw;
-        }
-        g_library_being_started = nullptr;
-    }
+    const DM_PlugInEnv context;
+    for (const auto& library : *g_libraries.list) library->start(context.context(), plugin);
 }
 
 void stop_utility_libraries(PlugInMain* plugin) {
     if (!g_libraries.list) return;
-    const ScopedContext context;
+    const DM_PlugInEnv context;
     for (const auto& library : *g_libraries.list) {
-        library->stop(context.get(), plugin);
+        library->stop(context.context(), plugin);
         library->remove_functions();
     }
 }

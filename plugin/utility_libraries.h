@@ -1,7 +1,8 @@
 #pragma once
 // The host SDK's utility libraries that start and stop with the plug-in.
 
-#include "plugin/ImageUtility.h"
+#include "plugin/host_refs.h"
+#include "plugin/plugin_main.h"
 
 #include <boost/shared_ptr.hpp>
 

@@ -3,11 +3,12 @@
 // lifecycle and the host call path fail on purpose.
 
 #include "platform/win32/win32.h"
-#include "plugin/ImageUtility.h"
 #include "plugin/errors.h"
-#include "plugin/script_function.h"
+#include "plugin/host_functions.h"
+#include "plugin/plugin_main.h"
 
 #include <new>
+#include <string_view>
 #include <stdexcept>
 
 using namespace Gatan::PlugIn;
@@ -100,21 +101,41 @@ std::int32_t SetFailingStep(std::int32_t step) {
     return script_guard<std::int32_t>([&] { return std::exchange(g_failing_step, step); });
 }
 
-const ScriptFunctionRow kRows[] = {
-    {"long ", "EchoLong(long value)", reinterpret_cast<void*>(&EchoLong)},
-    {"short ", "NarrowShort(long value)", reinterpret_cast<void*>(&NarrowShort)},
-    {"void ", "Mix(double a, float b, double * sum, double * asFloat)", reinterpret_cast<void*>(&Mix)},
-    {"void ", "Twice(double * value)", reinterpret_cast<void*>(&Twice)},
-    {"ImageRef ", "Same(Image * img)", reinterpret_cast<void*>(&Same)},
-    {"void ", "Replace(ImageRef* img, long width)", reinterpret_cast<void*>(&Replace)},
-    {"long ", "TypeOf(ImageRef img)", reinterpret_cast<void*>(&TypeOf)},
-    {"long ", "Fail(long how)", reinterpret_cast<void*>(&Fail)},
-    {"long ", "SetFailingStep(long step)", reinterpret_cast<void*>(&SetFailingStep)},
+// Breaks the calling convention: raises a script error and still returns
+// the image with a reference, which the host must not hand on.
+DM_Handle SameAndFail(DM_Handle image) {
+    try {
+        throw std::runtime_error("failed after all");
+    } catch (...) {
+        report_exception_in_flight(nullptr);
+    }
+    return ImageRef(image).release();
+}
+
+struct Row {
+    const char* prototype;
+    void* address;
+};
+
+const Row kRows[] = {
+    {"long FEchoLong(long value)", reinterpret_cast<void*>(&EchoLong)},
+    {"short FNarrowShort(long value)", reinterpret_cast<void*>(&NarrowShort)},
+    {"void FMix(double a, float b, double * sum, double * asFloat)", reinterpret_cast<void*>(&Mix)},
+    {"void FTwice(double * value)", reinterpret_cast<void*>(&Twice)},
+    {"ImageRef FSame(Image * img)", reinterpret_cast<void*>(&Same)},
+    {"void FReplace(ImageRef* img, long width)", reinterpret_cast<void*>(&Replace)},
+    {"long FTypeOf(ImageRef img)", reinterpret_cast<void*>(&TypeOf)},
+    {"long FFail(long how)", reinterpret_cast<void*>(&Fail)},
+    {"long FSetFailingStep(long step)", reinterpret_cast<void*>(&SetFailingStep)},
+    {"ImageRef FSameAndFail(ImageRef img)", reinterpret_cast<void*>(&SameAndFail)},
+    {"long TLast(long value)", reinterpret_cast<void*>(&EchoLong)},
 };
 
 void FixturePlugIn::Start() {
-    register_rows(*this, kRows, sizeof kRows / sizeof kRows[0]);
-    register_prototype(*this, "long TLast(long value)", reinterpret_cast<void*>(&EchoLong));
+    for (const Row& row : kRows) {
+        const std::string_view prototype = row.prototype;
+        FunctionRef::adopt(AddFunction(prototype.data(), prototype.data() + prototype.size(), row.address));
+    }
 }
 
 FixturePlugIn g_plugin;

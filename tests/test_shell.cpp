@@ -19,6 +19,7 @@ const std::vector<std::string> kFixturePrototypes = {
     "long FTypeOf(ImageRef img)",
     "long FFail(long how)",
     "long FSetFailingStep(long step)",
+    "ImageRef FSameAndFail(ImageRef img)",
     "long TLast(long value)",
 };
 

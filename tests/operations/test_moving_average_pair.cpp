@@ -231,7 +231,7 @@ TEST_F(MovingAveragePair, ReusesOnlyTwoLiveOutputsOfTheSourcesSizeTypeAndDepth) 
         {"the second of another type", {type::real4, fits}, {type::real8, fits}, false},
         {"the first one column narrower", {type::real4, {4, 4}}, {type::real4, fits}, false},
         {"the second one row taller", {type::real4, fits}, {type::real4, {5, 5}}, false},
-        {"both of two planes for a 2-D source", {type::real4, {5, 4, 2}}, {type::real4, {5, 4, 2}}, false},
+        {"both of two planes for a 2-D source", {type::real4, {5, 4, 2}}, {type::real4, {5, 4, 2}}, true},
     };
     std::mt19937 rng(5);
     for (const Case& c : cases) {
@@ -245,6 +245,13 @@ TEST_F(MovingAveragePair, ReusesOnlyTwoLiveOutputsOfTheSourcesSizeTypeAndDepth) 
         PairCall out = call(source, 1, first, second);
         ASSERT_TRUE(out.result.ok()) << out.result.error->message;
         EXPECT_EQ(out.first.same_as(first) && out.second.same_as(second), c.reused);
+        if (c.reused) {
+            // The first plane is written; further planes keep what they held.
+            const std::size_t plane = 20 * sizeof(float);
+            const auto written = first.bytes();
+            EXPECT_TRUE(std::equal(written.begin() + plane, written.end(), first_bytes.begin() + plane));
+            EXPECT_NE(written, first_bytes);
+        }
         if (!c.reused) {
             EXPECT_FALSE(out.first.same_as(first) || out.second.same_as(second));
             EXPECT_EQ(out.first.sizes(), fits);
