@@ -385,5 +385,6 @@ ObjectCounts Host::object_counts() {
 }
 
 std::uint64_t Host::bad_handle_uses() { return detail::bad_handle_uses(); }
+std::vector<std::string> Host::contract_breaks() { return detail::contract_breaks(); }
 
 }  // namespace zorvan::host

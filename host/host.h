@@ -241,6 +241,9 @@ public:
     static ObjectCounts object_counts();
     // Handles the plug-in passed that were null, released or of another class.
     static std::uint64_t bad_handle_uses();
+    // Calls that broke the calling convention (an image returned together
+    // with a script error), in words, in order.
+    static std::vector<std::string> contract_breaks();
 
 private:
     std::unique_ptr<detail::HostState> state_;

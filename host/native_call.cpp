@@ -174,7 +174,12 @@ CallResult call_native(HostState& state, FunctionObject& function, std::vector<A
             args[i] = Arg::slot(Image::adopt_handle(slots[i]));
         }
     }
-    if (outcome.error) outcome.image = Image();
+    // A function that raised returns null; an image it returns anyway is
+    // released here, and the break recorded, rather than handed on.
+    if (outcome.error && outcome.image) {
+        note_contract_break(prototype.name + " returned an image together with a script error");
+        outcome.image = Image();
+    }
     return outcome;
 }
 

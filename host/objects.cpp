@@ -78,6 +78,21 @@ void for_each_live(Kind kind, const std::function<void(HostObject&)>& visit) {
 std::int64_t live_count(Kind kind) { return g_live[static_cast<int>(kind)].load(); }
 std::int64_t live_data_locks() { return g_data_locks.load(); }
 void note_bad_handle() { ++g_bad_handles; }
+
+namespace {
+std::mutex g_breaks_mutex;
+std::vector<std::string> g_contract_breaks;
+}  // namespace
+
+void note_contract_break(std::string what) {
+    std::lock_guard lock(g_breaks_mutex);
+    g_contract_breaks.push_back(std::move(what));
+}
+
+std::vector<std::string> contract_breaks() {
+    std::lock_guard lock(g_breaks_mutex);
+    return g_contract_breaks;
+}
 std::uint64_t bad_handle_uses() { return g_bad_handles.load(); }
 
 std::shared_ptr<void> ImageObject::allocate(std::uint64_t bytes) {

@@ -91,10 +91,11 @@ void for_each_live(Kind kind, const std::function<void(HostObject&)>& visit);
 std::int64_t live_data_locks();
 void note_bad_handle();
 std::uint64_t bad_handle_uses();
+// A plug-in that broke the calling convention, in words.
+void note_contract_break(std::string what);
+std::vector<std::string> contract_breaks();
 
 // ---- kinds --------------------------------------------------------------
-
-// Bytes per element of a data-type code; 0 for a code the host does not hold.
 
 class ImageObject final : public HostObject {
 public:

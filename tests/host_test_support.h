@@ -27,11 +27,13 @@ protected:
         Host::clear_error_reports();
         baseline = Host::object_counts();
         bad_handles = Host::bad_handle_uses();
+        contract_breaks = Host::contract_breaks().size();
     }
 
     void TearDown() override {
         EXPECT_EQ(host::to_string(Host::object_counts()), host::to_string(baseline)) << "objects left behind";
         EXPECT_EQ(Host::bad_handle_uses(), bad_handles) << "the plug-in used a bad handle";
+        EXPECT_EQ(Host::contract_breaks().size(), contract_breaks) << "the plug-in broke the calling convention";
     }
 
     template <class T>
@@ -48,6 +50,7 @@ protected:
     Host host;
     host::ObjectCounts baseline;
     std::uint64_t bad_handles = 0;
+    std::size_t contract_breaks = 0;
 };
 
 template <class T>

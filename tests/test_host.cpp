@@ -174,6 +174,17 @@ TEST_F(FixtureTest, FailuresReachTheScriptAsThrowables) {
     EXPECT_EQ(host.call("FFail", {4}).raised, 2);
 }
 
+TEST_F(FixtureTest, AnImageReturnedWithAScriptErrorIsReleasedAndTheBreakRecorded) {
+    const Image image = host.make_image(host::data_type::real4, {2, 2});
+    const CallResult result = host.call("FSameAndFail", {image});
+    EXPECT_FALSE(result.ok());
+    EXPECT_FALSE(result.image);
+    const auto breaks = Host::contract_breaks();
+    ASSERT_EQ(breaks.size(), contract_breaks + 1);
+    EXPECT_EQ(breaks.back(), "FSameAndFail returned an image together with a script error");
+    contract_breaks = breaks.size();  // expected here; the reference it carried was released
+}
+
 TEST_F(FixtureTest, AssertionsAreReportedAndExecutionGoesOn) {
     const CallResult live_site = host.call("FFail", {6});
     ASSERT_TRUE(live_site.ok());
