@@ -171,9 +171,10 @@ constexpr const script_function* find_script_function(std::string_view name) {
 
 // The row of a name that must be in the table: a compile error otherwise.
 consteval const script_function& script_function_named(std::string_view name) {
-    const script_function* found = find_script_function(name);
-    if (found == nullptr) throw "no script function of that name";
-    return *found;
+    for (const script_function& function : script_functions) {
+        if (function.name == name) return function;
+    }
+    throw "no script function of that name";
 }
 
 namespace detail {

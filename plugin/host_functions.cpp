@@ -11,8 +11,11 @@ namespace Gatan::PlugIn {
 namespace {
 
 // Set while the plug-in composes the error for an unknown prototype, so
-// that a host lacking NewThrowableFromString itself cannot recurse.
-thread_local bool t_composing_not_found = false;
+// that a host lacking NewThrowableFromString itself cannot recurse. One flag
+// per process, not per thread: the host runs one call at a time, and the
+// thread-local storage of a library unloaded again trips LeakSanitizer's
+// scan at exit.
+std::atomic<bool> g_composing_not_found{false};
 
 constexpr char kNotFoundText[] = "A function of the following prototype can not be found:\n\n";
 
@@ -41,17 +44,16 @@ void HostFunction::call(DM_ScriptContext* given_context, DM_ArgSlot* slots, std:
 
     std::int32_t status;
     if (cached_.load() == nullptr) {
-        if (!t_composing_not_found) {
-            t_composing_not_found = true;
+        if (!g_composing_not_found.exchange(true)) {
             try {
                 const ThrowableRef error =
                     NewThrowableFromString(context, kNotFoundText + std::string(begin, end));
                 context->RaiseThrowable(error.get());
             } catch (...) {
-                t_composing_not_found = false;
+                g_composing_not_found = false;
                 throw;
             }
-            t_composing_not_found = false;
+            g_composing_not_found = false;
         }
         status = DM_CALL_NOT_FOUND;
     } else {

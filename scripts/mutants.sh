@@ -50,7 +50,8 @@ work=${keep:-$(mktemp -d)}
 [[ -n $keep ]] || trap 'rm -rf "$work"' EXIT
 mkdir -p "$work"
 echo "== mutants: scratch copy in $work"
-rsync -a --delete --exclude '.git' --exclude 'build*' ./ "$work/src/"
+rm -rf "$work/src" && mkdir -p "$work/src"
+git ls-files -co --exclude-standard | tar -cf - -T - | tar -xf - -C "$work/src"
 cmake -S "$work/src" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVAN_BENCH=OFF >"$work/configure.log" 2>&1
 build() { cmake --build "$work/build" -j"$(nproc)" >"$work/build.log" 2>&1; }
 fast_tests() { (cd "$work/build" && ctest -j"$(nproc)" -E '^(Soak|Reload|Threads)\.' --stop-on-failure >"$work/test.log" 2>&1); }
