@@ -4,7 +4,7 @@
 
 #include "cli/demo.h"
 
-#include "cli/image_io.h"
+#include "files/image_io.h"
 #include "cli/report.h"
 
 #include <fftw3.h>
@@ -161,10 +161,10 @@ private:
 
 void save(const std::string& dir, const std::string& name, const Image& image, DemoResult& result,
           std::vector<ReportImage>& pictures, const std::string& caption) {
-    ImageData data{image.data_type(), image.sizes(), image.bytes()};
+    files::ImageData data{image.data_type(), image.sizes(), image.bytes()};
     for (const char* extension : {".tif", ".png"}) {
         const std::string path = dir + "/" + name + extension;
-        write_image(path, data);
+        files::write_image(path, data);
         result.files.push_back(path);
     }
     pictures.push_back({name, caption, dir + "/" + name + ".png"});

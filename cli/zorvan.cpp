@@ -3,7 +3,7 @@
 
 #include "cli/demo.h"
 #include "cli/function_help.h"
-#include "cli/image_io.h"
+#include "files/image_io.h"
 #include "host/host.h"
 
 #include <cctype>
@@ -23,8 +23,8 @@
 
 namespace {
 
-using zorvan::cli::FileError;
-using zorvan::cli::ImageData;
+using zorvan::files::FileError;
+using zorvan::files::ImageData;
 using zorvan::host::Arg;
 using zorvan::host::Host;
 using zorvan::host::Image;
@@ -135,7 +135,7 @@ public:
         if (found != loaded_.end()) return found->second;
         ImageData data;
         try {
-            data = zorvan::cli::read_image(path);
+            data = zorvan::files::read_image(path);
         } catch (const FileError& error) {
             throw FileFailure{error.what()};
         }
@@ -165,7 +165,7 @@ void write_file(const std::string& path, const Image& image) {
     data.sizes = image.sizes();
     data.bytes = image.bytes();
     try {
-        zorvan::cli::write_image(path, data);
+        zorvan::files::write_image(path, data);
     } catch (const FileError& error) {
         throw FileFailure{error.what()};
     }

@@ -1,5 +1,6 @@
 #pragma once
-// Image files for the zorvan command: TIFF, grey PNG and NumPy .npy.
+// Image files: TIFF, grey PNG and NumPy .npy, read into and written from the
+// host's pixel layout. Plain C++ over libtiff and libpng: no host needed.
 
 #include <cstddef>
 #include <cstdint>
@@ -7,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace zorvan::cli {
+namespace zorvan::files {
 
 // Pixels as the host holds them: a data-type code, 1 to 4 sizes (dimension
 // 0 fastest) and the packed bytes.
@@ -52,4 +53,4 @@ void write_image(const std::string& path, const ImageData& image);
 // prefix. For fuzzing and for callers that hold a file's contents already.
 ImageData decode_image(const std::string& name, const void* data, std::size_t size);
 
-}  // namespace zorvan::cli
+}  // namespace zorvan::files
