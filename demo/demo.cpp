@@ -2,10 +2,10 @@
 // what a host provides: the Fourier transforms (FFTW), a banded linear solve
 // (LAPACK) and element-wise conversions.
 
-#include "cli/demo.h"
+#include "demo/demo.h"
 
+#include "demo/report.h"
 #include "files/image_io.h"
-#include "cli/report.h"
 
 #include <fftw3.h>
 #include <lapacke.h>
@@ -18,7 +18,7 @@
 #include <random>
 #include <stdexcept>
 
-namespace zorvan::cli {
+namespace zorvan::demo {
 
 namespace {
 
@@ -293,4 +293,4 @@ DemoResult run_demo(Host& host, const DemoOptions& options, std::FILE* progress)
     return result;
 }
 
-}  // namespace zorvan::cli
+}  // namespace zorvan::demo
