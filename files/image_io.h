@@ -2,6 +2,8 @@
 // Image files: TIFF, grey PNG and NumPy .npy, read into and written from the
 // host's pixel layout. Plain C++ over libtiff and libpng: no host needed.
 
+#include "contract/data_types.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -9,6 +11,13 @@
 #include <vector>
 
 namespace zorvan::files {
+
+// The codes of the pixel types that have a file form: every one with an
+// element type. Packed complex and RGB have none.
+using file_codes = dm::codes<dm::data_type::int16, dm::data_type::real4, dm::data_type::complex8,
+                             dm::data_type::uint8, dm::data_type::int32, dm::data_type::int8, dm::data_type::uint16,
+                             dm::data_type::uint32, dm::data_type::real8, dm::data_type::complex16,
+                             dm::data_type::binary>;
 
 // Pixels as the host holds them: a data-type code, 1 to 4 sizes (dimension
 // 0 fastest) and the packed bytes.

@@ -171,10 +171,6 @@ double preview_value(const std::byte* pixel) {
     }
 }
 
-// Every code that has a file form.
-using file_codes = dm::codes<code::int16, code::real4, code::complex8, code::uint8, code::int32, code::int8,
-                             code::uint16, code::uint32, code::real8, code::complex16, code::binary>;
-
 template <class T>
 std::vector<std::uint8_t> preview_of(const std::byte* pixels, std::size_t count) {
     double low = INFINITY, high = -INFINITY;
