@@ -1,9 +1,9 @@
 // zorvan: every script function of the plug-in, from the shell, on image
 // files, through the embedded host.
 
-#include "cli/demo.h"
+#include "demo/demo.h"
 #include "cli/function_help.h"
-#include "cli/image_io.h"
+#include "files/image_io.h"
 #include "host/host.h"
 
 #include <cctype>
@@ -23,8 +23,8 @@
 
 namespace {
 
-using zorvan::cli::FileError;
-using zorvan::cli::ImageData;
+using zorvan::files::FileError;
+using zorvan::files::ImageData;
 using zorvan::host::Arg;
 using zorvan::host::Host;
 using zorvan::host::Image;
@@ -135,7 +135,7 @@ public:
         if (found != loaded_.end()) return found->second;
         ImageData data;
         try {
-            data = zorvan::cli::read_image(path);
+            data = zorvan::files::read_image(path);
         } catch (const FileError& error) {
             throw FileFailure{error.what()};
         }
@@ -165,7 +165,7 @@ void write_file(const std::string& path, const Image& image) {
     data.sizes = image.sizes();
     data.bytes = image.bytes();
     try {
-        zorvan::cli::write_image(path, data);
+        zorvan::files::write_image(path, data);
     } catch (const FileError& error) {
         throw FileFailure{error.what()};
     }
@@ -392,7 +392,7 @@ int call(Host& host, const Options& options) {
 
 // zorvan demo [--out DIR] [--size N] [--seed S]
 int demo(int argc, char** argv) {
-    zorvan::cli::DemoOptions options;
+    zorvan::demo::DemoOptions options;
     for (int i = 2; i < argc; ++i) {
         const std::string word = argv[i];
         if (i + 1 >= argc) throw UsageError{"demo: " + word + " needs a value"};
@@ -413,7 +413,7 @@ int demo(int argc, char** argv) {
     Host::reset_counters();
     std::printf("Wiener filter of a %u x %u lattice image with shot noise, through the plug-in:\n", options.size,
                 options.size);
-    const auto result = zorvan::cli::run_demo(host, options, stdout);
+    const auto result = zorvan::demo::run_demo(host, options, stdout);
     std::printf("\nSignal-to-noise ratio against the clean image: noisy %.1f dB, filtered %.1f dB (gain %.1f dB)\n\n",
                 result.snr_noisy_db, result.snr_filtered_db, result.snr_filtered_db - result.snr_noisy_db);
     print_trace();

@@ -1,8 +1,8 @@
 // The demo end to end at a small size: every stage goes through the
 // plug-in, the filter earns its keep, and the report holds what it promises.
 
-#include "cli/demo.h"
-#include "cli/report.h"
+#include "demo/demo.h"
+#include "demo/report.h"
 
 #include <gtest/gtest.h>
 
@@ -24,11 +24,11 @@ TEST(Demo, FiltersThroughThePlugInAndReportsEveryImage) {
     Host host;
     host.load_plugin(ZORVAN_PLUGIN_PATH);
     Host::reset_counters();
-    zorvan::cli::DemoOptions options;
+    zorvan::demo::DemoOptions options;
     options.out_dir = dir;
     options.size = 128;
     options.seed = 7;
-    const auto result = zorvan::cli::run_demo(host, options, nullptr);
+    const auto result = zorvan::demo::run_demo(host, options, nullptr);
 
     // Each stage's function ran exactly once, in the plug-in.
     for (const char* counter : {"FTWindowDM", "CalculatePowerSpectrumDM", "RadialSurveyDM", "CreateFwhitsmMatrixDM",
@@ -67,11 +67,11 @@ TEST(Demo, FiltersThroughThePlugInAndReportsEveryImage) {
 }
 
 TEST(Report, Base64MatchesTheStandardAlphabetAndPadding) {
-    EXPECT_EQ(zorvan::cli::base64(""), "");
-    EXPECT_EQ(zorvan::cli::base64("M"), "TQ==");
-    EXPECT_EQ(zorvan::cli::base64("Ma"), "TWE=");
-    EXPECT_EQ(zorvan::cli::base64("Man"), "TWFu");
-    EXPECT_EQ(zorvan::cli::base64(std::string("\xff\xfe\x00", 3)), "//4A");
+    EXPECT_EQ(zorvan::demo::base64(""), "");
+    EXPECT_EQ(zorvan::demo::base64("M"), "TQ==");
+    EXPECT_EQ(zorvan::demo::base64("Ma"), "TWE=");
+    EXPECT_EQ(zorvan::demo::base64("Man"), "TWFu");
+    EXPECT_EQ(zorvan::demo::base64(std::string("\xff\xfe\x00", 3)), "//4A");
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 // malformed, truncated and unsupported files, and writes that fail without
 // leaving anything behind.
 
-#include "cli/image_formats.h"
-#include "cli/image_io.h"
+#include "files/image_formats.h"
+#include "files/image_io.h"
 #include "host/host.h"
 
 #include <gtest/gtest.h>
@@ -30,8 +30,8 @@
 namespace zorvan::testing {
 namespace {
 
-using cli::FileError;
-using cli::ImageData;
+using files::FileError;
+using files::ImageData;
 namespace type = host::data_type;
 using Bytes = std::vector<std::byte>;
 using Sizes = std::vector<std::uint64_t>;
@@ -70,7 +70,7 @@ Bytes text_bytes(std::string_view text) {
 ImageData random_image(std::int32_t code, Sizes sizes, unsigned seed) {
     std::uint64_t count = 1;
     for (auto s : sizes) count *= s;
-    const std::uint32_t element = cli::detail::element_bytes(code);
+    const std::uint32_t element = files::detail::element_bytes(code);
     ImageData image{code, sizes, Bytes(count * element)};
     std::mt19937 random(seed);
     for (auto& b : image.bytes) b = static_cast<std::byte>(code == type::binary ? random() % 2 : random() % 256);
@@ -272,10 +272,10 @@ TEST_F(ImageFiles, TiffRoundTripsEveryPixelTypeAndShape) {
     unsigned seed = 1;
     for (const std::int32_t code : kFileTypes) {
         for (const auto& [sizes, read_sizes] : shapes) {
-            SCOPED_TRACE("type " + std::to_string(code) + ", " + cli::detail::sizes_text(sizes));
+            SCOPED_TRACE("type " + std::to_string(code) + ", " + files::detail::sizes_text(sizes));
             const ImageData image = random_image(code, sizes, seed++);
-            cli::write_image(path("round.tif"), image);
-            expect_same_image(cli::read_image(path("round.tif")), code, read_sizes, image.bytes);
+            files::write_image(path("round.tif"), image);
+            expect_same_image(files::read_image(path("round.tif")), code, read_sizes, image.bytes);
         }
     }
 }
@@ -283,15 +283,15 @@ TEST_F(ImageFiles, TiffRoundTripsEveryPixelTypeAndShape) {
 TEST_F(ImageFiles, TiffWritesFourDimensionsAsPagesAndBinaryAsBytes) {
     // Planes of dimensions 2 and 3 in memory order: a 3-D stack of 2 x 3 pages.
     const ImageData four = random_image(type::int16, {3, 2, 2, 3}, 7);
-    cli::write_image(path("four.tiff"), four);
-    expect_same_image(cli::read_image(path("four.tiff")), type::int16, {3, 2, 6}, four.bytes);
+    files::write_image(path("four.tiff"), four);
+    expect_same_image(files::read_image(path("four.tiff")), type::int16, {3, 2, 6}, four.bytes);
 
     const ImageData binary{type::binary,
                            {4, 2},
                            bytes_of(std::uint8_t{0}, std::uint8_t{1}, std::uint8_t{1}, std::uint8_t{0},
                                     std::uint8_t{255}, std::uint8_t{0}, std::uint8_t{1}, std::uint8_t{1})};
-    cli::write_image(path("binary.tif"), binary);
-    expect_same_image(cli::read_image(path("binary.tif")), type::uint8, {4, 2}, binary.bytes);
+    files::write_image(path("binary.tif"), binary);
+    expect_same_image(files::read_image(path("binary.tif")), type::uint8, {4, 2}, binary.bytes);
 }
 
 TEST_F(ImageFiles, TiffReadsTilesStripsAndCompressionOfOtherWriters) {
@@ -304,7 +304,7 @@ TEST_F(ImageFiles, TiffReadsTilesStripsAndCompressionOfOtherWriters) {
     write_with_libtiff(
         path("tiled.tif"), "w",
         {{40, 35, 16, SAMPLEFORMAT_UINT, tiled.bytes, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_ADOBE_DEFLATE, 16}});
-    expect_same_image(cli::read_image(path("tiled.tif")), type::uint16, {40, 35}, tiled.bytes);
+    expect_same_image(files::read_image(path("tiled.tif")), type::uint16, {40, 35}, tiled.bytes);
 
     // Three LZW pages of 7-row strips (the last strip short); PackBits bytes.
     const ImageData stack = random_image(type::real4, {20, 30, 3}, 12);
@@ -315,13 +315,13 @@ TEST_F(ImageFiles, TiffReadsTilesStripsAndCompressionOfOtherWriters) {
                          PHOTOMETRIC_MINISBLACK, COMPRESSION_LZW, 0, 7});
     }
     write_with_libtiff(path("stack.tif"), "w", pages);
-    expect_same_image(cli::read_image(path("stack.tif")), type::real4, {20, 30, 3}, stack.bytes);
+    expect_same_image(files::read_image(path("stack.tif")), type::real4, {20, 30, 3}, stack.bytes);
 
     const ImageData packed = random_image(type::int8, {33, 9}, 13);
     write_with_libtiff(
         path("packbits.tif"), "w",
         {{33, 9, 8, SAMPLEFORMAT_INT, packed.bytes, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_PACKBITS, 0, 2}});
-    expect_same_image(cli::read_image(path("packbits.tif")), type::int8, {33, 9}, packed.bytes);
+    expect_same_image(files::read_image(path("packbits.tif")), type::int8, {33, 9}, packed.bytes);
 }
 
 TEST_F(ImageFiles, TiffReadsBigEndianFilesNumberByNumber) {
@@ -344,8 +344,8 @@ TEST_F(ImageFiles, TiffReadsBigEndianFilesNumberByNumber) {
         const Bytes file = handmade_tiff(true, 3, 2, c.bits, c.format, big_endian_numbers(image.bytes, c.number_width),
                                          static_cast<std::uint32_t>(image.bytes.size()));
         put(path("big.tif"), file);
-        expect_same_image(cli::read_image(path("big.tif")), c.code, {3, 2}, image.bytes);
-        expect_same_image(cli::decode_image("memory.tif", file.data(), file.size()), c.code, {3, 2}, image.bytes);
+        expect_same_image(files::read_image(path("big.tif")), c.code, {3, 2}, image.bytes);
+        expect_same_image(files::decode_image("memory.tif", file.data(), file.size()), c.code, {3, 2}, image.bytes);
     }
 }
 TEST_F(ImageFiles, TiffRefusesPagesWithNoHostPixelType) {
@@ -370,7 +370,7 @@ TEST_F(ImageFiles, TiffRefusesPagesWithNoHostPixelType) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         write_with_libtiff(path("refused.tif"), "w", c.pages);
-        EXPECT_FILE_ERROR(cli::read_image(path("refused.tif")), path("refused.tif"), c.fragment);
+        EXPECT_FILE_ERROR(files::read_image(path("refused.tif")), path("refused.tif"), c.fragment);
     }
 }
 
@@ -378,26 +378,26 @@ TEST_F(ImageFiles, TiffTruncatedOrCorruptFilesAreRefused) {
     const ImageData image = random_image(type::uint16, {4, 3}, 30);
     // Uncompressed pixels cut short.
     const Bytes whole = handmade_tiff(false, 4, 3, 16, SAMPLEFORMAT_UINT, image.bytes, 24);
-    ASSERT_NO_THROW(cli::decode_image("whole.tif", whole.data(), whole.size()));
+    ASSERT_NO_THROW(files::decode_image("whole.tif", whole.data(), whole.size()));
     const Bytes cut(whole.begin(), whole.end() - 14);
-    EXPECT_FILE_ERROR(cli::decode_image("cut.tif", cut.data(), cut.size()), "cut.tif", "is truncated");
+    EXPECT_FILE_ERROR(files::decode_image("cut.tif", cut.data(), cut.size()), "cut.tif", "is truncated");
     // Deflate data that does not inflate.
     const Bytes junk =
         handmade_tiff(false, 4, 3, 16, SAMPLEFORMAT_UINT, Bytes(24, std::byte{0xff}), 24, COMPRESSION_ADOBE_DEFLATE);
-    EXPECT_FILE_ERROR(cli::decode_image("junk.tif", junk.data(), junk.size()), "junk.tif", "cannot be decoded");
+    EXPECT_FILE_ERROR(files::decode_image("junk.tif", junk.data(), junk.size()), "junk.tif", "cannot be decoded");
 
-    EXPECT_FILE_ERROR(cli::decode_image("text.tif", "hello", 5), "text.tif", "cannot be read as TIFF");
-    EXPECT_FILE_ERROR(cli::decode_image("empty.tif", "", 0), "empty.tif", "cannot be read as TIFF");
+    EXPECT_FILE_ERROR(files::decode_image("text.tif", "hello", 5), "text.tif", "cannot be read as TIFF");
+    EXPECT_FILE_ERROR(files::decode_image("empty.tif", "", 0), "empty.tif", "cannot be read as TIFF");
 
     // Our own two-page file cut anywhere: in the header, before the first
     // directory (written after its pixels), right after the first page's
     // entries (size / 2, where the link to page 2 starts) or in the last.
-    cli::write_image(path("own.tif"), random_image(type::real8, {16, 16, 2}, 31));
+    files::write_image(path("own.tif"), random_image(type::real8, {16, 16, 2}, 31));
     const Bytes own = contents(path("own.tif"));
     for (const std::size_t keep : {std::size_t{4}, std::size_t{8}, std::size_t{100}, own.size() / 2, own.size() - 1}) {
         SCOPED_TRACE(keep);
         put(path("cut.tif"), Bytes(own.begin(), own.begin() + static_cast<std::ptrdiff_t>(keep)));
-        EXPECT_FILE_ERROR(cli::read_image(path("cut.tif")), path("cut.tif"), "is truncated");
+        EXPECT_FILE_ERROR(files::read_image(path("cut.tif")), path("cut.tif"), "is truncated");
     }
 }
 
@@ -449,19 +449,19 @@ TEST_F(ImageFiles, PngReadsEightAndSixteenBitGrey) {
     Bytes grey8 = bytes_of(std::uint8_t{0}, std::uint8_t{1}, std::uint8_t{2}, std::uint8_t{253}, std::uint8_t{254},
                            std::uint8_t{255});
     ASSERT_TRUE(write_png_bytes(path("grey8.png"), 3, 2, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, grey8));
-    expect_same_image(cli::read_image(path("grey8.png")), type::uint8, {3, 2}, grey8);
+    expect_same_image(files::read_image(path("grey8.png")), type::uint8, {3, 2}, grey8);
 
     // The file holds 16-bit samples big-endian; the host wants them little.
     const std::vector<std::uint16_t> values{0x1234, 0xfffe, 0x0001, 0x8000, 0x00ff, 0xff00};
     Bytes grey16 = big_endian_numbers(bytes_of_vector(values), 2);
     ASSERT_TRUE(write_png_bytes(path("grey16.png"), 3, 2, 16, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, grey16));
-    expect_same_image(cli::read_image(path("grey16.png")), type::uint16, {3, 2}, bytes_of_vector(values));
+    expect_same_image(files::read_image(path("grey16.png")), type::uint16, {3, 2}, bytes_of_vector(values));
 
     // Adam7 interlacing, passes gathered into rows.
     const ImageData interlaced = random_image(type::uint16, {9, 7}, 40);
     Bytes file_order = big_endian_numbers(interlaced.bytes, 2);
     ASSERT_TRUE(write_png_bytes(path("adam7.png"), 9, 7, 16, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_ADAM7, file_order));
-    expect_same_image(cli::read_image(path("adam7.png")), type::uint16, {9, 7}, interlaced.bytes);
+    expect_same_image(files::read_image(path("adam7.png")), type::uint16, {9, 7}, interlaced.bytes);
 }
 
 TEST_F(ImageFiles, PngRefusesColourAlphaPaletteAndFewerThanEightBits) {
@@ -482,7 +482,7 @@ TEST_F(ImageFiles, PngRefusesColourAlphaPaletteAndFewerThanEightBits) {
         SCOPED_TRACE(c.fragment);
         Bytes pixels(4 * ((8 * c.channels * c.depth + 7) / 8));
         ASSERT_TRUE(write_png_bytes(path("refused.png"), 8, 4, c.depth, c.colour, PNG_INTERLACE_NONE, pixels));
-        EXPECT_FILE_ERROR(cli::read_image(path("refused.png")), path("refused.png"), c.fragment);
+        EXPECT_FILE_ERROR(files::read_image(path("refused.png")), path("refused.png"), c.fragment);
     }
 }
 
@@ -524,28 +524,28 @@ TEST_F(ImageFiles, PngPreviewScalesTheFirstPlaneFromMinimumToMaximum) {
     // Wider than libpng's default limit of a million pixels a side.
     std::vector<std::uint8_t> stripes(1200000);
     for (std::size_t i = 0; i < stripes.size(); ++i) stripes[i] = static_cast<std::uint8_t>(i % 2 == 0 ? 0 : 255);
-    cli::write_image(path("wide.png"), {type::uint8, {stripes.size()}, bytes_of_vector(stripes)});
-    expect_same_image(cli::read_image(path("wide.png")), type::uint8, {stripes.size(), 1}, bytes_of_vector(stripes));
+    files::write_image(path("wide.png"), {type::uint8, {stripes.size()}, bytes_of_vector(stripes)});
+    expect_same_image(files::read_image(path("wide.png")), type::uint8, {stripes.size(), 1}, bytes_of_vector(stripes));
 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        cli::write_image(path("preview.png"), c.image);
-        expect_same_image(cli::read_image(path("preview.png")), type::uint8, c.read_sizes, bytes_of_vector(c.levels));
+        files::write_image(path("preview.png"), c.image);
+        expect_same_image(files::read_image(path("preview.png")), type::uint8, c.read_sizes, bytes_of_vector(c.levels));
     }
 }
 
 TEST_F(ImageFiles, PngTruncatedCorruptOrForgedFilesAreRefused) {
-    cli::write_image(path("noise.png"), random_image(type::uint8, {64, 64}, 50));
+    files::write_image(path("noise.png"), random_image(type::uint8, {64, 64}, 50));
     const Bytes file = contents(path("noise.png"));
     for (const std::size_t keep : {std::size_t{0}, std::size_t{7}, std::size_t{8}, std::size_t{20}, std::size_t{40},
                                    file.size() / 2, file.size() - 1}) {
         SCOPED_TRACE(keep);
-        EXPECT_FILE_ERROR(cli::decode_image("cut.png", file.data(), keep), "cut.png",
+        EXPECT_FILE_ERROR(files::decode_image("cut.png", file.data(), keep), "cut.png",
                           keep < 8 ? "lacks the PNG signature" : "is truncated");
     }
     Bytes flipped = file;
     flipped[file.size() / 2] ^= std::byte{0x55};
-    EXPECT_FILE_ERROR(cli::decode_image("flipped.png", flipped.data(), flipped.size()), "flipped.png", "libpng");
+    EXPECT_FILE_ERROR(files::decode_image("flipped.png", flipped.data(), flipped.size()), "flipped.png", "libpng");
 
     // A header claiming 60000 x 60000 pixels over a few hundred bytes, its
     // checksum made good: refused before the pixels are allocated.
@@ -556,7 +556,7 @@ TEST_F(ImageFiles, PngTruncatedCorruptOrForgedFilesAreRefused) {
     }
     const std::uint32_t crc = crc32_of(forged.data() + 12, 17);
     for (int k = 0; k < 4; ++k) forged[29 + k] = static_cast<std::byte>(crc >> (24 - 8 * k) & 0xff);
-    EXPECT_FILE_ERROR(cli::decode_image("forged.png", forged.data(), forged.size()), "forged.png",
+    EXPECT_FILE_ERROR(files::decode_image("forged.png", forged.data(), forged.size()), "forged.png",
                       "60000 x 60000 pixels cannot come from");
 }
 
@@ -580,10 +580,10 @@ TEST_F(ImageFiles, NpyRoundTripsEveryPixelTypeAndShape) {
     unsigned seed = 60;
     for (const std::int32_t code : codes) {
         for (const Sizes& sizes : {Sizes{7}, Sizes{5, 3}, Sizes{4, 3, 5}, Sizes{3, 2, 2, 3}}) {
-            SCOPED_TRACE("type " + std::to_string(code) + ", " + cli::detail::sizes_text(sizes));
+            SCOPED_TRACE("type " + std::to_string(code) + ", " + files::detail::sizes_text(sizes));
             const ImageData image = random_image(code, sizes, seed++);
-            cli::write_image(path("round.npy"), image);
-            expect_same_image(cli::read_image(path("round.npy")), code, sizes, image.bytes);
+            files::write_image(path("round.npy"), image);
+            expect_same_image(files::read_image(path("round.npy")), code, sizes, image.bytes);
         }
     }
 }
@@ -601,7 +601,7 @@ TEST_F(ImageFiles, NpyWritesTheHeaderNumPyWrites) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.dictionary);
-        cli::write_image(path("header.npy"), c.image);
+        files::write_image(path("header.npy"), c.image);
         const Bytes file = contents(path("header.npy"));
         ASSERT_GT(file.size(), 10u);
         const std::size_t length = static_cast<std::size_t>(file[8]) | static_cast<std::size_t>(file[9]) << 8;
@@ -614,10 +614,10 @@ TEST_F(ImageFiles, NpyWritesTheHeaderNumPyWrites) {
         EXPECT_TRUE(Bytes(file.begin(), file.begin() + 8) == text_bytes(std::string_view("\x93NUMPY\x01\x00", 8)));
     }
     // Booleans are 0 and 1: any other byte of a binary image is written as 1.
-    cli::write_image(
+    files::write_image(
         path("mask.npy"),
         {type::binary, {4}, bytes_of(std::uint8_t{0}, std::uint8_t{1}, std::uint8_t{255}, std::uint8_t{7})});
-    expect_same_image(cli::read_image(path("mask.npy")), type::binary, {4},
+    expect_same_image(files::read_image(path("mask.npy")), type::binary, {4},
                       bytes_of(std::uint8_t{0}, std::uint8_t{1}, std::uint8_t{1}, std::uint8_t{1}));
 }
 
@@ -703,7 +703,7 @@ TEST_F(ImageFiles, NpyReadsBigEndianVersionTwoAndFortranOrder) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        expect_same_image(cli::decode_image("case.npy", c.file.data(), c.file.size()), c.code, c.sizes, c.pixels);
+        expect_same_image(files::decode_image("case.npy", c.file.data(), c.file.size()), c.code, c.sizes, c.pixels);
     }
 }
 
@@ -780,7 +780,7 @@ TEST_F(ImageFiles, NpyMalformedHeadersAreRefusedWithTheirReason) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_FILE_ERROR(cli::decode_image("bad.npy", c.file.data(), c.file.size()), "bad.npy", c.fragment);
+        EXPECT_FILE_ERROR(files::decode_image("bad.npy", c.file.data(), c.file.size()), "bad.npy", c.fragment);
     }
 }
 
@@ -788,14 +788,14 @@ TEST_F(ImageFiles, NpyHeaderParserStaysInsideItsBytes) {
     const std::string_view header = "{'descr': '<c16', 'fortran_order': True, 'shape': (2, 3, 4, 5), }\n";
     const Bytes file = npy_file(1, header, Bytes(1920));
     const std::size_t header_end = 10 + header.size();
-    ASSERT_NO_THROW(cli::detail::parse_npy_header("p.npy", file.data(), header_end));
+    ASSERT_NO_THROW(files::detail::parse_npy_header("p.npy", file.data(), header_end));
     // Every shorter prefix, in a buffer of exactly its size so that the
     // address sanitizer sees any read beyond it.
     for (std::size_t keep = 0; keep < header_end; ++keep) {
         const Bytes prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(keep));
         const std::unique_ptr<std::byte[]> exact(new std::byte[keep + 1]);
         std::copy(prefix.begin(), prefix.end(), exact.get());
-        EXPECT_THROW(cli::detail::parse_npy_header("p.npy", exact.get(), keep), FileError) << keep;
+        EXPECT_THROW(files::detail::parse_npy_header("p.npy", exact.get(), keep), FileError) << keep;
     }
     // Random damage to the header: a FileError or a layout, nothing else.
     std::mt19937 random(90);
@@ -805,18 +805,18 @@ TEST_F(ImageFiles, NpyHeaderParserStaysInsideItsBytes) {
             damaged[6 + random() % (header_end - 6)] = static_cast<std::byte>(random() % 256);
         }
         try {
-            const auto layout = cli::detail::parse_npy_header("p.npy", damaged.data(), damaged.size());
+            const auto layout = files::detail::parse_npy_header("p.npy", damaged.data(), damaged.size());
             EXPECT_LE(layout.data_offset, damaged.size());
-            EXPECT_LE(layout.data_bytes, cli::detail::max_image_bytes);
+            EXPECT_LE(layout.data_bytes, files::detail::max_image_bytes);
         } catch (const FileError&) {
         }
     }
     // The limit itself is allowed, one byte more is not.
     const Bytes at_limit = npy_file(1, "{'descr': '|u1', 'fortran_order': False, 'shape': (8589934592,)}", {});
-    EXPECT_EQ(cli::detail::parse_npy_header("p.npy", at_limit.data(), at_limit.size()).data_bytes,
-              cli::detail::max_image_bytes);
+    EXPECT_EQ(files::detail::parse_npy_header("p.npy", at_limit.data(), at_limit.size()).data_bytes,
+              files::detail::max_image_bytes);
     const Bytes past_limit = npy_file(1, "{'descr': '|u1', 'fortran_order': False, 'shape': (8589934593,)}", {});
-    EXPECT_THROW(cli::detail::parse_npy_header("p.npy", past_limit.data(), past_limit.size()), FileError);
+    EXPECT_THROW(files::detail::parse_npy_header("p.npy", past_limit.data(), past_limit.size()), FileError);
 }
 
 // ---- file names and failed writes ----
@@ -825,27 +825,27 @@ TEST_F(ImageFiles, TheExtensionChoosesTheFormatInAnyCase) {
     const ImageData image = random_image(type::uint8, {3, 2}, 100);
     for (const char* name : {"UPPER.TIF", "mixed.Tiff", "array.NPY"}) {
         SCOPED_TRACE(name);
-        cli::write_image(path(name), image);
-        expect_same_image(cli::read_image(path(name)), type::uint8, Sizes{3, 2}, image.bytes);
+        files::write_image(path(name), image);
+        expect_same_image(files::read_image(path(name)), type::uint8, Sizes{3, 2}, image.bytes);
     }
-    cli::write_image(path("grey.PnG"), image);
-    EXPECT_EQ(cli::read_image(path("grey.PnG")).data_type, type::uint8);
+    files::write_image(path("grey.PnG"), image);
+    EXPECT_EQ(files::read_image(path("grey.PnG")).data_type, type::uint8);
     EXPECT_EQ(contents(path("grey.PnG"))[1], std::byte{'P'});
 
     const char* supported = "supported: .tif, .tiff, .png, .npy";
-    EXPECT_FILE_ERROR(cli::read_image(path("picture.jpg")), path("picture.jpg"),
+    EXPECT_FILE_ERROR(files::read_image(path("picture.jpg")), path("picture.jpg"),
                       std::string("unknown image file extension '.jpg'; ") + supported);
-    EXPECT_FILE_ERROR(cli::write_image(path("picture.jpg"), image), path("picture.jpg"),
+    EXPECT_FILE_ERROR(files::write_image(path("picture.jpg"), image), path("picture.jpg"),
                       "unknown image file extension");
-    EXPECT_FILE_ERROR(cli::read_image(path("plain")), path("plain"),
+    EXPECT_FILE_ERROR(files::read_image(path("plain")), path("plain"),
                       std::string("has no file extension; ") + supported);
-    EXPECT_FILE_ERROR(cli::read_image(path("dir.d/plain")), path("dir.d/plain"), "has no file extension");
-    EXPECT_FILE_ERROR(cli::read_image(path("absent.tif")), path("absent.tif"), "No such file or directory");
+    EXPECT_FILE_ERROR(files::read_image(path("dir.d/plain")), path("dir.d/plain"), "has no file extension");
+    EXPECT_FILE_ERROR(files::read_image(path("absent.tif")), path("absent.tif"), "No such file or directory");
     std::filesystem::create_directory(path("folder.npy"));
-    EXPECT_FILE_ERROR(cli::read_image(path("folder.npy")), path("folder.npy"), "Is a directory");
+    EXPECT_FILE_ERROR(files::read_image(path("folder.npy")), path("folder.npy"), "Is a directory");
     // Opening a FIFO must not wait for a writer.
     ASSERT_EQ(::mkfifo(path("pipe.tif").c_str(), 0600), 0);
-    EXPECT_FILE_ERROR(cli::read_image(path("pipe.tif")), path("pipe.tif"), "is not a regular file");
+    EXPECT_FILE_ERROR(files::read_image(path("pipe.tif")), path("pipe.tif"), "is not a regular file");
     EXPECT_TRUE(entries() == std::vector<std::string>(
                                  {"UPPER.TIF", "array.NPY", "folder.npy", "grey.PnG", "mixed.Tiff", "pipe.tif"}));
 }
@@ -874,32 +874,32 @@ TEST_F(ImageFiles, FailedWritesLeaveNoFileBehindAndTheTargetUntouched) {
     for (const char* name : {"out.tif", "out.png", "out.npy"}) {
         SCOPED_TRACE(name);
         const std::string target = path(name);
-        EXPECT_FILE_ERROR(cli::write_image(target, {type::packed_complex, {2, 2}, Bytes(32)}), target,
+        EXPECT_FILE_ERROR(files::write_image(target, {type::packed_complex, {2, 2}, Bytes(32)}), target,
                           "images of packed complex type (code 5) have no file form");
-        EXPECT_FILE_ERROR(cli::write_image(target, {type::rgb, {2, 2}, Bytes(16)}), target,
+        EXPECT_FILE_ERROR(files::write_image(target, {type::rgb, {2, 2}, Bytes(16)}), target,
                           "images of RGB type (code 8) have no file form");
-        EXPECT_FILE_ERROR(cli::write_image(target, {99, {2, 2}, Bytes(16)}), target,
+        EXPECT_FILE_ERROR(files::write_image(target, {99, {2, 2}, Bytes(16)}), target,
                           "images of unknown type (code 99) have no file form");
-        EXPECT_FILE_ERROR(cli::write_image(target, {type::real4, {}, {}}), target, "1 to 4 dimensions, not 0");
-        EXPECT_FILE_ERROR(cli::write_image(target, {type::real4, {1, 1, 1, 1, 1}, Bytes(4)}), target,
+        EXPECT_FILE_ERROR(files::write_image(target, {type::real4, {}, {}}), target, "1 to 4 dimensions, not 0");
+        EXPECT_FILE_ERROR(files::write_image(target, {type::real4, {1, 1, 1, 1, 1}, Bytes(4)}), target,
                           "1 to 4 dimensions, not 5");
-        EXPECT_FILE_ERROR(cli::write_image(target, {type::real4, {3, 0}, {}}), target,
+        EXPECT_FILE_ERROR(files::write_image(target, {type::real4, {3, 0}, {}}), target,
                           "the image is 3 x 0, empty in dimension 1; the host holds no empty image");
-        EXPECT_FILE_ERROR(cli::write_image(target, {type::real4, {3, 2}, Bytes(20)}), target,
+        EXPECT_FILE_ERROR(files::write_image(target, {type::real4, {3, 2}, Bytes(20)}), target,
                           "the image data holds 20 bytes, but 3 x 2 4-byte real pixels take 24");
         // Limits are checked on the sizes, before the bytes are looked at.
-        EXPECT_FILE_ERROR(cli::write_image(target, {type::uint8, {1 << 20, 1 << 20, 8}, {}}), target,
+        EXPECT_FILE_ERROR(files::write_image(target, {type::uint8, {1 << 20, 1 << 20, 8}, {}}), target,
                           "larger than the 8 GiB limit");
-        EXPECT_FILE_ERROR(cli::write_image(target, {type::uint8, {1ull << 40, 1ull << 40, 1ull << 40}, {}}), target,
+        EXPECT_FILE_ERROR(files::write_image(target, {type::uint8, {1ull << 40, 1ull << 40, 1ull << 40}, {}}), target,
                           "larger than the 8 GiB limit");
         EXPECT_TRUE(entries().empty());
 
-        EXPECT_FILE_ERROR(cli::write_image(path("missing/") + name, random_image(type::uint8, {2, 2}, 1)),
+        EXPECT_FILE_ERROR(files::write_image(path("missing/") + name, random_image(type::uint8, {2, 2}, 1)),
                           path("missing/") + name, "No such file or directory");
 
         // The rename fails when the target is a directory.
         std::filesystem::create_directory(target);
-        EXPECT_FILE_ERROR(cli::write_image(target, random_image(type::uint8, {2, 2}, 1)), target, "Is a directory");
+        EXPECT_FILE_ERROR(files::write_image(target, random_image(type::uint8, {2, 2}, 1)), target, "Is a directory");
         EXPECT_TRUE(std::filesystem::is_empty(target));
         EXPECT_EQ(entries(), std::vector<std::string>{name});
         std::filesystem::remove(target);
@@ -909,7 +909,7 @@ TEST_F(ImageFiles, FailedWritesLeaveNoFileBehindAndTheTargetUntouched) {
         put(target, old);
         {
             const FileSizeLimit limit(8192);
-            EXPECT_FILE_ERROR(cli::write_image(target, random_image(type::uint8, {256, 256}, 2)), target,
+            EXPECT_FILE_ERROR(files::write_image(target, random_image(type::uint8, {256, 256}, 2)), target,
                               std::string(": ") + std::strerror(EFBIG));
         }
         EXPECT_TRUE(contents(target) == old);
@@ -924,8 +924,8 @@ TEST_F(ImageFiles, SuccessfulWritesReplaceTheTargetWithTheUsualPermissions) {
     put(path("kept.npy"), text_bytes("older contents"));
     ::chmod(path("kept.npy").c_str(), 0600);
     const ImageData image = random_image(type::real8, {4, 4}, 110);
-    cli::write_image(path("kept.npy"), image);
-    expect_same_image(cli::read_image(path("kept.npy")), type::real8, {4, 4}, image.bytes);
+    files::write_image(path("kept.npy"), image);
+    expect_same_image(files::read_image(path("kept.npy")), type::real8, {4, 4}, image.bytes);
     EXPECT_EQ(entries(), std::vector<std::string>{"kept.npy"});
     struct stat status {};
     ASSERT_EQ(::stat(path("kept.npy").c_str(), &status), 0);

@@ -1,6 +1,6 @@
 // The zorvan command as a user runs it: output, files and exit codes.
 
-#include "cli/image_io.h"
+#include "files/image_io.h"
 #include "host/host.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +21,7 @@
 
 namespace {
 
-using zorvan::cli::ImageData;
+using zorvan::files::ImageData;
 
 struct Outcome {
     int status;
@@ -66,13 +66,13 @@ protected:
         data.sizes = std::move(sizes);
         data.bytes.resize(pixels.size() * sizeof(T));
         std::memcpy(data.bytes.data(), pixels.data(), data.bytes.size());
-        zorvan::cli::write_image(path(name), data);
+        zorvan::files::write_image(path(name), data);
         return path(name);
     }
 
     template <class T>
     std::vector<T> read(const std::string& name) const {
-        const ImageData data = zorvan::cli::read_image(path(name));
+        const ImageData data = zorvan::files::read_image(path(name));
         std::vector<T> out(data.bytes.size() / sizeof(T));
         std::memcpy(out.data(), data.bytes.data(), out.size() * sizeof(T));
         return out;
@@ -196,7 +196,7 @@ TEST_F(Zorvan, EveryFunctionWritesWhatTheHostComputes) {
             zorvan::host::Image image;
             if (file) {
                 if (!images.count(word)) {
-                    const ImageData data = zorvan::cli::read_image(path(word));
+                    const ImageData data = zorvan::files::read_image(path(word));
                     images[word] = host.make_image(data.data_type, data.sizes, data.bytes.data(), data.bytes.size());
                 }
                 image = images[word];
@@ -234,12 +234,12 @@ TEST_F(Zorvan, EveryFunctionWritesWhatTheHostComputes) {
         ASSERT_TRUE(expected.ok());
         if (returns_image) {
             ASSERT_TRUE(expected.image);
-            const ImageData written = zorvan::cli::read_image(path("result.npy"));
+            const ImageData written = zorvan::files::read_image(path("result.npy"));
             EXPECT_EQ(written.data_type, expected.image.data_type());
             EXPECT_EQ(written.bytes, expected.image.bytes());
         }
         if (!c.saved.empty()) {
-            const ImageData written = zorvan::cli::read_image(path("saved.npy"));
+            const ImageData written = zorvan::files::read_image(path("saved.npy"));
             EXPECT_EQ(written.bytes, args[saved_index].image().bytes());
         }
     }

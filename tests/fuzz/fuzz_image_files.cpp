@@ -3,7 +3,7 @@
 // through a real file). Every input must end in an image or a FileError,
 // never a crash, and an image read must be consistent.
 
-#include "cli/image_io.h"
+#include "files/image_io.h"
 
 #include <unistd.h>
 
@@ -37,13 +37,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         std::fclose(file);
     }
     try {
-        const zorvan::cli::ImageData image = through_file ? zorvan::cli::read_image(path)
-                                                          : zorvan::cli::decode_image(name, bytes + 1, size - 1);
+        const zorvan::files::ImageData image = through_file ? zorvan::files::read_image(path)
+                                                          : zorvan::files::decode_image(name, bytes + 1, size - 1);
         std::uint64_t count = 1;
         for (auto extent : image.sizes) count *= extent;
         if (image.sizes.empty() || image.sizes.size() > 4 || count == 0) __builtin_trap();
         if (image.bytes.size() % count != 0) __builtin_trap();
-    } catch (const zorvan::cli::FileError&) {
+    } catch (const zorvan::files::FileError&) {
     }
     if (through_file) unlink(path.c_str());
     return 0;

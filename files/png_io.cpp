@@ -6,7 +6,7 @@
 // returns false when libpng jumped back; the callbacks never throw. The
 // objects that own memory live in the callers, outside the jumps.
 
-#include "cli/image_formats.h"
+#include "files/image_formats.h"
 
 #include "contract/data_types.h"
 
@@ -17,9 +17,8 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstring>
-#include <type_traits>
 
-namespace zorvan::cli::detail {
+namespace zorvan::files::detail {
 namespace {
 
 namespace code = dm::data_type;
@@ -160,40 +159,15 @@ std::string colour_type_name(int colour_type) {
     }
 }
 
-template <class T>
-struct Complex {
-    T re, im;
-};
-
 // The preview's value of one pixel: the number, or a complex pixel's modulus.
 template <class T>
 double preview_value(const std::byte* pixel) {
     T value;
     std::memcpy(&value, pixel, sizeof value);
-    if constexpr (std::is_same_v<T, Complex<float>> || std::is_same_v<T, Complex<double>>) {
+    if constexpr (dm::is_complex_v<T>) {
         return std::hypot(static_cast<double>(value.re), static_cast<double>(value.im));
     } else {
         return static_cast<double>(value);
-    }
-}
-
-// Calls f.template operator()<T>() with the pixel type of a code that has a
-// file form.
-template <class F>
-void with_pixel_type(std::int32_t data_type, F&& f) {
-    switch (data_type) {
-        case code::int16: return f.template operator()<std::int16_t>();
-        case code::real4: return f.template operator()<float>();
-        case code::complex8: return f.template operator()<Complex<float>>();
-        case code::uint8:
-        case code::binary: return f.template operator()<std::uint8_t>();
-        case code::int32: return f.template operator()<std::int32_t>();
-        case code::int8: return f.template operator()<std::int8_t>();
-        case code::uint16: return f.template operator()<std::uint16_t>();
-        case code::uint32: return f.template operator()<std::uint32_t>();
-        case code::real8: return f.template operator()<double>();
-        case code::complex16: return f.template operator()<Complex<double>>();
-        default: return;
     }
 }
 
@@ -236,11 +210,10 @@ std::vector<std::uint8_t> preview_of(const std::byte* pixels, std::size_t count)
 std::vector<std::uint8_t> preview_plane(const ImageData& image) {
     const std::uint64_t width = image.sizes[0];
     const std::uint64_t height = image.sizes.size() > 1 ? image.sizes[1] : 1;
-    std::vector<std::uint8_t> preview;
-    with_pixel_type(image.data_type, [&]<class T>() {
-        preview = preview_of<T>(image.bytes.data(), static_cast<std::size_t>(width * height));
-    });
-    return preview;
+    const auto count = static_cast<std::size_t>(width * height);
+    return dm::dispatch(
+        file_codes{}, image.data_type, [&]<class T>() { return preview_of<T>(image.bytes.data(), count); },
+        [] { return std::vector<std::uint8_t>{}; });
 }
 
 ImageData read_png(const std::string& path, Source& source) {
@@ -308,4 +281,4 @@ void write_png_preview(const std::string& path, const ImageData& image, OutputFi
     }
 }
 
-}  // namespace zorvan::cli::detail
+}  // namespace zorvan::files::detail

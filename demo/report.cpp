@@ -1,4 +1,4 @@
-#include "cli/report.h"
+#include "demo/report.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace zorvan::cli {
+namespace zorvan::demo {
 
 std::string base64(const std::string& bytes) {
     static constexpr char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -178,4 +178,4 @@ void write_report(const std::string& path, const ReportData& data) {
     }
 }
 
-}  // namespace zorvan::cli
+}  // namespace zorvan::demo

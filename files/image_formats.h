@@ -3,7 +3,7 @@
 // types that have a file form, the size limit, byte sources to read from and
 // the temporary file every write goes through.
 
-#include "cli/image_io.h"
+#include "files/image_io.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zorvan::cli::detail {
+namespace zorvan::files::detail {
 
 // The largest image read or written, as the host's own default limit.
 inline constexpr std::uint64_t max_image_bytes = std::uint64_t{8} << 30;
@@ -107,4 +107,4 @@ inline constexpr std::size_t npy_max_prefix = 12 + npy_max_header;
 ImageData read_npy(const std::string& path, Source& source);
 void write_npy(const std::string& path, const ImageData& image, OutputFile& out);
 
-}  // namespace zorvan::cli::detail
+}  // namespace zorvan::files::detail

@@ -3,7 +3,7 @@
 // uncompressed in strips. libtiff's messages are caught per file and become
 // the FileError's text; nothing is printed.
 
-#include "cli/image_formats.h"
+#include "files/image_formats.h"
 
 #include "contract/data_types.h"
 
@@ -20,7 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace zorvan::cli::detail {
+namespace zorvan::files::detail {
 namespace {
 
 namespace code = dm::data_type;
@@ -513,4 +513,4 @@ void write_tiff(const std::string& path, const ImageData& image, OutputFile& out
     check(TIFFFlush(tif.get()) != 0);
 }
 
-}  // namespace zorvan::cli::detail
+}  // namespace zorvan::files::detail

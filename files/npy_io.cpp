@@ -5,7 +5,7 @@
 // numbers are overflow-checked and the data length is checked against the
 // file before anything is allocated for it.
 
-#include "cli/image_formats.h"
+#include "files/image_formats.h"
 
 #include "contract/data_types.h"
 
@@ -14,7 +14,7 @@
 #include <cstring>
 #include <optional>
 
-namespace zorvan::cli::detail {
+namespace zorvan::files::detail {
 namespace {
 
 namespace code = dm::data_type;
@@ -394,4 +394,4 @@ void write_npy(const std::string&, const ImageData& image, OutputFile& out) {
     }
 }
 
-}  // namespace zorvan::cli::detail
+}  // namespace zorvan::files::detail

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace zorvan::cli {
+namespace zorvan::demo {
 
 struct ReportImage {
     std::string name;
@@ -43,4 +43,4 @@ std::string profile_svg(const std::vector<double>& profile, const std::vector<do
 // Writes the page (to a temporary file renamed into place).
 void write_report(const std::string& path, const ReportData& data);
 
-}  // namespace zorvan::cli
+}  // namespace zorvan::demo

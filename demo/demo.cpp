@@ -2,10 +2,10 @@
 // what a host provides: the Fourier transforms (FFTW), a banded linear solve
 // (LAPACK) and element-wise conversions.
 
-#include "cli/demo.h"
+#include "demo/demo.h"
 
-#include "cli/image_io.h"
-#include "cli/report.h"
+#include "demo/report.h"
+#include "files/image_io.h"
 
 #include <fftw3.h>
 #include <lapacke.h>
@@ -18,7 +18,7 @@
 #include <random>
 #include <stdexcept>
 
-namespace zorvan::cli {
+namespace zorvan::demo {
 
 namespace {
 
@@ -161,10 +161,10 @@ private:
 
 void save(const std::string& dir, const std::string& name, const Image& image, DemoResult& result,
           std::vector<ReportImage>& pictures, const std::string& caption) {
-    ImageData data{image.data_type(), image.sizes(), image.bytes()};
+    files::ImageData data{image.data_type(), image.sizes(), image.bytes()};
     for (const char* extension : {".tif", ".png"}) {
         const std::string path = dir + "/" + name + extension;
-        write_image(path, data);
+        files::write_image(path, data);
         result.files.push_back(path);
     }
     pictures.push_back({name, caption, dir + "/" + name + ".png"});
@@ -293,4 +293,4 @@ DemoResult run_demo(Host& host, const DemoOptions& options, std::FILE* progress)
     return result;
 }
 
-}  // namespace zorvan::cli
+}  // namespace zorvan::demo

@@ -1,5 +1,8 @@
 #pragma once
-// Image files for the zorvan command: TIFF, grey PNG and NumPy .npy.
+// Image files: TIFF, grey PNG and NumPy .npy, read into and written from the
+// host's pixel layout. Plain C++ over libtiff and libpng: no host needed.
+
+#include "contract/data_types.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -7,7 +10,14 @@
 #include <string>
 #include <vector>
 
-namespace zorvan::cli {
+namespace zorvan::files {
+
+// The codes of the pixel types that have a file form: every one with an
+// element type. Packed complex and RGB have none.
+using file_codes = dm::codes<dm::data_type::int16, dm::data_type::real4, dm::data_type::complex8,
+                             dm::data_type::uint8, dm::data_type::int32, dm::data_type::int8, dm::data_type::uint16,
+                             dm::data_type::uint32, dm::data_type::real8, dm::data_type::complex16,
+                             dm::data_type::binary>;
 
 // Pixels as the host holds them: a data-type code, 1 to 4 sizes (dimension
 // 0 fastest) and the packed bytes.
@@ -52,4 +62,4 @@ void write_image(const std::string& path, const ImageData& image);
 // prefix. For fuzzing and for callers that hold a file's contents already.
 ImageData decode_image(const std::string& name, const void* data, std::size_t size);
 
-}  // namespace zorvan::cli
+}  // namespace zorvan::files

@@ -1,8 +1,8 @@
-// Image files for the zorvan command: choosing the format, the checks every
+// The image-file library: choosing the format, the checks every
 // format shares, reading from files or memory and writing through a
 // temporary file.
 
-#include "cli/image_formats.h"
+#include "files/image_formats.h"
 
 #include "contract/data_types.h"
 
@@ -20,7 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace zorvan::cli {
+namespace zorvan::files {
 namespace detail {
 
 namespace code = dm::data_type;
@@ -289,4 +289,4 @@ void write_image(const std::string& path, const ImageData& image) {
     });
 }
 
-}  // namespace zorvan::cli
+}  // namespace zorvan::files

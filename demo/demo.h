@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace zorvan::cli {
+namespace zorvan::demo {
 
 struct DemoOptions {
     std::string out_dir = "zorvan-demo";
@@ -37,4 +37,4 @@ struct DemoResult {
 // to `progress` (may be null). Throws std::runtime_error when a stage fails.
 DemoResult run_demo(host::Host& host, const DemoOptions& options, std::FILE* progress);
 
-}  // namespace zorvan::cli
+}  // namespace zorvan::demo
