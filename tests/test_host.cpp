@@ -4,7 +4,7 @@
 #include "host/host.h"
 #include "host/prototype.h"
 #include "contract/dm_host_interfaces.h"
-#include "tests/host_test_support.h"
+#include "tests/support/plugin_test.h"
 
 #include <cmath>
 #include <cstring>

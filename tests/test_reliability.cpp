@@ -2,7 +2,7 @@
 // times in one host, the plug-in loaded and unloaded a hundred times, and
 // calls from several threads at once.
 
-#include "tests/host_test_support.h"
+#include "tests/support/plugin_test.h"
 
 #include <unistd.h>
 

@@ -2,7 +2,7 @@
 // registration, the close sequence, shutdown, unload and reload.
 
 #include "contract/dm_host_interfaces.h"
-#include "tests/host_test_support.h"
+#include "tests/support/plugin_test.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 // path, refused types, non-finite starts, and an oscillating centre with a
 // budget of billions of cycles.
 
-#include "tests/host_test_support.h"
+#include "tests/support/plugin_test.h"
 #include "measure/center_of_mass_kernel.h"
 
 #include <cmath>

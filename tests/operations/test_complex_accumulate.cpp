@@ -1,7 +1,7 @@
 // FPlusComplexImageDLL through the host application: target += plus in
 // place, part by part in the element precision, without telling the host.
 
-#include "tests/operations/fourier_test_support.h"
+#include "tests/support/fourier.h"
 
 #include <limits>
 

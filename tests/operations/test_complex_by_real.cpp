@@ -2,7 +2,7 @@
 // complex element times the real element, with the factor converted to the
 // complex precision first, into a clone of the complex image.
 
-#include "tests/operations/fourier_test_support.h"
+#include "tests/support/fourier.h"
 
 namespace zorvan::testing {
 namespace {

@@ -3,7 +3,7 @@
 // intermediate images given up, orders that return the source itself, and
 // the refusals, which make no image.
 
-#include "tests/host_test_support.h"
+#include "tests/support/plugin_test.h"
 
 #include <limits>
 #include <random>

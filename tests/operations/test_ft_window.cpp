@@ -3,7 +3,7 @@
 // every route against the per-pixel formulas, the refusals in their order,
 // and a plane too large for 32-bit pixel indices.
 
-#include "tests/host_test_support.h"
+#include "tests/support/plugin_test.h"
 
 #include <cmath>
 #include <limits>

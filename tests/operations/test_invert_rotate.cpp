@@ -1,7 +1,7 @@
 // FInvertRotateDLL through the host application: the reflection through the
 // centre pixel by the parity of each size, on a clone of a real image.
 
-#include "tests/operations/fourier_test_support.h"
+#include "tests/support/fourier.h"
 
 namespace zorvan::testing {
 namespace {

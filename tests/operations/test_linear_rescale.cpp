@@ -2,7 +2,7 @@
 // linearly at x' / fx and y' / fy, extrapolated past the last sample, into
 // the caller's destination at the destination's own row width.
 
-#include "tests/operations/fourier_test_support.h"
+#include "tests/support/fourier.h"
 
 #include <limits>
 

@@ -2,7 +2,7 @@
 // ln(re*re + im*im) in the input's own precision, from the first plane, into a
 // new real image "PowerSpectrum"; every other type is refused silently.
 
-#include "tests/host_test_support.h"
+#include "tests/support/plugin_test.h"
 
 #include <sys/mman.h>
 

@@ -3,7 +3,7 @@
 // values and NaN), into a new image and into a given one; worked answers; and
 // the refusals, in place included, which leave every pixel alone.
 
-#include "tests/host_test_support.h"
+#include "tests/support/plugin_test.h"
 
 #include <cmath>
 #include <limits>

@@ -2,7 +2,7 @@
 // imaginary parts, summed in double by a parallel reduction, written to
 // the caller's variables only on success.
 
-#include "tests/operations/fourier_test_support.h"
+#include "tests/support/fourier.h"
 
 namespace zorvan::testing {
 namespace {

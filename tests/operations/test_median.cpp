@@ -4,7 +4,7 @@
 // already written, in the filter's visiting order); NaN samples; and the
 // refusals, which touch no pixel.
 
-#include "tests/host_test_support.h"
+#include "tests/support/plugin_test.h"
 
 #include <algorithm>
 #include <bit>

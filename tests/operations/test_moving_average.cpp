@@ -2,8 +2,8 @@
 // against the running-sum reference for every accepted type, shape and
 // route, and every refusal with its message, before any pixel is touched.
 
-#include "tests/host_test_support.h"
-#include "tests/operations/reference_moving_average.h"
+#include "tests/support/plugin_test.h"
+#include "tests/support/reference_moving_average.h"
 
 #include <cmath>
 #include <limits>

@@ -4,8 +4,8 @@
 // images and replaces the caller's references; which outputs are reused;
 // and every refusal, which leaves the caller's variables as they were.
 
-#include "tests/host_test_support.h"
-#include "tests/operations/reference_moving_average.h"
+#include "tests/support/plugin_test.h"
+#include "tests/support/reference_moving_average.h"
 
 #include <cmath>
 #include <limits>

@@ -1,7 +1,7 @@
 // FCreateFwhitsmMatrixDLL through the host application: m * D^T D for the
 // second-difference matrix D, with the fixed edge writes for N = 2 and 3.
 
-#include "tests/operations/fourier_test_support.h"
+#include "tests/support/fourier.h"
 
 namespace zorvan::testing {
 namespace {

@@ -3,7 +3,7 @@
 // the order of arithmetic, the result's name, type and size, and the
 // refusals of other types and of scales whose rings cannot be counted.
 
-#include "tests/host_test_support.h"
+#include "tests/support/plugin_test.h"
 
 #include <cmath>
 #include <limits>

@@ -2,7 +2,7 @@
 // image at the elliptically scaled distance from (w div 2, h div 2),
 // interpolated linearly, falling to 0 at the profile's length.
 
-#include "tests/operations/fourier_test_support.h"
+#include "tests/support/fourier.h"
 
 #include <unistd.h>
 

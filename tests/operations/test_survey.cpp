@@ -3,7 +3,7 @@
 // visiting order; extremes, NaN and infinities, the dimensions surveyed, and
 // the refusals that leave the out-parameters alone.
 
-#include "tests/host_test_support.h"
+#include "tests/support/plugin_test.h"
 
 #include <cmath>
 #include <limits>

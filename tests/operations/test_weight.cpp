@@ -3,7 +3,7 @@
 // and route against a reference written out per pixel, the last table entry
 // read alone when the radius rounds to it, and every refusal in its order.
 
-#include "tests/host_test_support.h"
+#include "tests/support/plugin_test.h"
 
 #include <cmath>
 #include <limits>

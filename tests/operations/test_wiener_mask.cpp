@@ -2,7 +2,7 @@
 // A^2) in double, rounded to the input precision, with the zeros of A
 // replaced by 1 in A itself.
 
-#include "tests/operations/fourier_test_support.h"
+#include "tests/support/fourier.h"
 
 #include <limits>
 

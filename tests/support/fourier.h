@@ -4,7 +4,7 @@
 // space for element counts beyond 32 bits, and the checks of a silent
 // refusal and of a call that an exception ended.
 
-#include "tests/host_test_support.h"
+#include "tests/support/plugin_test.h"
 
 #include <omp.h>
 #include <sys/mman.h>
@@ -19,16 +19,6 @@ namespace zorvan::testing::fourier {
 
 namespace type = host::data_type;
 
-// Both signs over six decades, so that rounding shows in the low bits.
-template <class F>
-std::vector<F> random_values(std::size_t count, std::mt19937& rng) {
-    std::uniform_real_distribution<double> unit(-1.0, 1.0);
-    std::uniform_int_distribution<int> decade(-3, 2);
-    std::vector<F> values(count);
-    for (F& v : values) v = static_cast<F>(unit(rng) * std::pow(10.0, decade(rng)));
-    return values;
-}
-
 // Runs `call` with the runtime's default team size set to `threads`; the
 // plug-in shares the test process's OpenMP runtime.
 template <class Call>
@@ -40,17 +30,6 @@ auto with_threads(int threads, Call&& call) {
         ~Restore() { omp_set_num_threads(threads); }
     } restore{before};
     return call();
-}
-
-template <class F>
-::testing::AssertionResult same_values(const std::vector<F>& got, const std::vector<F>& want) {
-    if (got.size() != want.size()) return ::testing::AssertionFailure() << got.size() << " values, not " << want.size();
-    for (std::size_t i = 0; i < got.size(); ++i) {
-        if (!same_bits(got[i], want[i])) {
-            return ::testing::AssertionFailure() << "value " << i << " is " << got[i] << ", not " << want[i];
-        }
-    }
-    return ::testing::AssertionSuccess();
 }
 
 // An image whose w*h does not fit 32 bits, over address space that is only

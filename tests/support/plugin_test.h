@@ -2,6 +2,7 @@
 // Shared set-up of the tests that drive a plug-in through the host.
 
 #include "host/host.h"
+#include "tests/support/values.h"
 
 #include <gtest/gtest.h>
 
@@ -52,10 +53,5 @@ protected:
     std::uint64_t bad_handles = 0;
     std::size_t contract_breaks = 0;
 };
-
-template <class T>
-bool same_bits(T a, T b) {
-    return std::memcmp(&a, &b, sizeof(T)) == 0;
-}
 
 }  // namespace zorvan::testing
