@@ -39,7 +39,7 @@ moving average route | filters/moving_average.cpp | if (!frame::bytes_overlap(in
 silent refusal raises | image/frame.h | return dm::dispatch(codes, code, work, [] { return Result{}; }); | return dm::dispatch(codes, code, work, []() -> Result { fail(message::invalid_data_type); });
 wrong message | image/frame.h | "Invalid data type." | "Invalid data type"
 negative radius let through | image/frame.h | check(radius >= 0, message::negative_radius); | (void)radius;
-missed unlock | plugin/data_locker.cpp | void ImageDataLocker::unlock() {\n    access_.reset(); | void ImageDataLocker::unlock() {\n    access_.swap(access_);
+missed unlock | plugin/data_locker.cpp | void ImageDataLocker::unlock() {\n    access_.reset(); | void ImageDataLocker::unlock() {\n    if (access_) new boost::shared_ptr<DM_ImageDataSequence>(access_);\n    access_.reset();
 replaced image not released | plugin/host_refs.cpp | const ImageRef previous = ImageRef::adopt(*slot); | const ImageRef previous(nullptr);
 stale handle not retried | plugin/host_functions.cpp | if (status == DM_CALL_STALE) { | if (status == DM_CALL_STALE && false) {
 wrong type code | contract/data_types.h | template <> struct element_of<data_type::uint16> { using type = std::uint16_t; }; | template <> struct element_of<data_type::uint16> { using type = std::int16_t; };
