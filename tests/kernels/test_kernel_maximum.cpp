@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "filters/maximum_kernel.h"
+#include "tests/support/values.h"
 
 namespace {
 
@@ -87,26 +88,7 @@ using PixelTypes = ::testing::Types<std::int8_t, std::uint8_t, std::int16_t, std
                                     std::uint32_t, float, double>;
 TYPED_TEST_SUITE(MaximumKernel, PixelTypes);
 
-template <class T>
-std::vector<T> random_pixels(std::size_t count, std::mt19937& rng) {
-    std::vector<T> values(count);
-    if constexpr (std::is_integral_v<T>) {
-        std::uniform_int_distribution<std::int64_t> any(std::numeric_limits<T>::min(), std::numeric_limits<T>::max());
-        for (T& v : values) v = T(any(rng));
-    } else {
-        // Nonzero, both signs, the extremes and NaN now and then.
-        std::uniform_int_distribution<int> pick(0, 19);
-        std::uniform_real_distribution<double> unit(0.1, 1000.0);
-        for (T& v : values) {
-            const int p = pick(rng);
-            v = p == 0   ? std::numeric_limits<T>::quiet_NaN()
-                : p == 1 ? std::numeric_limits<T>::lowest()
-                : p == 2 ? std::numeric_limits<T>::max()
-                         : T((p % 2 ? 1 : -1) * unit(rng));
-        }
-    }
-    return values;
-}
+using zorvan::testing::random_pixels;
 
 TYPED_TEST(MaximumKernel, RingAndWideWindowMatchAWindowScan) {
     using T = TypeParam;
