@@ -1,10 +1,8 @@
 #pragma once
 // The moving average written out in its fixed running-sum order, on one real
-// part of a packed nx x ny x nz volume (x fastest). A complex image is
-// averaged part by part with the same arithmetic, so callers split it.
-//
-// Out of place: a 2-D box per plane, then a 1-D pass along z for a volume.
-// In place: 1-D passes along x, y and z, none along a 1-pixel dimension.
+// part of a packed nx x ny x nz volume (x fastest); a complex image is
+// averaged part by part. Out of place: a 2-D box per plane, then a 1-D pass
+// along z. In place: 1-D passes along x, y and z, none along 1 pixel.
 
 #include <algorithm>
 #include <cstdint>
@@ -29,15 +27,13 @@ inline Index clipped_count(Index i, Index n, Index r) {
 template <class F>
 void box_plane(const F* in, F* out, Index nx, Index ny, Index r) {
     std::vector<F> column(static_cast<std::size_t>(nx), F(0));
-    auto add_row = [&](Index y) {
+    for (Index y = 0; y < std::min(ny, r); ++y)
         for (Index x = 0; x < nx; ++x) column[x] += in[y * nx + x];
-    };
-    for (Index y = 0; y < std::min(ny, r); ++y) add_row(y);
     for (Index y = 0; y < ny; ++y) {
-        if (y - r - 1 >= 0) {
+        if (y - r - 1 >= 0)
             for (Index x = 0; x < nx; ++x) column[x] -= in[(y - r - 1) * nx + x];
-        }
-        if (y + r < ny) add_row(y + r);
+        if (y + r < ny)
+            for (Index x = 0; x < nx; ++x) column[x] += in[(y + r) * nx + x];
         F sum = 0;
         for (Index x = 0; x < std::min(nx, r); ++x) sum += column[x];
         for (Index x = 0; x < nx; ++x) {
@@ -92,9 +88,8 @@ std::vector<F> out_of_place(const std::vector<F>& source, shape s, Index r) {
 template <class F>
 std::vector<F> in_place(std::vector<F> volume, shape s, Index r) {
     const Index size[3] = {s.nx, s.ny, s.nz};
-    for (int axis = 0; axis < 3; ++axis) {
+    for (int axis = 0; axis < 3; ++axis)
         if (size[axis] > 1) pass_along(volume, s, axis, r);
-    }
     return volume;
 }
 

@@ -1,0 +1,154 @@
+// Fourier-family kernels: worked answers with NaN and the extremes; the power
+// spectrum also against a step-by-step reference.
+
+#include "tests/support/kernel_test.h"
+
+#include <omp.h>
+
+#include "fourier/complex_accumulate_kernel.h"
+#include "fourier/complex_by_real_kernel.h"
+#include "fourier/invert_rotate_kernel.h"
+#include "fourier/linear_rescale_kernel.h"
+#include "fourier/log_power_kernel.h"
+#include "fourier/mean_complex_kernel.h"
+#include "fourier/penalty_matrix_kernel.h"
+#include "fourier/radial_warp_kernel.h"
+#include "fourier/wiener_mask_kernel.h"
+
+namespace {
+
+using namespace zorvan::kernels;
+using namespace zorvan::testing;
+using zorvan::dm::complex16, zorvan::dm::complex8;
+constexpr float inf = std::numeric_limits<float>::infinity();
+
+// Float sums round (1e8 + 1 is 1e8). A double factor is rounded to float
+// first (1e300 to inf, 1e-50 to 0). Complex sums are in double and, on one
+// thread, in index order: ((1e16 + 1) - 1e16) + 1 is 1.
+TEST(ComplexKernels, ArithmeticInTheStatedPrecision) {
+    std::vector<complex8> target = {{1e8f, 0.1f}, {inf, -inf}, {3e38f, -3e38f}, {1.5f, -2}}, product(4);
+    accumulate_complex(target.data(), std::vector<complex8>{{1, 0.2f}, {-inf, 1}, {3e38f, -3e38f}}.data(), 3);
+    accumulate_complex(target.data() + 3, target.data() + 3, 1);  // a block added to itself doubles
+    EXPECT_TRUE(same_values(target, {{1e8f, 0.1f + 0.2f}, {NAN, -inf}, {inf, -inf}, {3, -4}}));
+    const complex8 z[4] = {{1, -1}, {1, 0}, {3, -4}, {inf, 1}};
+    const double g[4] = {1e300, 1e-50, 0.1, 0};
+    multiply_complex_by_real(z, g, product.data(), 4);
+    EXPECT_TRUE(same_values(product, {{inf, -inf}, {0, 0}, {3 * 0.1f, -4 * 0.1f}, {NAN, 0}}));
+
+    omp_set_num_threads(1);
+    const complex8 small[5] = {{1e8f, -1e8f}, {1, -0.5f}, {1, -0.5f}, {1, -0.5f}, {1, -0.5f}};
+    const complex16 large[4] = {{1e16, 1}, {1, 2}, {-1e16, 3}, {1, 4}};
+    const complex_sums a = sum_complex(small, 5), b = sum_complex(large, 4), none = sum_complex<double>(nullptr, -1);
+    omp_set_num_threads(2);
+    EXPECT_TRUE(same_values(std::vector<double>{a.re, a.im, b.re, b.im, none.re, none.im},
+                            {1e8 + 4, -1e8 - 2, 1, 10, 0, 0}));
+}
+
+// Against each step held in a volatile, so that none is fused or widened.
+template <class F>
+std::vector<F> checked_spectrum(const std::vector<zorvan::dm::complex_pair<F>>& elements) {
+    std::vector<F> out(elements.size()), want;
+    log_power_spectrum(elements.data(), out.data(), std::int32_t(elements.size()));
+    for (const auto& v : elements) {
+        volatile F re_squared = v.re * v.re, im_squared = v.im * v.im;
+        volatile F sum = re_squared + im_squared;
+        want.push_back(std::log(F(sum)));
+    }
+    EXPECT_TRUE(same_values(out, want));
+    return out;
+}
+
+// No offset: zero gives -inf. Float squares overflow beyond about 1.8e19 and
+// underflow below about 1e-23 where double ones do not.
+TEST(PowerSpectrumKernel, WorkedAndRandomElementsInEachPrecision) {
+    std::vector<complex16> dual = {{0, 0}, {-0.0, -0.0}, {2e19, 0}, {0, 1e-23}, {0, 1e200}, {NAN, 1}, {3, 4}};
+    std::vector<complex8> single;
+    std::mt19937 rng(5);
+    const auto parts = random_values<double>(2 * 4096, rng);
+    for (std::size_t i = 0; i < parts.size(); i += 2) dual.push_back({parts[i], parts[i + 1]});
+    for (const complex16& v : dual) single.push_back({float(v.re), float(v.im)});
+    std::vector<float> single_out = checked_spectrum(single);
+    std::vector<double> dual_out = checked_spectrum(dual);
+    single_out.resize(6), dual_out.resize(7);
+    EXPECT_TRUE(same_values(single_out, {-inf, -inf, inf, -inf, inf, NAN}));
+    EXPECT_TRUE(std::isfinite(dual_out[2]) && std::isfinite(dual_out[3]) && dual_out[6] == 3.2188758248682006);
+    EXPECT_TRUE(same_values(dual_out, {-INFINITY, -INFINITY, dual_out[2], dual_out[3], INFINITY, NAN, dual_out[6]}));
+}
+
+// (a^2 - b^2) / a^2 in double, rounded once; a zero amplitude is taken as 1
+// and written back; NaN quotients and negative shares give 0.
+TEST(WienerMaskKernel, WorkedValuesAndTheZeroReplacement) {
+    std::vector<float> amplitude = {2, 0, -0.0f, 0, NAN, 3, 1e20f, 3}, mask(8);
+    const float base[8] = {1, 0.5f, 0, 3, 1, NAN, 1e20f, 1};
+    wiener_mask(amplitude.data(), base, mask.data(), 8);
+    EXPECT_TRUE(same_values(mask, {0.75f, 0.75f, 1, 0, 0, 0, 0, float(8.0 / 9.0)}));
+    EXPECT_TRUE(same_values(amplitude, {2, 1, 1, 1, NAN, 3, 1e20f, 3}));
+}
+
+// s = x' / fx: from s = w - 1 on, extrapolated from the last two samples,
+// whose difference is formed in T: in float 0.5 - 3e-8 is 0.5, so 1 follows.
+TEST(LinearRescaleKernel, WorkedRowAndColumnPasses) {
+    const double source[6] = {0, 10, 20, 1, -1, 4};
+    std::vector<double> rows(2 * 6);
+    rescale_rows(source, 3, 2, 2.0, rows.data(), 6);
+    EXPECT_TRUE(same_values(rows, {0, 5, 10, 15, 20, 25, 1, 0, -1, 1.5, 4, 6.5}));
+    const float tiny_rise[2] = {3e-8f, 0.5f}, two_rows[4] = {0, 1, 10, 11};
+    std::vector<float> float_row(3), destination(5 * 4, -1.0f);
+    rescale_rows(tiny_rise, 2, 1, 1.0, float_row.data(), 3);
+    EXPECT_TRUE(same_values(float_row, {3e-8f, 0.5f, 1.0f}));
+    rescale_columns(two_rows, 2, 2, 2.0, destination.data(), 4, 5);
+    EXPECT_TRUE(same_values(destination, {0, 1, -1, -1, -1, 5, 6, -1, -1, -1, 10, 11, -1, -1, -1, 15, 16, -1, -1, -1}));
+}
+
+// Along an odd dimension k -> n - 1 - k, along an even one k -> (n - k) mod n,
+// as do column 0 of an even width and row 0 of an even height across them.
+TEST(InvertRotateKernel, EverySmallSizeIsAReflectionThatUndoesItself) {
+    for (std::int32_t h = 1; h <= 9; ++h) {
+        for (std::int32_t w = 1; w <= 9; ++w) {
+            const bool even_w = w % 2 == 0, even_h = h % 2 == 0;
+            std::vector<double> source(std::size_t(w * h)), want;
+            std::iota(source.begin(), source.end(), 0.0);
+            for (std::int32_t i = 0; i < w * h; ++i) {
+                const std::int32_t x = i % w, y = i / w;
+                const std::int32_t mx = even_w || (even_h && y == 0) ? (w - x) % w : w - 1 - x;
+                const std::int32_t my = even_h || (even_w && x == 0) ? (h - y) % h : h - 1 - y;
+                want.push_back(source[std::size_t(my * w + mx)]);
+            }
+            std::vector<double> once = source, twice = source;  // the clones
+            invert_rotate(source.data(), once.data(), w, h);
+            invert_rotate(once.data(), twice.data(), w, h);
+            EXPECT_TRUE(once == want && twice == source) << w << " x " << h;
+        }
+    }
+}
+
+// m * D^T D with D of rows (1, -2, 1), nothing off the five diagonals written
+// (NaN background); N = 2 and 3 take the last of the overlapping edge writes.
+TEST(PenaltyMatrixKernel, WritesExactlyTheFiveDiagonals) {
+    const auto written = [](std::int32_t n, double m) {
+        std::vector<double> matrix(std::size_t(n * n), NAN);
+        penalty_matrix(matrix.data(), n, m);
+        return matrix;
+    };
+    const double o = NAN;  // never written; two rows a line
+    std::vector<double> six = {1, -2, 1,  o,  o, o,       -2, 5, -4, 1,  o,  o,
+                               1, -4, 6,  -4, 1, o,       o,  1, -4, 6,  -4, 1,
+                               o, o,  1,  -4, 5, -2,      o,  o, o,  1,  -2, 1};
+    for (double& v : six) v *= -0.37;
+    EXPECT_TRUE(same_values(written(6, -0.37), six));
+    EXPECT_TRUE(same_values(written(2, 3.0), {15, -6, -6, 15}));
+    EXPECT_TRUE(same_values(written(3, 3.0), {3, -6, 3, -6, 15, -6, 3, -6, 3}));
+}
+
+// Around (w div 2, h div 2) the profile falls to 0 from P[length-1] between
+// radii length-1 and length, and is 0 beyond; a NaN radius gives 0.
+TEST(RadialWarpKernel, WorkedProfileAndNaNRadii) {
+    const double profile[3] = {4, 2, 1};
+    std::vector<double> row(9, 9.0), nan_radii(9, 9.0);
+    radial_warp(profile, 3, 0.75, 1.0, row.data(), 9, 1);
+    EXPECT_TRUE(same_values(row, {0, 0.75, 1.5, 2.5, 4, 2.5, 1.5, 0.75, 0}));  // radii 3, 2.25, 1.5, 0.75, 0, ...
+    radial_warp(profile, 3, NAN, 1.0, nan_radii.data(), 3, 3);
+    EXPECT_EQ(nan_radii, std::vector<double>(9, 0.0));
+}
+
+}  // namespace
