@@ -6,9 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -19,59 +18,47 @@ using zorvan::host::Host;
 TEST(Demo, FiltersThroughThePlugInAndReportsEveryImage) {
     char pattern[] = "/tmp/zorvan-demo-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
-
     Host host;
     host.load_plugin(ZORVAN_PLUGIN_PATH);
     Host::reset_counters();
     zorvan::demo::DemoOptions options;
-    options.out_dir = dir;
-    options.size = 128;
-    options.seed = 7;
+    options.out_dir = pattern, options.size = 128, options.seed = 7;
     const auto result = zorvan::demo::run_demo(host, options, nullptr);
 
     // Each stage's function ran exactly once, in the plug-in.
     for (const char* counter : {"FTWindowDM", "CalculatePowerSpectrumDM", "RadialSurveyDM", "CreateFwhitsmMatrixDM",
                                 "RadialWarpDM", "CreateWienerMaskDM", "ElementWiseProductComplexByRealDM"}) {
         const auto found = Host::counter(counter);
-        ASSERT_TRUE(found) << counter;
-        EXPECT_EQ(found->additions, 1u) << counter;
+        EXPECT_TRUE(found && found->additions == 1) << counter;
     }
     // Measured at this size: about -3.9 dB before, 17 dB after.
     EXPECT_LT(result.snr_noisy_db, 0.0);
-    EXPECT_GT(result.snr_filtered_db - result.snr_noisy_db, 10.0)
-        << "noisy " << result.snr_noisy_db << " dB, filtered " << result.snr_filtered_db << " dB";
+    EXPECT_GT(result.snr_filtered_db - result.snr_noisy_db, 10.0) << result.snr_noisy_db << " to " << result.snr_filtered_db;
     EXPECT_EQ(result.stages.size(), 10u);
 
-    std::ifstream page(result.report);
-    std::stringstream text;
-    text << page.rdbuf();
-    const std::string html = text.str();
-    for (const char* name : {"clean", "noisy", "filtered", "difference", "power_spectrum", "mask"}) {
-        EXPECT_NE(html.find("<figcaption><b>" + std::string(name) + "</b>"), std::string::npos) << name;
-        for (const char* extension : {".tif", ".png"}) {
-            struct stat info;
-            EXPECT_EQ(stat((dir + "/" + name + extension).c_str(), &info), 0) << name << extension;
-        }
+    std::stringstream page;
+    page << std::ifstream(result.report).rdbuf();
+    const std::string html = page.str();
+    for (const std::string name : {"clean", "noisy", "filtered", "difference", "power_spectrum", "mask"}) {
+        EXPECT_NE(html.find("<figcaption><b>" + name + "</b>"), std::string::npos) << name;
+        EXPECT_TRUE(std::filesystem::exists(options.out_dir + "/" + name + ".tif")) << name;
+        EXPECT_TRUE(std::filesystem::exists(options.out_dir + "/" + name + ".png")) << name;
     }
+    const std::string embedded_png = "src=\"data:image/png;base64,iVBORw0KGgo";
     std::size_t embedded = 0;
-    for (std::size_t at = html.find("src=\"data:image/png;base64,iVBORw0KGgo"); at != std::string::npos;
-         at = html.find("src=\"data:image/png;base64,iVBORw0KGgo", at + 1)) {
-        ++embedded;
-    }
+    for (std::size_t at = html.find(embedded_png); at != std::string::npos; at = html.find(embedded_png, at + 1)) ++embedded;
     EXPECT_EQ(embedded, 6u) << "every picture is embedded as a PNG";
     EXPECT_NE(html.find("<svg"), std::string::npos);
     EXPECT_NE(html.find("<polyline"), std::string::npos);
     EXPECT_EQ(html.find("src=\"http"), std::string::npos) << "the page is self-contained";
-    std::system(("rm -rf '" + dir + "'").c_str());
+    std::filesystem::remove_all(options.out_dir);
 }
 
 TEST(Report, Base64MatchesTheStandardAlphabetAndPadding) {
-    EXPECT_EQ(zorvan::demo::base64(""), "");
-    EXPECT_EQ(zorvan::demo::base64("M"), "TQ==");
-    EXPECT_EQ(zorvan::demo::base64("Ma"), "TWE=");
-    EXPECT_EQ(zorvan::demo::base64("Man"), "TWFu");
-    EXPECT_EQ(zorvan::demo::base64(std::string("\xff\xfe\x00", 3)), "//4A");
+    for (const auto& [bytes, text] : std::initializer_list<std::pair<std::string, std::string>>{
+             {"", ""}, {"M", "TQ=="}, {"Ma", "TWE="}, {"Man", "TWFu"}, {std::string("\xff\xfe\x00", 3), "//4A"}}) {
+        EXPECT_EQ(zorvan::demo::base64(bytes), text);
+    }
 }
 
 }  // namespace

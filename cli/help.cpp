@@ -1,0 +1,65 @@
+#include "cli/help.h"
+
+#include "cli/arguments.h"
+#include "contract/script_functions.h"
+
+#include <cstdio>
+
+namespace zorvan::cli {
+
+const char* const usage =
+    "usage: zorvan list\n"
+    "       zorvan help [NAME | --markdown]\n"
+    "       zorvan [--trace] [-o FILE] [--save PARAM=FILE]... NAME [ARG | PARAM=ARG]...\n"
+    "       zorvan demo [--out DIR] [--size N] [--seed S]\n"
+    "\n"
+    "Calls the script function NAME with its arguments in prototype order, or named as PARAM=ARG.\n"
+    "Images are files (.tif/.tiff, .png, .npy) or null; the same file named twice is the same image.\n"
+    "Numbers are decimal (nan and inf included). A `double *` argument may be given its starting value.\n"
+    "  -o FILE             write the image the function returns to FILE (.png: an 8-bit preview)\n"
+    "  --save PARAM=FILE   after the call, write the image argument PARAM to FILE\n"
+    "  --trace             print the timing counters after the call, whatever its outcome\n";
+
+namespace {
+
+// A table cell: a bar inside the text would end the cell.
+std::string cell(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '|') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+void print_help(const std::vector<std::string>& words) {
+    if (words.size() == 1) {
+        std::printf("%s\nFunctions (zorvan help NAME tells more):\n", usage);
+        for (const auto& function : script_functions) std::printf("  %s\n", prototype_of(function).c_str());
+        return;
+    }
+    if (words.size() != 2) throw UsageError{"help takes one function name"};
+    const script_function* function = find_script_function(words[1]);
+    if (function == nullptr) throw UsageError{"unknown function " + words[1] + " (zorvan list shows them)"};
+    std::printf("%s\n\n%.*s\n\nPixel types: %.*s\nExample:     %.*s\n", prototype_of(*function).c_str(),
+                static_cast<int>(function->summary.size()), function->summary.data(),
+                static_cast<int>(function->pixel_types.size()), function->pixel_types.data(),
+                static_cast<int>(function->example.size()), function->example.data());
+}
+
+void print_list() {
+    for (const auto& function : script_functions) std::printf("%s\n", prototype_of(function).c_str());
+}
+
+std::string function_table_markdown() {
+    std::string table = "| prototype | what it does | pixel types |\n|---|---|---|\n";
+    for (const auto& function : script_functions) {
+        table += "| `" + prototype_of(function) + "` | " + cell(function.summary) + " | " + cell(function.pixel_types) +
+                 " |\n";
+    }
+    return table;
+}
+
+}  // namespace zorvan::cli

@@ -1,0 +1,110 @@
+#include "cli/output.h"
+
+#include "cli/arguments.h"
+#include "contract/data_types.h"
+#include "files/image_io.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace zorvan::cli {
+
+namespace {
+
+std::string type_name(std::int32_t code) {
+    const dm::pixel_type* type = dm::find_pixel_type(code);
+    return type ? std::string(type->name) : "data type " + std::to_string(code);
+}
+
+struct Statistics {
+    double minimum = INFINITY;
+    double maximum = -INFINITY;
+    double sum_re = 0;
+    double sum_im = 0;
+    std::size_t nans = 0;
+
+    // The real part and, for complex pixels, the imaginary part; the
+    // extremes are of the modulus.
+    void add(double re, double im, bool complex) {
+        const double magnitude = complex ? std::hypot(re, im) : re;
+        if (std::isnan(magnitude)) {
+            ++nans;
+            return;
+        }
+        minimum = std::fmin(minimum, magnitude);
+        maximum = std::fmax(maximum, magnitude);
+        sum_re += re;
+        sum_im += im;
+    }
+};
+
+template <class T>
+Statistics statistics_of(const std::byte* bytes, std::size_t count) {
+    Statistics statistics;
+    for (std::size_t i = 0; i < count; ++i) {
+        T v;
+        std::memcpy(&v, bytes + i * sizeof v, sizeof v);
+        if constexpr (dm::is_complex_v<T>) {
+            statistics.add(static_cast<double>(v.re), static_cast<double>(v.im), true);
+        } else {
+            statistics.add(static_cast<double>(v), 0.0, false);
+        }
+    }
+    return statistics;
+}
+
+}  // namespace
+
+void write_file(const std::string& path, const host::Image& image) {
+    files::ImageData data;
+    data.data_type = image.data_type();
+    data.sizes = image.sizes();
+    data.bytes = image.bytes();
+    try {
+        files::write_image(path, data);
+    } catch (const files::FileError& error) {
+        throw FileFailure{error.what()};
+    }
+}
+
+void summarise(const char* label, const host::Image& image) {
+    const auto sizes = image.sizes();
+    std::string shape;
+    for (std::size_t k = 0; k < sizes.size(); ++k) shape += (k ? " x " : "") + std::to_string(sizes[k]);
+    const std::int32_t code = image.data_type();
+    std::printf("%s: %s, %s\n", label, type_name(code).c_str(), shape.c_str());
+
+    const auto bytes = image.bytes();
+    const std::size_t count = static_cast<std::size_t>(image.element_count());
+    const dm::pixel_type* type = dm::find_pixel_type(code);
+    const bool complex = type && type->kind == dm::pixel_kind::complex;
+    const Statistics statistics = dm::dispatch(
+        files::file_codes{}, code, [&]<class T>() { return statistics_of<T>(bytes.data(), count); },
+        [&] {
+            // Packed types have no element to read: every pixel counts as NaN.
+            Statistics unreadable;
+            unreadable.nans = count;
+            return unreadable;
+        });
+    const double valid = static_cast<double>(count - statistics.nans);
+    if (complex) {
+        std::printf("  modulus min %.9g, max %.9g; mean (%.9g, %.9g)", statistics.minimum, statistics.maximum,
+                    statistics.sum_re / valid, statistics.sum_im / valid);
+    } else {
+        std::printf("  min %.9g, max %.9g, mean %.9g", statistics.minimum, statistics.maximum,
+                    statistics.sum_re / valid);
+    }
+    if (statistics.nans > 0) std::printf(" (%zu NaN pixels left out)", statistics.nans);
+    std::printf("\n");
+}
+
+void print_trace() {
+    std::printf("%-28s %10s %14s\n", "counter", "additions", "total ms");
+    for (const auto& counter : host::Host::counters()) {
+        std::printf("%-28s %10llu %14.3f\n", counter.name.c_str(), static_cast<unsigned long long>(counter.additions),
+                    counter.total_ms());
+    }
+}
+
+}  // namespace zorvan::cli
