@@ -5,15 +5,26 @@
 # A fault is killed when a test fails. Prints one line per fault and the
 # kill count; exits 0 either way. Not part of CI: it takes about an hour.
 #
-#   bash scripts/mutants.sh [--keep DIR] [NAME_FILTER]
+#   bash scripts/mutants.sh [--keep DIR] [--rev COMMIT] [NAME_FILTER]
+#
+# --rev tests the tree of a commit instead of the working tree (the faults
+# are this script's), so that a change to the tests can be compared with
+# what came before it.
 #
 # Each fault is "name | file | text | replacement": `text` must occur exactly
-# once in `file`, which is given by path from the top of the tree.
+# once in `file`, which is given by path from the top of the tree, and
+# neither may hold a `|`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-keep=""
-if [[ ${1:-} == --keep ]]; then keep=$2; shift 2; fi
+keep="" rev=""
+while [[ ${1:-} == --* ]]; do
+  case $1 in
+    --keep) keep=$2; shift 2 ;;
+    --rev) rev=$2; shift 2 ;;
+    *) echo "usage: bash scripts/mutants.sh [--keep DIR] [--rev COMMIT] [NAME_FILTER]" >&2; exit 2 ;;
+  esac
+done
 filter=${1:-}
 
 read -r -d '' faults <<'EOF' || true
@@ -27,8 +38,8 @@ maximum comparison swapped | filters/maximum_kernel.h | if (ring[i] > m) m = rin
 maximum ring edge | filters/maximum_kernel.h | entering < nx ? column_maximum | entering + 1 < nx ? column_maximum
 survey minimum comparison | measure/survey_kernel.h | if (v < min) { | if (v > min) {
 radial survey nearest ring | measure/radial_survey_kernel.h | const auto k = static_cast<std::int64_t>(r + P(0.5)); | const auto k = static_cast<std::int64_t>(r);
-weight beyond the table | measure/weight_kernel.h | if (d2 >= last_squared || std::isnan(d2)) return table[last]; | if (d2 > last_squared) return table[last];
-window Hann quarter | measure/ft_window_kernel.h | ((p * 0.25) | ((p * 0.5)
+weight beyond the table | measure/weight_kernel.h | if (i0 >= last) return table[last]; | if (i0 > last) return table[last];
+window Hann quarter | measure/ft_window_kernel.h | ((source[start + i] * 0.25f) | ((source[start + i] * 0.5f)
 power spectrum sum | fourier/log_power_kernel.h | dst[i] = ::logf(re * re + im * im); | dst[i] = ::logf(re * re + re * im);
 wiener mask zero fix | fourier/wiener_mask_kernel.h | amplitude[i] = T(1); | (void)0;
 rescale interpolation edge | fourier/linear_rescale_kernel.h | if (i < width - 1) { | if (i < width) {
@@ -51,8 +62,21 @@ work=${keep:-$(mktemp -d)}
 mkdir -p "$work"
 echo "== mutants: scratch copy in $work"
 rm -rf "$work/src" && mkdir -p "$work/src"
-git ls-files -co --exclude-standard | tar -cf - -T - | tar -xf - -C "$work/src"
-cmake -S "$work/src" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVAN_BENCH=OFF >"$work/configure.log" 2>&1
+if [[ -n $rev ]]; then
+  git archive "$rev" | tar -xmf - -C "$work/src"
+else
+  git ls-files -co --exclude-standard | tar -cf - -T - | tar -xmf - -C "$work/src"
+fi
+# ccache turns the rebuild of each restored file into a cache hit: about half
+# of every mutant's build.
+command -v ccache >/dev/null || apt-get install -y -qq --no-install-recommends ccache >/dev/null 2>&1 || true
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_DIR="$work/ccache"
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S "$work/src" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVAN_BENCH=OFF "${launcher[@]}" \
+  >"$work/configure.log" 2>&1
 build() { cmake --build "$work/build" -j"$(nproc)" >"$work/build.log" 2>&1; }
 fast_tests() { (cd "$work/build" && ctest -j"$(nproc)" -E '^(Soak|Reload|Threads)\.' --stop-on-failure >"$work/test.log" 2>&1); }
 build || { tail -n 40 "$work/build.log"; exit 1; }
@@ -78,6 +102,7 @@ PY
   fi
   if ! build; then
     echo "?? $name: does not build"; stillborn=$((stillborn + 1))
+    grep -m3 -E 'error|Error' "$work/build.log" | sed 's/^/   /' || true
   elif fast_tests; then
     echo "-- survived: $name"; survived=$((survived + 1))
   else
