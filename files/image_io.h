@@ -25,6 +25,7 @@ struct ImageData {
     std::int32_t data_type = 0;
     std::vector<std::uint64_t> sizes;
     std::vector<std::byte> bytes;
+    double pixel_size_nm = 0;  // nm per pixel along x and y; 0 when the file does not say
 };
 
 // A file that is missing, truncated, or of a kind or pixel type we cannot
