@@ -189,41 +189,5 @@ TEST(Lifecycle, LoadRunUnloadAndReloadLeaveNothingBehind) {
     EXPECT_TRUE(host.lifecycle_errors().empty());
 }
 
-TEST(Lifecycle, ThePlugInRegistersItsPrototypesInOrder) {
-    Host host;
-    host.load_plugin(ZORVAN_PLUGIN_PATH);
-    const std::vector<std::string> expected = {
-        "void FMovingAverage2(ImageRef imgSrc, long nRad, ImageRef* imgDst1, ImageRef* imgDst2)",
-        "ImageRef FMovingAverage(ImageRef imgSrc, long nRad, ImageRef imgDst)",
-        "ImageRef FMedianFilter(ImageRef imgSrc, long nRad, ImageRef imgDst)",
-        "void FSurvey(ImageRef imgSrc, double * fMin, double * fMax, double * fSum, double * fSqsum)",
-        "ImageRef FRadialSurvey(Image * imgSrc, long nCX, long nCY, double fScaleX, double fScaleY )",
-        "long FGetCenterOfMass(ImageRef imgSrc, double * fX, double * fY, double fRad, long nCycles, double fThreshold)",
-        "ImageRef FWeight(ImageRef imgSrc, ImageRef imgW, long nCX, long nCY, float fScaleX, float fScaleY, long eMode, "
-        "ImageRef imgDst)",
-        "ImageRef FFTWindow(ImageRef imgSrc, long eMode,ImageRef imgDst)",
-        "ImageRef FMaximumFilter(ImageRef imgSrc, long nRad, ImageRef imgDst)",
-        "ImageRef FInvertRotateDLL(ImageRef imgSrc )",
-        "ImageRef FRadialWarpDLL(ImageRef imgSizeSrc, ImageRef imgRadialSrc, double   aspectX, double   aspectY )",
-        "short FMeanComplexDLL(ImageRef imgSrc, double * meanReal, double * meanImag )",
-        "ImageRef FCreateFwhitsmMatrixDLL(long   width, double meanImag )",
-        "ImageRef FElementWiseProductComplexByRealDLL(ImageRef imgComplex, ImageRef imgReal )",
-        "ImageRef FCreateWienerMaskDLL(ImageRef imgAmp, ImageRef imgBase )",
-        "short FPlusComplexImageDLL(ImageRef imgTarget, ImageRef imgPlus )",
-        "ImageRef FCalculatePowerSpectrumDLL(ImageRef imgTarget )",
-        "short FWarpLinear2DDLL(ImageRef imgSrc, double   factorX, double   factorY, ImageRef imgDst )",
-        "ImageRef FDiffH(ImageRef src, long n)",
-    };
-    EXPECT_EQ(host.published_prototypes(), expected);
-    // Every registered function can be called natively by its prototype.
-    for (const auto& prototype : expected) {
-        const auto parsed = host::parse_prototype(prototype);
-        ASSERT_TRUE(parsed);
-        for (const auto& parameter : parsed->parameters) {
-            EXPECT_NE(parameter.script_type, host::ScriptType::other) << prototype;
-        }
-    }
-}
-
 }  // namespace
 }  // namespace zorvan::testing
