@@ -253,5 +253,6 @@ PYBIND11_MODULE(_zorvan, module) {
         out["data_locks"] = counts.data_locks;
         return out;
     });
+    module.def("set_allocation_limit", [](std::uint64_t bytes) { loaded().host.set_allocation_limit(bytes); });
     module.def("shutdown", &shutdown);
 }
