@@ -169,7 +169,7 @@ arrays = st.sampled_from(DTYPES).flatmap(lambda dtype: hnp.arrays(
     dtype, hnp.array_shapes(min_dims=0, max_dims=4, min_side=0, max_side=4)))
 
 
-@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@settings(max_examples=300, deadline=None, database=None, suppress_health_check=[HealthCheck.too_slow])
 @given(name=st.sampled_from([f for f in zorvan.__all__[6:]]), data=st.data())
 def test_any_input_gives_a_result_or_a_python_exception(name, data):
     function = getattr(zorvan, name)
