@@ -45,7 +45,14 @@ def test_results_own_the_host_images_memory():
     del out
 
 
+def unaligned(a):
+    b = np.ndarray(a.shape, a.dtype, bytearray(a.nbytes + 1), offset=1)
+    b[...] = a
+    return b
+
+
 @pytest.mark.parametrize("make", [
+    unaligned,
     lambda a: a[:, ::2],                     # not contiguous
     lambda a: np.asfortranarray(a),          # Fortran order
     lambda a: a.astype(a.dtype.newbyteorder(">")),  # foreign byte order
@@ -165,16 +172,24 @@ def test_no_growth_after_10000_calls():
 
 
 numbers = st.one_of(st.integers(-2 ** 40, 2 ** 40), st.floats(allow_nan=True, allow_infinity=True))
-arrays = st.sampled_from(DTYPES).flatmap(lambda dtype: hnp.arrays(
-    dtype, hnp.array_shapes(min_dims=0, max_dims=4, min_side=0, max_side=4)))
+IMAGES = {"a", "profile", "size_like", "c", "r", "amplitude", "base", "target", "plus", "f", "out", "mean", "mean_sq"}
+shapes = st.one_of(*[hnp.array_shapes(min_dims=1, max_dims=4, min_side=1, max_side=5)] * 4,
+                   hnp.array_shapes(min_dims=0, max_dims=5, min_side=0, max_side=3))  # some the host cannot hold
+arrays = st.sampled_from(DTYPES).flatmap(lambda dtype: hnp.arrays(dtype, shapes))
 
 
 @settings(max_examples=300, deadline=None, database=None, suppress_health_check=[HealthCheck.too_slow])
 @given(name=st.sampled_from([f for f in zorvan.__all__[6:]]), data=st.data())
 def test_any_input_gives_a_result_or_a_python_exception(name, data):
     function = getattr(zorvan, name)
-    count = function.__code__.co_argcount
-    args = [data.draw(st.one_of(arrays, arrays.map(lambda a: a.T), numbers, st.none())) for _ in range(count)]
+    code = function.__code__
+    images = st.one_of(arrays, arrays.map(lambda a: a.T), st.none())
+
+    def argument(parameter):  # mostly the right kind, so that most calls reach the plug-in
+        right = images if parameter in IMAGES else numbers
+        return st.one_of(right, right, right, images, numbers)
+
+    args = [data.draw(argument(parameter)) for parameter in code.co_varnames[:code.co_argcount]]
     before = zorvan._object_counts()
     zorvan._zorvan.set_allocation_limit(1 << 24)  # huge sizes are refused, not allocated
     try:
