@@ -31,6 +31,8 @@ import numpy as np
 from . import _zorvan
 from ._zorvan import ZorvanError
 
+ZorvanError.__module__ = __name__
+
 __all__ = [
     "ZorvanError", "Refused", "Survey", "call", "functions", "counters",
     "moving_average_pair", "moving_average", "median_filter", "survey", "radial_survey", "center_of_mass",
