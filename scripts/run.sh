@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the plug-in, the host and the zorvan
-# command, and runs the demo: a Wiener filter built from the plug-in's
-# functions, with its report in zorvan-demo/report.html.
+# command and the Python package, makes the package importable by
+# /usr/bin/python3 from any directory (a zorvan.pth in its site folder), and
+# runs the demo: a Wiener filter built from the plug-in's functions, with its
+# report in zorvan-demo/report.html.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DZORVAN_TESTS=OFF -DZORVAN_BENCH=OFF >/dev/null
-cmake --build build -j"$(nproc)" --target zorvan >/dev/null
+cmake --build build -j"$(nproc)" --target zorvan zorvan_python >/dev/null
+site=$(/usr/bin/python3 -c 'import site; print(site.getsitepackages()[0])')
+mkdir -p "$site" && echo "$PWD/build/python" >"$site/zorvan.pth"
+echo "Python: /usr/bin/python3 imports zorvan from $PWD/build/python/zorvan"
 echo "Registered script functions:"
 ./build/zorvan list
 echo

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with g++ and with clang++, runs every
-# test with both, then once more under AddressSanitizer and
-# UndefinedBehaviorSanitizer (stopping at the first report), the threaded
-# tests under ThreadSanitizer, and last the fuzz targets for a bounded time
-# (scripts/fuzz.sh).
+# test with both (the Python package's tests with the g++ build), then once
+# more under AddressSanitizer and UndefinedBehaviorSanitizer (stopping at
+# the first report), the threaded tests under ThreadSanitizer, and last the
+# fuzz targets for a bounded time (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,6 +27,8 @@ run_suite() {
 }
 
 run_suite gcc -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
+echo "== gcc: Python package"
+PYTHONPATH="$PWD/build-gcc/python" /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
 run_suite clang -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZORVAN_BENCH=OFF
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1

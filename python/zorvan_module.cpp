@@ -1,0 +1,258 @@
+// _zorvan: the plug-in in the embedded host, loaded once per process, and
+// one generic call that converts Python values by the function's prototype,
+// so Python sees exactly what a script sees. The Pythonic functions are in
+// zorvan/__init__.py.
+
+#include "contract/data_types.h"
+#include "contract/script_functions.h"
+#include "host/host.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+namespace py = pybind11;
+using zorvan::host::Arg;
+using zorvan::host::Host;
+using zorvan::host::Image;
+using zorvan::host::ScriptType;
+namespace data_type = zorvan::dm::data_type;
+
+namespace {
+
+// The host and its plug-in. Never destroyed: at exit the plug-in is shut
+// down and unloaded, and a call that comes later (a daemon thread) finds
+// it closed rather than gone.
+struct Loaded {
+    Host host;
+    std::shared_mutex running;  // calls share it; the shutdown takes it alone
+    bool closed = false;
+};
+
+Loaded& loaded() {
+    static Loaded* const instance = [] {
+        auto* fresh = new Loaded;
+        fresh->host.load_plugin(ZORVAN_PLUGIN_PATH);
+        return fresh;
+    }();
+    return *instance;
+}
+
+void shutdown() {
+    Loaded& state = loaded();
+    py::gil_scoped_release release;  // calls in flight need the GIL to finish
+    std::unique_lock lock(state.running);
+    if (state.closed) return;
+    state.closed = true;
+    state.host.unload_plugin();
+}
+
+PyObject* g_zorvan_error = nullptr;  // zorvan.ZorvanError, a ValueError
+
+// NumPy's kind and item size of each host type code that has an element type.
+struct dtype_row {
+    std::int32_t code;
+    char kind;
+};
+constexpr dtype_row kDtypes[] = {
+    {data_type::int16, 'i'},  {data_type::real4, 'f'},  {data_type::complex8, 'c'},  {data_type::uint8, 'u'},
+    {data_type::int32, 'i'},  {data_type::int8, 'i'},   {data_type::uint16, 'u'},    {data_type::uint32, 'u'},
+    {data_type::real8, 'f'},  {data_type::complex16, 'c'}, {data_type::binary, 'b'},
+};
+
+std::int32_t code_of(const py::dtype& dtype) {
+    for (const dtype_row& row : kDtypes) {
+        if (row.kind == dtype.kind() && zorvan::dm::bytes_of(row.code) == static_cast<std::uint32_t>(dtype.itemsize())) {
+            return row.code;
+        }
+    }
+    return 0;
+}
+
+py::dtype dtype_of(std::int32_t code) {
+    for (const dtype_row& row : kDtypes) {
+        if (row.code == code) return py::dtype(std::string(1, row.kind) + std::to_string(zorvan::dm::bytes_of(code)));
+    }
+    throw std::logic_error("the host returned an image of type " + std::to_string(code) + ", which NumPy cannot hold");
+}
+
+// One call's arrays lent to the host: the same memory with the same layout
+// is lent as one image, so `out=a` filters in place.
+struct Lent {
+    py::array array;
+    Image image;
+};
+
+Image lend(Host& host, const py::handle& value, std::vector<Lent>& lent) {
+    if (!py::isinstance<py::array>(value)) throw py::type_error("an image argument must be a NumPy array or None");
+    auto array = py::reinterpret_borrow<py::array>(value);
+    const std::int32_t code = code_of(array.dtype());
+    const int flags = array.flags();
+    const bool native = array.dtype().byteorder() != '>';
+    if (code == 0 || !native) throw py::type_error("the array's dtype is not a host pixel type");
+    if (!(flags & py::array::c_style) || !(flags & py::detail::npy_api::NPY_ARRAY_ALIGNED_) || !array.writeable()) {
+        throw py::value_error("an array lent to the host must be C-contiguous, aligned and writeable");
+    }
+    std::vector<std::uint64_t> sizes;  // host dimension 0 is NumPy's last axis
+    for (py::ssize_t axis = array.ndim(); axis-- > 0;) sizes.push_back(static_cast<std::uint64_t>(array.shape(axis)));
+    for (const Lent& earlier : lent) {
+        if (earlier.array.data() == array.data() && earlier.image.data_type() == code && earlier.image.sizes() == sizes) {
+            return earlier.image;
+        }
+    }
+    // The image keeps the array alive; it may be released without the GIL.
+    PyObject* owner = array.inc_ref().ptr();
+    std::shared_ptr<void> keepalive(owner, [](void* object) {
+        if (!Py_IsInitialized()) return;
+        py::gil_scoped_acquire gil;
+        Py_DECREF(static_cast<PyObject*>(object));
+    });
+    Image image = host.wrap_image(code, sizes, array.mutable_data(), std::move(keepalive));
+    lent.push_back({array, image});
+    return image;
+}
+
+// An image as an array: the array lent for it, or one over the host's
+// memory that keeps the image alive.
+py::object array_of(const Image& image, const std::vector<Lent>& lent) {
+    if (!image) return py::none();
+    for (const Lent& earlier : lent) {
+        if (earlier.image.same_as(image)) return earlier.array;
+    }
+    std::vector<py::ssize_t> shape;
+    for (std::uint64_t size : image.sizes()) shape.insert(shape.begin(), static_cast<py::ssize_t>(size));
+    auto* owner = new Image(image);
+    py::capsule base(owner, [](void* held) { delete static_cast<Image*>(held); });
+    return py::array(dtype_of(image.data_type()), shape, const_cast<void*>(image.data()), base);
+}
+
+double number_of(const py::handle& value) {
+    if (value.is_none() || py::isinstance<py::bool_>(value) || py::isinstance<py::str>(value) ||
+        py::isinstance<py::bytes>(value) || py::isinstance<py::array>(value) || !PyNumber_Check(value.ptr())) {
+        throw py::type_error("a number argument must be an int or a float, not " +
+                             std::string(py::str(value.get_type().attr("__name__"))));
+    }
+    return py::float_(py::reinterpret_borrow<py::object>(value)).cast<double>();
+}
+
+// Calls the script function `name` with `values`, one per parameter: numbers,
+// arrays or None for images, the initial number (or None) for `double *`, an
+// array or None for `ImageRef*`. Returns (result, [outputs by position]).
+py::tuple call(const std::string& name, const py::sequence& values) {
+    Loaded& state = loaded();
+    Host& host = state.host;
+    const auto prototype = host.prototype_of(name);
+    if (!prototype) {
+        PyErr_SetString(g_zorvan_error, ("The function " + name + " is not defined.").c_str());
+        throw py::error_already_set();
+    }
+    const auto& parameters = prototype->parameters;
+    if (values.size() != parameters.size()) {
+        throw py::type_error(name + " takes " + std::to_string(parameters.size()) + " arguments, not " +
+                             std::to_string(values.size()));
+    }
+    std::vector<Lent> lent;
+    std::vector<Arg> args;
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        const py::handle value = values[i];
+        switch (parameters[i].script_type) {
+            case ScriptType::long_:
+            case ScriptType::double_:
+            case ScriptType::float_: args.emplace_back(number_of(value)); break;
+            case ScriptType::double_ref: args.push_back(Arg::out(value.is_none() ? 0.0 : number_of(value))); break;
+            case ScriptType::image:
+                args.emplace_back(value.is_none() ? Image() : lend(host, value, lent));
+                break;
+            case ScriptType::image_ref:
+                args.push_back(Arg::slot(value.is_none() ? Image() : lend(host, value, lent)));
+                break;
+            default: throw py::type_error("parameter " + parameters[i].type + " of " + name + " cannot be passed");
+        }
+    }
+
+    zorvan::host::CallResult result;
+    bool closed = false;
+    {
+        py::gil_scoped_release release;
+        std::shared_lock lock(state.running);
+        closed = state.closed;
+        if (!closed) result = host.call(name, args);
+    }
+    if (closed) throw std::runtime_error("zorvan: the plug-in has been shut down");
+    if (result.error) {
+        PyErr_SetString(g_zorvan_error, result.error->message.c_str());
+        throw py::error_already_set();
+    }
+    py::list outputs;
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        if (parameters[i].script_type == ScriptType::double_ref) outputs.append(args[i].number());
+        if (parameters[i].script_type == ScriptType::image_ref) outputs.append(array_of(args[i].image(), lent));
+    }
+    py::object value = py::none();
+    if (result.kind == ScriptType::image) value = array_of(result.image, lent);
+    if (result.kind == ScriptType::short_ || result.kind == ScriptType::long_) value = py::int_(result.number);
+    return py::make_tuple(value, outputs);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_zorvan, module) {
+    module.doc() = "The plug-in loaded into the embedded host; use the package zorvan.";
+    static py::exception<zorvan::host::HostError> zorvan_error(module, "ZorvanError", PyExc_ValueError);
+    g_zorvan_error = zorvan_error.ptr();
+    // What the host refuses to hold (sizes, dimensions) is a ValueError.
+    py::register_exception_translator([](std::exception_ptr raised) {
+        try {
+            if (raised) std::rethrow_exception(raised);
+        } catch (const zorvan::host::HostError& error) {
+            PyErr_SetString(PyExc_ValueError, error.what());
+        }
+    });
+    loaded();
+    py::module_::import("atexit").attr("register")(py::cpp_function(&shutdown));
+
+    module.def("call", &call, py::arg("name"), py::arg("args"));
+    module.def("functions", [] { return loaded().host.published_prototypes(); });
+    module.def("table", [] {
+        py::list rows;
+        for (const zorvan::script_function& row : zorvan::script_functions) {
+            rows.append(py::make_tuple(std::string(row.name), zorvan::prototype_of(row), std::string(row.counter),
+                                       row.refuses == zorvan::refusal::silent, std::string(row.summary),
+                                       std::string(row.pixel_types)));
+        }
+        return rows;
+    });
+    module.def("type_codes", [] {
+        py::dict codes;
+        for (const dtype_row& row : kDtypes) codes[dtype_of(row.code)] = row.code;
+        return codes;
+    });
+    module.def("counters", [] {
+        py::dict counters;
+        for (const auto& counter : Host::counters()) {
+            counters[py::str(counter.name)] = py::make_tuple(counter.additions, counter.total_ms());
+        }
+        return counters;
+    });
+    module.def("object_counts", [] {
+        const auto counts = Host::object_counts();
+        py::dict out;
+        out["images"] = counts.images;
+        out["strings"] = counts.strings;
+        out["functions"] = counts.functions;
+        out["throwables"] = counts.throwables;
+        out["script_objects"] = counts.script_objects;
+        out["contexts"] = counts.contexts;
+        out["data_locks"] = counts.data_locks;
+        return out;
+    });
+    module.def("set_allocation_limit", [](std::uint64_t bytes) { loaded().host.set_allocation_limit(bytes); });
+    module.def("shutdown", &shutdown);
+}
