@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the plug-in, the host and the zorvan
-# command, and runs the demo: a Wiener filter built from the plug-in's
-# functions, with its report in zorvan-demo/report.html.
+# command, and runs the demo (a Wiener filter built from the plug-in's
+# functions, its report in zorvan-demo/report.html) and the same filter on
+# the demo's noisy image as a user's file (zorvan-wiener/report.html).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,3 +13,5 @@ echo "Registered script functions:"
 ./build/zorvan list
 echo
 ./build/zorvan demo
+echo
+./build/zorvan wiener zorvan-demo/noisy.tif --report zorvan-wiener
