@@ -46,16 +46,21 @@ std::string base64(const std::string& bytes) {
 std::vector<double> round_ticks(double low, double high, int at_most) {
     if (!(high > low)) return {low};
     const double raw = (high - low) / at_most;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    double step = 10 * power;
-    for (double factor : {1.0, 2.0, 5.0}) {
-        if (factor * power >= raw) {
-            step = factor * power;
+    const double exponent = std::floor(std::log10(raw));
+    double factor = 10;
+    for (double f : {1.0, 2.0, 5.0}) {
+        if (f * std::pow(10.0, exponent) >= raw) {
+            factor = f;
             break;
         }
     }
+    // k·factor·10^e, divided by 10^-e when e < 0 so that 0.3 is the double nearest 0.3.
+    auto tick = [&](double k) {
+        return exponent < 0 ? k * factor / std::pow(10.0, -exponent) : k * factor * std::pow(10.0, exponent);
+    };
+    const double step = tick(1);
     std::vector<double> ticks;
-    for (double k = std::ceil(low / step); k * step <= high + step * 1e-9; k += 1) ticks.push_back(k * step + 0.0);
+    for (double k = std::ceil(low / step); tick(k) <= high + step * 1e-9; k += 1) ticks.push_back(tick(k) + 0.0);
     return ticks;
 }
 
