@@ -68,6 +68,36 @@ Options parse_options(int argc, char** argv) {
     return options;
 }
 
+namespace {
+
+// One of the filter's options and its value into `options`; false for any
+// other option.
+bool filter_option(const std::string& command, const std::string& word, const std::string& value,
+                   demo::WienerOptions& options) {
+    const auto number = parse_number(value);
+    if (word == "--margin" || word == "--smoothing") {
+        if (!number || !(*number > 0) || !std::isfinite(*number)) {
+            throw UsageError{command + ": " + word + " takes a positive number, not \"" + value + "\""};
+        }
+        (word == "--margin" ? options.noise_margin : options.lambda) = *number;
+        return true;
+    }
+    if (word == "--window") {
+        if (value != "hann" && value != "sine") throw UsageError{command + ": --window takes hann or sine"};
+        options.window = value == "hann" ? demo::Window::hann : demo::Window::sine;
+        return true;
+    }
+    return false;
+}
+
+std::optional<std::uint32_t> demo_side(const std::string& text) {
+    const auto number = parse_number(text);
+    if (!number || *number < 16 || *number > 8192 || *number != std::floor(*number)) return std::nullopt;
+    return static_cast<std::uint32_t>(*number);
+}
+
+}  // namespace
+
 demo::DemoOptions parse_demo_options(int argc, char** argv) {
     demo::DemoOptions options;
     for (int i = 2; i < argc; ++i) {
@@ -75,17 +105,56 @@ demo::DemoOptions parse_demo_options(int argc, char** argv) {
         if (i + 1 >= argc) throw UsageError{"demo: " + word + " needs a value"};
         const std::string value = argv[++i];
         const auto number = parse_number(value);
+        const auto times = value.find('x');
+        const auto width = demo_side(value.substr(0, times));
+        const auto height = times == std::string::npos ? width : demo_side(value.substr(times + 1));
         if (word == "--out") {
             options.out_dir = value;
-        } else if (word == "--size" && number && *number >= 16 && *number <= 8192 && *number == std::floor(*number)) {
-            options.size = static_cast<std::uint32_t>(*number);
+        } else if (word == "--size" && width && height) {
+            options.width = *width;
+            options.height = *height;
         } else if (word == "--seed" && number && *number >= 0 && *number == std::floor(*number)) {
             options.seed = static_cast<std::uint64_t>(*number);
-        } else {
-            throw UsageError{"demo: bad option " + word + " " + value + " (--size takes 16 to 8192, --seed a whole number)"};
+        } else if (!filter_option("demo", word, value, options.wiener)) {
+            throw UsageError{"demo: bad option " + word + " " + value +
+                             " (--size takes N or WxH, sides of 16 to 8192, --seed a whole number)"};
         }
     }
     return options;
+}
+
+WienerCommand parse_wiener_command(int argc, char** argv) {
+    WienerCommand command;
+    for (int i = 2; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word.empty() || word[0] != '-') {
+            if (!command.input.empty()) throw UsageError{"wiener takes one input image"};
+            command.input = word;
+            continue;
+        }
+        if (i + 1 >= argc) throw UsageError{"wiener: " + word + " needs a value"};
+        const std::string value = argv[++i];
+        if (word == "-o") {
+            command.output = value;
+        } else if (word == "--report") {
+            command.report_dir = value;
+        } else if (!filter_option("wiener", word, value, command.options)) {
+            throw UsageError{"wiener: unknown option " + word};
+        }
+    }
+    if (command.input.empty()) throw UsageError{"wiener needs an input image"};
+    if (command.output.empty()) {
+        const auto slash = command.input.rfind('/');
+        auto dot = command.input.rfind('.');
+        if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = command.input.size();
+        std::string extension = command.input.substr(dot);
+        // A PNG holds no real pixels: the default is a TIFF beside it.
+        std::string lower = extension;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower == ".png" || extension.empty()) extension = ".tif";
+        command.output = command.input.substr(0, dot) + "-wiener" + extension;
+    }
+    return command;
 }
 
 Image ImageFiles::load(const std::string& path) {

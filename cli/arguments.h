@@ -32,8 +32,19 @@ struct Options {
 
 Options parse_options(int argc, char** argv);
 
-// `zorvan demo [--out DIR] [--size N] [--seed S]`: the options after "demo".
+// `zorvan demo [--out DIR] [--size N|WxH] [--seed S] [FILTER OPTIONS]`: the
+// options after "demo".
 demo::DemoOptions parse_demo_options(int argc, char** argv);
+
+// `zorvan wiener IN [-o OUT] [--report DIR] [FILTER OPTIONS]`, the filter
+// options being [--margin K] [--smoothing L] [--window hann|sine].
+struct WienerCommand {
+    std::string input;
+    std::string output;  // default: IN with "-wiener" before the extension (.tif for a PNG)
+    std::string report_dir;
+    demo::WienerOptions options;
+};
+WienerCommand parse_wiener_command(int argc, char** argv);
 
 // A decimal number (nan and inf included) filling the whole text.
 std::optional<double> parse_number(const std::string& text);

@@ -8,10 +8,21 @@
 namespace zorvan::cli {
 
 const char* const usage =
-    "usage: zorvan list\n"
+    "usage: zorvan wiener IN [-o OUT] [--report DIR] [--margin K] [--smoothing L] [--window hann|sine]\n"
+    "       zorvan list\n"
     "       zorvan help [NAME | --markdown]\n"
     "       zorvan [--trace] [-o FILE] [--save PARAM=FILE]... NAME [ARG | PARAM=ARG]...\n"
-    "       zorvan demo [--out DIR] [--size N] [--seed S]\n"
+    "       zorvan demo [--out DIR] [--size N|WxH] [--seed S] [--margin K] [--smoothing L] [--window hann|sine]\n"
+    "\n"
+    "wiener: Wiener-filters IN (any size, integer or real pixels, converted to 4-byte real; a stack plane by\n"
+    "plane) into OUT, 4-byte real (default: IN with -wiener before the extension; a PNG input gives a .tif).\n"
+    "  --report DIR   also write DIR/report.html with its images\n"
+    "  --margin K     the mask passes power above K times the background (default 4)\n"
+    "  --smoothing L  the Whittaker smoothing weight of the background (default 1000)\n"
+    "  --window W     the apodisation window, hann (default) or sine\n"
+    "NaN and infinite pixels are replaced by the mean of their plane's finite pixels, and counted. Complex\n"
+    "images, planes under 16 x 16 and constant planes are refused with exit 1, writing nothing.\n"
+    "demo: the same filter on a synthetic lattice with shot noise, with its signal-to-noise ratios.\n"
     "\n"
     "Calls the script function NAME with its arguments in prototype order, or named as PARAM=ARG.\n"
     "Images are files (.tif/.tiff, .png, .npy) or null; the same file named twice is the same image.\n"

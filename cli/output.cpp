@@ -4,6 +4,7 @@
 #include "contract/data_types.h"
 #include "files/image_io.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -100,10 +101,13 @@ void summarise(const char* label, const host::Image& image) {
 }
 
 void print_trace() {
-    std::printf("%-28s %10s %14s\n", "counter", "additions", "total ms");
-    for (const auto& counter : host::Host::counters()) {
-        std::printf("%-28s %10llu %14.3f\n", counter.name.c_str(), static_cast<unsigned long long>(counter.additions),
-                    counter.total_ms());
+    const auto counters = host::Host::counters();
+    int name_width = 28;  // wider when a name is longer, so the numbers stay in line
+    for (const auto& counter : counters) name_width = std::max(name_width, static_cast<int>(counter.name.size()));
+    std::printf("%-*s %10s %14s\n", name_width, "counter", "additions", "total ms");
+    for (const auto& counter : counters) {
+        std::printf("%-*s %10llu %14.3f\n", name_width, counter.name.c_str(),
+                    static_cast<unsigned long long>(counter.additions), counter.total_ms());
     }
 }
 

@@ -6,6 +6,8 @@
 #include "cli/output.h"
 #include "contract/script_functions.h"
 #include "demo/demo.h"
+#include "demo/report.h"
+#include "files/image_io.h"
 #include "host/host.h"
 
 #include <cstdio>
@@ -93,12 +95,18 @@ int call(Host& host, const Options& options) {
     return 0;
 }
 
+void print_stages(const std::vector<zorvan::demo::Stage>& stages) {
+    double total = 0;
+    for (const auto& stage : stages) total += stage.milliseconds;
+    std::printf("  %-58s %9.1f ms\n", "all stages", total);
+}
+
 int demo(const zorvan::demo::DemoOptions& options) {
     Host host;
     host.load_plugin(ZORVAN_PLUGIN_PATH);
     Host::reset_counters();
-    std::printf("Wiener filter of a %u x %u lattice image with shot noise, through the plug-in:\n", options.size,
-                options.size);
+    std::printf("Wiener filter of a %u x %u lattice image with shot noise, through the plug-in:\n", options.width,
+                options.height);
     const auto result = zorvan::demo::run_demo(host, options, stdout);
     std::printf("\nSignal-to-noise ratio against the clean image: noisy %.1f dB, filtered %.1f dB (gain %.1f dB)\n\n",
                 result.snr_noisy_db, result.snr_filtered_db, result.snr_filtered_db - result.snr_noisy_db);
@@ -107,11 +115,62 @@ int demo(const zorvan::demo::DemoOptions& options) {
     return 0;
 }
 
+int wiener(const WienerCommand& command) {
+    zorvan::files::ImageData input;
+    try {
+        input = zorvan::files::read_image(command.input);
+    } catch (const zorvan::files::FileError& error) {
+        throw FileFailure{error.what()};
+    }
+    std::string shape;
+    for (std::size_t k = 0; k < input.sizes.size(); ++k) shape += (k ? " x " : "") + std::to_string(input.sizes[k]);
+    const zorvan::dm::pixel_type* type = zorvan::dm::find_pixel_type(input.data_type);
+    const std::string type_name = type ? std::string(type->name) : "unknown pixel type";
+    std::printf("%s: %s, %s\n", command.input.c_str(), type_name.c_str(), shape.c_str());
+    Host host;
+    host.load_plugin(ZORVAN_PLUGIN_PATH);
+    Host::reset_counters();
+    zorvan::demo::WienerResult result;
+    try {
+        if (type != nullptr && input.data_type != zorvan::host::data_type::real4 &&
+            (type->kind == zorvan::dm::pixel_kind::integer || type->kind == zorvan::dm::pixel_kind::real ||
+             type->kind == zorvan::dm::pixel_kind::binary)) {
+            std::printf("  converted to 4-byte real for the filter\n");
+        }
+        result = zorvan::demo::wiener_filter(host, input, command.options, stdout);
+    } catch (const zorvan::demo::WienerRefusal& refusal) {
+        std::fprintf(stderr, "zorvan: %s: %s; nothing written\n", command.input.c_str(), refusal.what());
+        return 1;
+    }
+    if (result.planes > 1) print_stages(result.stages);
+    if (result.replaced_pixels > 0) {
+        std::printf("  %llu NaN or infinite pixels replaced by the mean of their plane's finite pixels\n",
+                    static_cast<unsigned long long>(result.replaced_pixels));
+    }
+    try {
+        zorvan::files::write_image(command.output, result.filtered);
+    } catch (const zorvan::files::FileError& error) {
+        throw FileFailure{error.what()};
+    }
+    std::printf("filtered image (4-byte real) written to %s\n", command.output.c_str());
+    if (!command.report_dir.empty()) {
+        const auto slash = command.input.rfind('/');
+        const std::string name = slash == std::string::npos ? command.input : command.input.substr(slash + 1);
+        const auto page = zorvan::demo::wiener_report_page(name, input, result, command.options);
+        const auto written = zorvan::demo::write_report(command.report_dir, page);
+        std::printf("report written to %s\n", written.back().c_str());
+    }
+    std::printf("\n");
+    print_trace();
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     try {
         if (argc >= 2 && std::strcmp(argv[1], "demo") == 0) return demo(parse_demo_options(argc, argv));
+        if (argc >= 2 && std::strcmp(argv[1], "wiener") == 0) return wiener(parse_wiener_command(argc, argv));
         if (argc == 3 && std::strcmp(argv[1], "help") == 0 && std::strcmp(argv[2], "--markdown") == 0) {
             std::printf("%s", function_table_markdown().c_str());
             return 0;

@@ -1,7 +1,9 @@
 #pragma once
-// `zorvan demo`: a Wiener filter of a noisy lattice image, built from the
-// plug-in's functions called through the host, with a report.
+// `zorvan demo`: the Wiener filter of `zorvan wiener` on a noisy synthetic
+// lattice, with the signal-to-noise ratios it can measure against the clean
+// image, and the report.
 
+#include "demo/wiener.h"
 #include "host/host.h"
 
 #include <cstdint>
@@ -13,22 +15,17 @@ namespace zorvan::demo {
 
 struct DemoOptions {
     std::string out_dir = "zorvan-demo";
-    std::uint32_t size = 512;  // the image is size x size
+    std::uint32_t width = 512;
+    std::uint32_t height = 512;
     std::uint64_t seed = 1;
-    double dose = 10.0;        // mean counts per pixel of the shot noise
-    double lambda = 1000.0;    // Whittaker smoothing weight
-    double noise_margin = 4.0; // the mask passes power above this many times the background
-};
-
-struct DemoStage {
-    std::string name;
-    double milliseconds;
+    double dose = 10.0;  // mean counts per pixel of the shot noise
+    WienerOptions wiener;
 };
 
 struct DemoResult {
     double snr_noisy_db = 0;
     double snr_filtered_db = 0;
-    std::vector<DemoStage> stages;
+    std::vector<Stage> stages;
     std::vector<std::string> files;  // everything written, report last
     std::string report;
 };

@@ -1,11 +1,17 @@
 #include "demo/report.h"
 
+#include "files/image_io.h"
+
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <cstring>
 
 namespace zorvan::demo {
 
@@ -33,6 +39,38 @@ std::string base64(const std::string& bytes) {
         out += digits[(v >> 12) & 63];
         out += digits[(v >> 6) & 63];
         out += '=';
+    }
+    return out;
+}
+
+std::vector<double> round_ticks(double low, double high, int at_most) {
+    if (!(high > low)) return {low};
+    const double raw = (high - low) / at_most;
+    const double exponent = std::floor(std::log10(raw));
+    double factor = 10;
+    for (double f : {1.0, 2.0, 5.0}) {
+        if (f * std::pow(10.0, exponent) >= raw) {
+            factor = f;
+            break;
+        }
+    }
+    // k·factor·10^e, divided by 10^-e when e < 0 so that 0.3 is the double nearest 0.3.
+    auto tick = [&](double k) {
+        return exponent < 0 ? k * factor / std::pow(10.0, -exponent) : k * factor * std::pow(10.0, exponent);
+    };
+    const double step = tick(1);
+    std::vector<double> ticks;
+    for (double k = std::ceil(low / step); tick(k) <= high + step * 1e-9; k += 1) ticks.push_back(tick(k) + 0.0);
+    return ticks;
+}
+
+std::vector<float> percentiles(std::vector<float> values, const std::vector<double>& fractions) {
+    values.erase(std::remove_if(values.begin(), values.end(), [](float v) { return !std::isfinite(v); }), values.end());
+    std::sort(values.begin(), values.end());
+    std::vector<float> out;
+    for (double fraction : fractions) {
+        out.push_back(values.empty() ? 0.0f
+                                     : values[static_cast<std::size_t>(std::lround(fraction * static_cast<double>(values.size() - 1)))]);
     }
     return out;
 }
@@ -67,14 +105,102 @@ std::string number(double value, const char* format = "%.1f") {
     return text;
 }
 
+struct Figure {
+    std::string name;
+    std::string caption;
+    std::string png_path;
+    std::uint64_t width, height;
+    bool actual_size;  // one image pixel per screen pixel
+};
+
+void write_plane(const std::string& path, const std::vector<float>& pixels, std::uint64_t w, std::uint64_t h) {
+    files::ImageData data{host::data_type::real4, {w, h}, {}};
+    data.bytes.resize(pixels.size() * sizeof(float));
+    std::memcpy(data.bytes.data(), pixels.data(), data.bytes.size());
+    files::write_image(path, data);
+}
+
+std::string figure_html(const Figure& figure) {
+    std::ostringstream html;
+    html << "<figure><img alt=\"" << escape(figure.name) << "\" ";
+    if (figure.actual_size) {
+        html << "class=\"actual\" width=\"" << figure.width << "\" height=\"" << figure.height << "\" ";
+    }
+    html << "src=\"data:image/png;base64," << base64(read_file(figure.png_path)) << "\"><figcaption><b>"
+         << escape(figure.name) << "</b>: " << escape(figure.caption) << "</figcaption></figure>\n";
+    return html.str();
+}
+
+std::string size_text(const ReportPage& page, std::uint64_t w, std::uint64_t h) {
+    std::string text = std::to_string(w) + " × " + std::to_string(h) + " pixels";
+    if (page.pixel_size_nm > 0) {
+        text += " (" + number(static_cast<double>(w) * page.pixel_size_nm, "%.4g") + " × " +
+                number(static_cast<double>(h) * page.pixel_size_nm, "%.4g") + " nm)";
+    }
+    return text;
+}
+
 }  // namespace
 
-std::string profile_svg(const std::vector<double>& profile, const std::vector<double>& background) {
-    constexpr double width = 720, height = 320, left = 60, right = 20, top = 20, bottom = 45;
-    const std::size_t count = std::min(profile.size(), background.size());
+ReportPage wiener_report_page(const std::string& input_name, const files::ImageData& input,
+                              const WienerResult& result, const WienerOptions& options) {
+    ReportPage page;
+    const WienerPlane& plane = result.first;
+    page.width = input.sizes.at(0);
+    page.height = input.sizes.at(1);
+    page.pixel_size_nm = input.pixel_size_nm;
+    page.title = "Wiener filter of " + input_name;
+
+    std::string shape;
+    for (std::size_t k = 0; k < input.sizes.size(); ++k) shape += (k ? " × " : "") + std::to_string(input.sizes[k]);
+    const dm::pixel_type* type = dm::find_pixel_type(input.data_type);
+    double low = INFINITY, high = -INFINITY, sum = 0, squares = 0;
+    for (float v : plane.input) {
+        low = std::min<double>(low, v);
+        high = std::max<double>(high, v);
+        sum += v;
+    }
+    const double count = static_cast<double>(plane.input.size()), mean = sum / count;
+    for (float v : plane.input) squares += (v - mean) * (v - mean);
+    page.facts = {
+        {"input", input_name},
+        {"size", shape + (result.planes > 1 ? " (the report shows plane 1)" : "")},
+        {"pixel type", std::string(type ? type->name : "unknown") +
+                           (input.data_type == host::data_type::real4 ? "" : ", filtered as 4-byte real")},
+        {"pixel size", input.pixel_size_nm > 0 ? number(input.pixel_size_nm, "%.6g") + " nm" : "not given"},
+        {"minimum, maximum", number(low, "%.6g") + ", " + number(high, "%.6g")},
+        {"mean, standard deviation", number(mean, "%.6g") + ", " + number(std::sqrt(squares / count), "%.6g")},
+        {"non-finite pixels", std::to_string(result.replaced_pixels) +
+                                  (result.replaced_pixels ? " (replaced by the mean of their plane's finite pixels)" : "")},
+        {"window", options.window == Window::hann ? "Hann" : "sine"},
+        {"smoothing λ", number(options.lambda, "%g")},
+        {"noise margin", number(options.noise_margin, "%g") + " times the background power"},
+    };
+    page.planes = {
+        {"input", "the image filtered", plane.input, true},
+        {"filtered", "Wiener-filtered", plane.filtered, true},
+        {"difference", "input − filtered: what was removed", {}, false},
+    };
+    for (std::size_t i = 0; i < plane.input.size(); ++i) page.planes[2].pixels.push_back(plane.input[i] - plane.filtered[i]);
+    page.power = plane.power.pixels<float>();
+    page.mask = plane.mask.pixels<float>();
+    page.profile = plane.profile;
+    page.background = plane.background;
+    page.threshold_offset = plane.threshold_offset;
+    page.rings_per_cycle = plane.rings_per_cycle;
+    page.stages = result.stages;
+    for (const auto& counter : host::Host::counters()) {
+        page.counters.push_back({counter.name, counter.additions, counter.total_ms()});
+    }
+    return page;
+}
+
+std::string profile_svg(const ReportPage& page) {
+    constexpr double width = 720, height = 340, left = 60, right = 20, top = 20, bottom = 45;
+    const std::size_t count = std::min(page.profile.size(), page.background.size());
     double low = INFINITY, high = -INFINITY;
     for (std::size_t k = 1; k < count; ++k) {
-        for (double v : {profile[k], background[k]}) {
+        for (double v : {page.profile[k], page.background[k], page.background[k] + page.threshold_offset}) {
             if (std::isfinite(v)) {
                 low = std::min(low, v);
                 high = std::max(high, v);
@@ -85,8 +211,10 @@ std::string profile_svg(const std::vector<double>& profile, const std::vector<do
         low -= 1;
         high += 1;
     }
-    const double last = count > 1 ? static_cast<double>(count - 1) : 1.0;
-    auto px = [&](double k) { return left + (width - left - right) * k / last; };
+    // Ring k lies at k / rings_per_cycle cycles per pixel, or per pixel size in nm.
+    const double per_ring = 1.0 / page.rings_per_cycle / (page.pixel_size_nm > 0 ? page.pixel_size_nm : 1.0);
+    const double last = (count > 1 ? static_cast<double>(count - 1) : 1.0) * per_ring;
+    auto px = [&](double f) { return left + (width - left - right) * f / last; };
     auto py = [&](double v) { return top + (height - top - bottom) * (high - v) / (high - low); };
 
     std::ostringstream svg;
@@ -94,79 +222,119 @@ std::string profile_svg(const std::vector<double>& profile, const std::vector<do
         << "\" viewBox=\"0 0 " << width << ' ' << height << "\" role=\"img\" aria-label=\"radial power profile\">\n";
     svg << "<rect x=\"" << left << "\" y=\"" << top << "\" width=\"" << width - left - right << "\" height=\""
         << height - top - bottom << "\" fill=\"#fbfbfb\" stroke=\"#999\"/>\n";
-    for (int tick = 0; tick <= 4; ++tick) {
-        const double v = low + (high - low) * tick / 4;
-        const double k = last * tick / 4;
-        svg << "<text x=\"" << left - 6 << "\" y=\"" << py(v) + 4 << "\" font-size=\"11\" text-anchor=\"end\">"
-            << number(v) << "</text>\n";
-        svg << "<text x=\"" << px(k) << "\" y=\"" << height - bottom + 16 << "\" font-size=\"11\" text-anchor=\"middle\">"
-            << number(k, "%.0f") << "</text>\n";
+    for (double v : round_ticks(low, high)) {
+        svg << "<text x=\"" << left - 6 << "\" y=\"" << number(py(v) + 4, "%.2f")
+            << "\" font-size=\"11\" text-anchor=\"end\">" << number(v, "%g") << "</text>\n";
+    }
+    for (double f : round_ticks(0, last)) {
+        svg << "<text x=\"" << number(px(f), "%.2f") << "\" y=\"" << height - bottom + 16
+            << "\" font-size=\"11\" text-anchor=\"middle\">" << number(f, "%g") << "</text>\n";
     }
     svg << "<text x=\"" << (left + width - right) / 2 << "\" y=\"" << height - 8
-        << "\" font-size=\"12\" text-anchor=\"middle\">radius (pixels of the spectrum)</text>\n";
+        << "\" font-size=\"12\" text-anchor=\"middle\">spatial frequency ("
+        << (page.pixel_size_nm > 0 ? "1/nm" : "cycles per pixel") << ")</text>\n";
     svg << "<text x=\"14\" y=\"" << (top + height - bottom) / 2 << "\" font-size=\"12\" text-anchor=\"middle\" "
-        << "transform=\"rotate(-90 14 " << (top + height - bottom) / 2 << ")\">mean ln power</text>\n";
+        << "transform=\"rotate(-90 14 " << (top + height - bottom) / 2 << ")\">ln power</text>\n";
     svg << "<g fill=\"#1f77b4\">\n";
     for (std::size_t k = 1; k < count; ++k) {
-        if (std::isfinite(profile[k])) {
-            svg << "<circle cx=\"" << number(px(static_cast<double>(k)), "%.2f") << "\" cy=\""
-                << number(py(profile[k]), "%.2f") << "\" r=\"1.6\"/>\n";
+        if (std::isfinite(page.profile[k])) {
+            svg << "<circle cx=\"" << number(px(static_cast<double>(k) * per_ring), "%.2f") << "\" cy=\""
+                << number(py(page.profile[k]), "%.2f") << "\" r=\"1.6\"/>\n";
         }
     }
-    svg << "</g>\n<polyline fill=\"none\" stroke=\"#d62728\" stroke-width=\"2\" points=\"";
-    for (std::size_t k = 1; k < count; ++k) {
-        svg << number(px(static_cast<double>(k)), "%.2f") << ',' << number(py(background[k]), "%.2f") << ' ';
+    svg << "</g>\n";
+    for (const double offset : {0.0, page.threshold_offset}) {
+        svg << "<polyline fill=\"none\" stroke=\"" << (offset == 0.0 ? "#d62728\"" : "#2ca02c\" stroke-dasharray=\"6 4\"")
+            << " stroke-width=\"2\" points=\"";
+        for (std::size_t k = 1; k < count; ++k) {
+            svg << number(px(static_cast<double>(k) * per_ring), "%.2f") << ','
+                << number(py(page.background[k] + offset), "%.2f") << ' ';
+        }
+        svg << "\"/>\n";
     }
-    svg << "\"/>\n";
     svg << "<text x=\"" << width - right - 8 << "\" y=\"" << top + 16
-        << "\" font-size=\"12\" text-anchor=\"end\"><tspan fill=\"#1f77b4\">● ring means</tspan>  "
-           "<tspan fill=\"#d62728\">— smoothed background</tspan></text>\n";
+        << "\" font-size=\"12\" text-anchor=\"end\"><tspan fill=\"#1f77b4\">● mean ln power of each ring</tspan>  "
+           "<tspan fill=\"#d62728\">— smoothed background</tspan>  <tspan fill=\"#2ca02c\">- - mask threshold "
+           "(background + "
+        << number(page.threshold_offset, "%.2f") << ")</tspan></text>\n";
     svg << "</svg>\n";
     return svg.str();
 }
 
-void write_report(const std::string& path, const ReportData& data) {
-    std::ostringstream page;
-    page << "<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-         << "<title>ZorvanFilters64 demo: Wiener filter of a lattice image</title>\n<style>\n"
+std::vector<std::string> write_report(const std::string& dir, const ReportPage& page) {
+    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) throw std::runtime_error(dir + ": " + std::strerror(errno));
+    const std::uint64_t w = page.width, h = page.height;
+    std::vector<std::string> files;
+    auto save = [&](const std::string& name, const std::vector<float>& pixels, std::uint64_t pw, std::uint64_t ph) {
+        for (const char* extension : {".tif", ".png"}) {
+            files.push_back(dir + "/" + name + extension);
+            write_plane(files.back(), pixels, pw, ph);
+        }
+        return files.back();
+    };
+    // The spectrum's log scale clipped to its 1st and 99.9th percentiles, so
+    // the zero frequency and the empty corners do not take all the grey levels.
+    const auto clip = percentiles(page.power, {0.01, 0.999});
+    std::vector<float> power = page.power;
+    for (float& v : power) v = std::clamp(v, clip[0], clip[1]);
+    const std::string frequency_edge =
+        page.pixel_size_nm > 0 ? number(0.5 / page.pixel_size_nm, "%.4g") + " 1/nm" : "0.5 cycles per pixel";
+    std::vector<Figure> spectrum = {
+        {"power_spectrum", "ln power of the apodised image, zero frequency at the centre, clipped to its 1st–99.9th "
+                           "percentiles; the edges are at " + frequency_edge,
+         save("power_spectrum", power, w, h), w, h, false},
+        {"mask", "Wiener mask, on the same axes", save("mask", page.mask, w, h), w, h, false},
+    };
+    const std::uint64_t crop_w = std::min<std::uint64_t>(256, w), crop_h = std::min<std::uint64_t>(256, h);
+    std::vector<Figure> crops, whole;
+    for (const auto& plane : page.planes) {
+        whole.push_back({plane.name, plane.caption + ", " + size_text(page, w, h), save(plane.name, plane.pixels, w, h),
+                         w, h, false});
+        if (!plane.cropped) continue;
+        std::vector<float> crop;
+        for (std::uint64_t y = (h - crop_h) / 2; y < (h - crop_h) / 2 + crop_h; ++y) {
+            const float* row = plane.pixels.data() + y * w + (w - crop_w) / 2;
+            crop.insert(crop.end(), row, row + crop_w);
+        }
+        crops.push_back({plane.name + "_crop", plane.caption + ", the central " + size_text(page, crop_w, crop_h) + " at 1:1",
+                         save(plane.name + "_crop", crop, crop_w, crop_h), crop_w, crop_h, true});
+    }
+
+    std::ostringstream html;
+    html << "<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << escape(page.title)
+         << "</title>\n<style>\n"
          << "body{font-family:system-ui,sans-serif;margin:2em;color:#222;max-width:1200px}\n"
-         << ".grid{display:flex;flex-wrap:wrap;gap:16px}\nfigure{margin:0;width:256px}\n"
-         << "figure img{width:256px;height:256px;image-rendering:pixelated;border:1px solid #ccc}\n"
+         << ".grid{display:flex;flex-wrap:wrap;gap:16px;align-items:flex-start}\nfigure{margin:0;max-width:520px}\n"
+         << "figure img{width:256px;height:auto;image-rendering:pixelated;border:1px solid #ccc}\n"
+         << ".wide img{width:512px}\nfigure img.actual{width:auto}\n"
          << "figcaption{font-size:13px}\ntable{border-collapse:collapse}td,th{padding:3px 10px;border-bottom:1px solid #ddd;"
-            "text-align:left}\ntd.n{text-align:right;font-variant-numeric:tabular-nums}\n.snr{font-size:1.3em}\n"
-         << "</style>\n</head>\n<body>\n";
-    page << "<h1>Wiener filter of a noisy lattice image</h1>\n";
-    page << "<p>A " << data.size << " × " << data.size << " hexagonal lattice under a smooth envelope, with shot noise of "
-         << number(data.dose) << " counts per pixel on average (seed " << data.seed
-         << "), filtered by the plug-in's functions through the host: apodisation, power spectrum, radial survey, "
-            "Whittaker smoothing of the radial profile (λ = "
-         << number(data.lambda, "%.0f") << "), radial warp of the background, Wiener mask (passing the power above "
-         << number(data.noise_margin, "%.0f") << " times the background), and its product with the transform.</p>\n";
-    page << "<p class=\"snr\">Signal-to-noise ratio against the clean image: noisy <b>" << number(data.snr_noisy_db)
-         << " dB</b>, filtered <b>" << number(data.snr_filtered_db) << " dB</b> (gain "
-         << number(data.snr_filtered_db - data.snr_noisy_db) << " dB).</p>\n";
-    page << "<h2>Images</h2>\n<div class=\"grid\">\n";
-    for (const auto& image : data.images) {
-        page << "<figure><img alt=\"" << escape(image.name) << "\" src=\"data:image/png;base64,"
-             << base64(read_file(image.png_path)) << "\"><figcaption><b>" << escape(image.name) << "</b>: "
-             << escape(image.caption) << "</figcaption></figure>\n";
+            "text-align:left}\ntd.n{text-align:right;font-variant-numeric:tabular-nums}\n"
+         << "</style>\n</head>\n<body>\n<h1>" << escape(page.title) << "</h1>\n";
+    for (const auto& paragraph : page.paragraphs) html << "<p>" << escape(paragraph) << "</p>\n";
+    html << "<h2>Input and parameters</h2>\n<table>\n";
+    for (const auto& fact : page.facts) html << "<tr><th>" << escape(fact.first) << "</th><td>" << escape(fact.second) << "</td></tr>\n";
+    html << "</table>\n<h2>Spectrum and mask</h2>\n<div class=\"grid wide\">\n";
+    for (const auto& figure : spectrum) html << figure_html(figure);
+    html << "</div>\n<h2>Detail at full resolution</h2>\n<div class=\"grid\">\n";
+    for (const auto& figure : crops) html << figure_html(figure);
+    html << "</div>\n<h2>Whole images</h2>\n<div class=\"grid\">\n";
+    for (const auto& figure : whole) html << figure_html(figure);
+    html << "</div>\n<h2>Radial power profile</h2>\n" << profile_svg(page);
+    html << "<h2>Stages</h2>\n<table>\n<tr><th>stage</th><th>ms</th></tr>\n";
+    for (const auto& stage : page.stages) {
+        html << "<tr><td>" << escape(stage.name) << "</td><td class=\"n\">" << number(stage.milliseconds) << "</td></tr>\n";
     }
-    page << "</div>\n<h2>Radial power profile</h2>\n" << profile_svg(data.profile, data.background);
-    page << "<h2>Stages</h2>\n<table>\n<tr><th>stage</th><th>ms</th></tr>\n";
-    for (const auto& stage : data.stages) {
-        page << "<tr><td>" << escape(stage.name) << "</td><td class=\"n\">" << number(stage.milliseconds) << "</td></tr>\n";
-    }
-    page << "</table>\n<h2>Plug-in timing counters</h2>\n<table>\n<tr><th>counter</th><th>additions</th><th>ms</th></tr>\n";
-    for (const auto& counter : data.counters) {
-        page << "<tr><td>" << escape(counter.name) << "</td><td class=\"n\">" << counter.additions
+    html << "</table>\n<h2>Plug-in timing counters</h2>\n<table>\n<tr><th>counter</th><th>additions</th><th>ms</th></tr>\n";
+    for (const auto& counter : page.counters) {
+        html << "<tr><td>" << escape(counter.name) << "</td><td class=\"n\">" << counter.additions
              << "</td><td class=\"n\">" << number(counter.milliseconds, "%.3f") << "</td></tr>\n";
     }
-    page << "</table>\n</body>\n</html>\n";
+    html << "</table>\n</body>\n</html>\n";
 
-    const std::string temporary = path + ".tmp";
+    const std::string path = dir + "/report.html", temporary = path + ".tmp";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << page.str();
+        out << html.str();
         if (!out.flush()) {
             std::remove(temporary.c_str());
             throw std::runtime_error(path + ": the report could not be written");
@@ -176,6 +344,8 @@ void write_report(const std::string& path, const ReportData& data) {
         std::remove(temporary.c_str());
         throw std::runtime_error(path + ": the report could not be written");
     }
+    files.push_back(path);
+    return files;
 }
 
 }  // namespace zorvan::demo

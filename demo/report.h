@@ -1,33 +1,37 @@
 #pragma once
-// The demo's report: one self-contained HTML page.
+// The Wiener filter's report: one self-contained HTML page, its pictures
+// embedded as PNG.
+
+#include "demo/wiener.h"
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zorvan::demo {
 
-struct ReportImage {
-    std::string name;
+// An image of the report, width x height 4-byte reals.
+struct ReportPlane {
+    std::string name;     // also the file name, without extension
     std::string caption;
-    std::string png_path;  // embedded in the page
+    std::vector<float> pixels;
+    bool cropped = false;  // also shown 1:1, a crop from the centre beside the other cropped ones
 };
 
-struct ReportData {
-    std::uint32_t size = 0;
-    double dose = 0;
-    std::uint64_t seed = 0;
-    double lambda = 0;
-    double noise_margin = 0;
-    double snr_noisy_db = 0;
-    double snr_filtered_db = 0;
-    std::vector<ReportImage> images;
-    std::vector<double> profile;     // mean log power per ring
+struct ReportPage {
+    std::string title;
+    std::vector<std::string> paragraphs;                      // plain text
+    std::vector<std::pair<std::string, std::string>> facts;  // the input and the parameters
+    std::uint64_t width = 0, height = 0;
+    double pixel_size_nm = 0;  // 0: unknown, the axes are in pixels
+    std::vector<ReportPlane> planes;
+    std::vector<float> power;  // ln power, zero frequency at (w/2, h/2)
+    std::vector<float> mask;
+    std::vector<double> profile;     // mean ln power per ring
     std::vector<double> background;  // its smoothed background
-    struct Stage {
-        std::string name;
-        double milliseconds;
-    };
+    double threshold_offset = 0;     // the mask's threshold: background + this
+    double rings_per_cycle = 1;      // ring k is at k / rings_per_cycle cycles per pixel
     std::vector<Stage> stages;
     struct Counter {
         std::string name;
@@ -37,10 +41,22 @@ struct ReportData {
     std::vector<Counter> counters;
 };
 
+// The page for a filtered image: the first plane's input, filtered image,
+// difference, spectrum, mask and profile, the input's facts, the
+// parameters, the stage times and the plug-in's counters now.
+ReportPage wiener_report_page(const std::string& input_name, const files::ImageData& input,
+                              const WienerResult& result, const WienerOptions& options);
+
 std::string base64(const std::string& bytes);
-// An SVG line plot of the profile (points) and its background (line).
-std::string profile_svg(const std::vector<double>& profile, const std::vector<double>& background);
-// Writes the page (to a temporary file renamed into place).
-void write_report(const std::string& path, const ReportData& data);
+// Round tick values (1, 2 or 5 times a power of ten apart) covering low..high.
+std::vector<double> round_ticks(double low, double high, int at_most = 6);
+// The values at the given fractions (0..1) of the sorted finite values.
+std::vector<float> percentiles(std::vector<float> values, const std::vector<double>& fractions);
+// An SVG plot of the ring means (points), the background (line) and the
+// mask's threshold (dashed) against spatial frequency.
+std::string profile_svg(const ReportPage& page);
+// Writes each picture as DIR/NAME.tif and .png, then DIR/report.html (to a
+// temporary file renamed into place). Returns the files written, the page last.
+std::vector<std::string> write_report(const std::string& dir, const ReportPage& page);
 
 }  // namespace zorvan::demo

@@ -2,8 +2,9 @@
 # Installs what is missing, builds the plug-in, the host and the zorvan
 # command and the Python package, makes the package importable by
 # /usr/bin/python3 from any directory (a zorvan.pth in its site folder), and
-# runs the demo: a Wiener filter built from the plug-in's functions, with its
-# report in zorvan-demo/report.html.
+# runs the demo (a Wiener filter built from the plug-in's functions, its
+# report in zorvan-demo/report.html) and the same filter on the demo's noisy
+# image as a user's file (zorvan-wiener/report.html).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,3 +18,5 @@ echo "Registered script functions:"
 ./build/zorvan list
 echo
 ./build/zorvan demo
+echo
+./build/zorvan wiener zorvan-demo/noisy.tif --report zorvan-wiener

@@ -1,0 +1,337 @@
+// The Wiener pipeline. The filtering is the plug-in's; the host side adds
+// only what a host provides: the Fourier transforms (FFTW), a banded linear
+// solve (LAPACK) and element-wise conversions.
+
+#include "demo/wiener.h"
+
+#include <fftw3.h>
+#include <lapacke.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace zorvan::demo {
+
+namespace {
+
+using host::Arg;
+using host::CallResult;
+using host::Host;
+using host::Image;
+
+// The mean of ln P over a ring of exponentially distributed powers lies
+// below ln of their mean by Euler's constant.
+constexpr double kEulerGamma = 0.57721566490153286;
+
+// Copies w x h interleaved complex values with element (x, y) moved to
+// ((x + shift_x) mod w, (y + shift_y) mod h).
+void rotate(const float* from, float* to, std::size_t w, std::size_t h, std::size_t shift_x, std::size_t shift_y) {
+    for (std::size_t y = 0; y < h; ++y) {
+        const std::size_t to_row = (y + shift_y) % h * w;
+        for (std::size_t x = 0; x < w; ++x) {
+            const std::size_t target = 2 * (to_row + (x + shift_x) % w), source = 2 * (y * w + x);
+            to[target] = from[source];
+            to[target + 1] = from[source + 1];
+        }
+    }
+}
+
+// A transform in FFTW's own aligned memory, so that the plan, and with it
+// every rounding, does not depend on where a vector happened to land.
+class Transform {
+public:
+    Transform(std::size_t w, std::size_t h, int direction)
+        : w_(w), h_(h), data_(fftwf_alloc_complex(w * h)), direction_(direction) {
+        if (data_ == nullptr) throw std::bad_alloc();
+    }
+    Transform(const Transform&) = delete;
+    Transform& operator=(const Transform&) = delete;
+    ~Transform() { fftwf_free(data_); }
+
+    float* data() { return reinterpret_cast<float*>(data_); }
+
+    void run() {
+        const fftwf_plan plan =
+            fftwf_plan_dft_2d(static_cast<int>(h_), static_cast<int>(w_), data_, data_, direction_, FFTW_ESTIMATE);
+        if (plan == nullptr) throw std::runtime_error("FFTW could not plan the transform");
+        fftwf_execute(plan);
+        fftwf_destroy_plan(plan);
+    }
+
+private:
+    std::size_t w_, h_;
+    fftwf_complex* data_;
+    int direction_;
+};
+
+// The transform of a real plane with the zero frequency moved to (w/2, h/2),
+// any size: the centre of the radial survey and of the radial warp.
+// Interleaved re, im floats.
+std::vector<float> centred_forward(const float* real, std::size_t w, std::size_t h) {
+    Transform transform(w, h, FFTW_FORWARD);
+    float* data = transform.data();
+    for (std::size_t i = 0; i < w * h; ++i) {
+        data[2 * i] = real[i];
+        data[2 * i + 1] = 0.0f;
+    }
+    transform.run();
+    std::vector<float> out(2 * w * h);
+    rotate(data, out.data(), w, h, w / 2, h / 2);
+    return out;
+}
+
+// The real part of the inverse of centred_forward, scaled by 1/(w·h).
+std::vector<float> centred_inverse(const std::vector<float>& spectrum, std::size_t w, std::size_t h) {
+    Transform transform(w, h, FFTW_BACKWARD);
+    float* data = transform.data();
+    rotate(spectrum.data(), data, w, h, w - w / 2, h - h / 2);
+    transform.run();
+    const float scale = 1.0f / (static_cast<float>(w) * static_cast<float>(h));
+    std::vector<float> real(w * h);
+    for (std::size_t i = 0; i < w * h; ++i) real[i] = data[2 * i] * scale;
+    return real;
+}
+
+// Solves (I + M) z = y for the penta-diagonal symmetric M by LAPACK's
+// banded Cholesky solver.
+std::vector<double> whittaker_solve(const std::vector<double>& penalty, std::vector<double> y) {
+    const auto m = static_cast<lapack_int>(y.size());
+    constexpr lapack_int bands = 2;
+    std::vector<double> band(static_cast<std::size_t>((bands + 1) * m), 0.0);
+    for (lapack_int j = 0; j < m; ++j) {
+        for (lapack_int i = std::max<lapack_int>(0, j - bands); i <= j; ++i) {
+            band[static_cast<std::size_t>(bands + i - j + j * (bands + 1))] =
+                (i == j ? 1.0 : 0.0) + penalty[static_cast<std::size_t>(i) * static_cast<std::size_t>(m) + j];
+        }
+    }
+    const lapack_int info = LAPACKE_dpbsv(LAPACK_COL_MAJOR, 'U', m, bands, 1, band.data(), bands + 1, y.data(), m);
+    if (info != 0) throw std::runtime_error("the Whittaker system could not be solved (LAPACK info " + std::to_string(info) + ")");
+    return y;
+}
+
+class Pipeline {
+public:
+    Pipeline(Host& host, std::FILE* progress) : host_(host), progress_(progress) {}
+
+    template <class Work>
+    auto stage(const std::string& name, Work&& work) {
+        const auto start = std::chrono::steady_clock::now();
+        auto result = work();
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        stages.push_back({name, ms});
+        if (progress_ != nullptr) std::fprintf(progress_, "  %-58s %9.1f ms\n", name.c_str(), ms);
+        return result;
+    }
+
+    Image image_call(const char* function, std::vector<Arg> args) {
+        const CallResult result = host_.call(function, args);
+        if (!result.ok()) throw std::runtime_error(std::string(function) + ": " + result.error->message);
+        if (!result.image) throw std::runtime_error(std::string(function) + " refused its input");
+        return result.image;
+    }
+
+    Image make(std::int32_t type, std::vector<std::uint64_t> sizes, const void* data, std::size_t bytes) {
+        return host_.make_image(type, std::move(sizes), data, bytes);
+    }
+
+    std::vector<Stage> stages;
+
+private:
+    Host& host_;
+    std::FILE* progress_;
+};
+
+template <class T>
+void convert_to_float(const std::byte* bytes, std::size_t count, float* out) {
+    for (std::size_t i = 0; i < count; ++i) {
+        T v;
+        std::memcpy(&v, bytes + i * sizeof v, sizeof v);
+        out[i] = static_cast<float>(v);
+    }
+}
+
+std::string plane_name(std::uint64_t plane, std::uint64_t planes) {
+    return planes > 1 ? "plane " + std::to_string(plane + 1) + ": " : "";
+}
+
+}  // namespace
+
+PreparedImage prepare(const files::ImageData& input) {
+    const dm::pixel_type* type = dm::find_pixel_type(input.data_type);
+    if (type == nullptr || type->kind == dm::pixel_kind::complex || type->kind == dm::pixel_kind::packed) {
+        throw WienerRefusal(std::string(type ? type->name : "unknown") +
+                            " pixels: the Wiener filter takes integer or real images");
+    }
+    PreparedImage image;
+    image.width = input.sizes.empty() ? 1 : input.sizes[0];
+    image.height = input.sizes.size() < 2 ? 1 : input.sizes[1];
+    image.planes = 1;
+    for (std::size_t k = 2; k < input.sizes.size(); ++k) image.planes *= input.sizes[k];
+    if (image.width < kMinimumSide || image.height < kMinimumSide) {
+        throw WienerRefusal("a " + std::to_string(image.width) + " x " + std::to_string(image.height) +
+                            " plane is too small: the Wiener filter needs at least " + std::to_string(kMinimumSide) +
+                            " x " + std::to_string(kMinimumSide));
+    }
+    // The plug-in's Fourier functions index a plane with a signed 32-bit integer.
+    if (image.width * image.height >= (std::uint64_t{1} << 31)) {
+        throw WienerRefusal("a plane of 2^31 pixels or more is too large for the plug-in's Fourier functions");
+    }
+    const std::size_t plane_pixels = image.width * image.height;
+    image.pixels.resize(plane_pixels * image.planes);
+    dm::dispatch(
+        files::file_codes{}, input.data_type,
+        [&]<class T>() {
+            if constexpr (!dm::is_complex_v<T>) convert_to_float<T>(input.bytes.data(), image.pixels.size(), image.pixels.data());
+        },
+        [] {});
+    for (std::uint64_t plane = 0; plane < image.planes; ++plane) {
+        float* pixels = image.pixels.data() + plane * plane_pixels;
+        double sum = 0;
+        std::size_t finite = 0;
+        float low = INFINITY, high = -INFINITY;
+        for (std::size_t i = 0; i < plane_pixels; ++i) {
+            if (!std::isfinite(pixels[i])) continue;
+            sum += pixels[i];
+            ++finite;
+            low = std::min(low, pixels[i]);
+            high = std::max(high, pixels[i]);
+        }
+        const std::string where = plane_name(plane, image.planes);
+        if (finite == 0) throw WienerRefusal(where + "no pixel is a finite number: there is nothing to filter");
+        if (low == high) throw WienerRefusal(where + "the image is constant: there is nothing to filter");
+        const auto mean = static_cast<float>(sum / static_cast<double>(finite));
+        for (std::size_t i = 0; i < plane_pixels; ++i) {
+            if (!std::isfinite(pixels[i])) pixels[i] = mean;
+        }
+        image.replaced_pixels += plane_pixels - finite;
+    }
+    return image;
+}
+
+WienerPlane wiener_plane(Host& host, const float* pixels, std::uint64_t width, std::uint64_t height,
+                         const WienerOptions& options, std::FILE* progress) {
+    const std::size_t w = width, h = height, count = w * h;
+    Pipeline pipeline(host, progress);
+    const std::size_t real_bytes = count * sizeof(float);
+    const Image input = pipeline.make(host::data_type::real4, {w, h}, pixels, real_bytes);
+
+    const Image windowed = pipeline.stage(
+        options.window == Window::hann ? "apodisation (FFTWindow, Hann)" : "apodisation (FFTWindow, sine)", [&] {
+            return pipeline.image_call("FFTWindow", {input, static_cast<std::int32_t>(options.window), nullptr});
+        });
+    // (Named images rather than a structured binding: clang 14 cannot
+    // capture those in the lambdas below.)
+    const auto spectra = pipeline.stage("forward transforms (FFTW)", [&] {
+        auto transformed = centred_forward(windowed.pixels<float>().data(), w, h);
+        Image spectrum = pipeline.make(host::data_type::complex8, {w, h}, transformed.data(), 2 * real_bytes);
+        auto raw = centred_forward(pixels, w, h);
+        Image raw_image = pipeline.make(host::data_type::complex8, {w, h}, raw.data(), 2 * real_bytes);
+        return std::pair{spectrum, raw_image};
+    });
+    const Image& window_spectrum = spectra.first;
+    const Image& raw_spectrum = spectra.second;
+    WienerPlane plane;
+    plane.input.assign(pixels, pixels + count);
+    plane.power = pipeline.stage("power spectrum (FCalculatePowerSpectrumDLL)", [&] {
+        return pipeline.image_call("FCalculatePowerSpectrumDLL", {window_spectrum});
+    });
+    // A ring is 1/max(w, h) cycles per pixel wide along both axes, so rings
+    // are circles in frequency however the plane is shaped.
+    const double longer = static_cast<double>(std::max(w, h));
+    const double scale_x = longer / static_cast<double>(w), scale_y = longer / static_cast<double>(h);
+    plane.rings_per_cycle = longer;
+    const Image survey = pipeline.stage("radial survey about the centre (FRadialSurvey)", [&] {
+        return pipeline.image_call("FRadialSurvey", {plane.power, static_cast<std::int32_t>(w / 2),
+                                                     static_cast<std::int32_t>(h / 2), scale_x, scale_y});
+    });
+
+    // Row 3 of the survey holds each ring's mean log power. The innermost
+    // rings hold the zero frequency and what the window spreads around it
+    // (one bin each way, a diagonal bin reaching hypot(scale_x, scale_y)
+    // rings, and one ring more by interpolation): they are kept out of the
+    // background (their mask is 1: they are signal).
+    const auto rings = static_cast<std::size_t>(survey.size(0));
+    const auto survey_rows = survey.pixels<float>();
+    std::vector<double> profile(rings);
+    for (std::size_t k = 0; k < rings; ++k) profile[k] = survey_rows[3 * rings + k];
+    const auto leaked = static_cast<std::size_t>(std::ceil(std::hypot(scale_x, scale_y))) + 1;
+    const std::size_t first_background_ring = std::min(leaked, rings - 1);
+    for (std::size_t k = 0; k < first_background_ring; ++k) profile[k] = profile[first_background_ring];
+    for (std::size_t k = 1; k < rings; ++k) {
+        if (!std::isfinite(profile[k])) profile[k] = profile[k - 1];
+    }
+
+    const auto background = pipeline.stage("Whittaker smoothing (FCreateFwhitsmMatrixDLL, LAPACK)", [&] {
+        const Image penalty = pipeline.image_call("FCreateFwhitsmMatrixDLL",
+                                                  {static_cast<std::int32_t>(rings), options.lambda});
+        return whittaker_solve(penalty.pixels<double>(), profile);
+    });
+    plane.threshold_offset = kEulerGamma + std::log(options.noise_margin);
+    const Image base = pipeline.stage("background into 2-D (FRadialWarpDLL)", [&] {
+        std::vector<float> amplitude(rings);
+        for (std::size_t k = 0; k < rings; ++k) {
+            amplitude[k] = static_cast<float>(std::exp(0.5 * (background[k] + plane.threshold_offset)));
+        }
+        const Image profile_image =
+            pipeline.make(host::data_type::real4, {rings}, amplitude.data(), amplitude.size() * sizeof(float));
+        return pipeline.image_call("FRadialWarpDLL", {plane.power, profile_image, scale_x, scale_y});
+    });
+    plane.mask = pipeline.stage("Wiener mask (FCreateWienerMaskDLL)", [&] {
+        const auto spectrum = window_spectrum.pixels<float>();
+        std::vector<float> amplitude(count);
+        for (std::size_t i = 0; i < count; ++i) amplitude[i] = std::hypot(spectrum[2 * i], spectrum[2 * i + 1]);
+        const Image amplitude_image = pipeline.make(host::data_type::real4, {w, h}, amplitude.data(), real_bytes);
+        return pipeline.image_call("FCreateWienerMaskDLL", {amplitude_image, base});
+    });
+    const Image product = pipeline.stage("mask applied (FElementWiseProductComplexByRealDLL)", [&] {
+        return pipeline.image_call("FElementWiseProductComplexByRealDLL", {raw_spectrum, plane.mask});
+    });
+    plane.filtered = pipeline.stage("inverse transform (FFTW)", [&] {
+        return centred_inverse(product.pixels<float>(), w, h);
+    });
+    plane.profile = std::move(profile);
+    plane.background = background;
+    plane.stages = std::move(pipeline.stages);
+    return plane;
+}
+
+WienerResult wiener_filter(Host& host, const files::ImageData& input, const WienerOptions& options,
+                           std::FILE* progress) {
+    const PreparedImage image = prepare(input);
+    WienerResult result;
+    result.planes = image.planes;
+    result.replaced_pixels = image.replaced_pixels;
+    result.filtered.data_type = host::data_type::real4;
+    result.filtered.sizes = input.sizes;
+    result.filtered.pixel_size_nm = input.pixel_size_nm;
+    result.filtered.bytes.resize(image.pixels.size() * sizeof(float));
+    const std::size_t plane_pixels = image.width * image.height;
+    const auto start = std::chrono::steady_clock::now();
+    for (std::uint64_t k = 0; k < image.planes; ++k) {
+        WienerPlane plane = wiener_plane(host, image.pixels.data() + k * plane_pixels, image.width, image.height,
+                                         options, image.planes == 1 ? progress : nullptr);
+        std::memcpy(result.filtered.bytes.data() + k * plane_pixels * sizeof(float), plane.filtered.data(),
+                    plane_pixels * sizeof(float));
+        if (k == 0) {
+            result.stages = plane.stages;
+            result.first = std::move(plane);
+        } else {
+            for (std::size_t s = 0; s < result.stages.size(); ++s) result.stages[s].milliseconds += plane.stages[s].milliseconds;
+        }
+        if (image.planes > 1 && progress != nullptr) {
+            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double left = elapsed / static_cast<double>(k + 1) * static_cast<double>(image.planes - k - 1);
+            std::fprintf(progress, "  plane %llu of %llu filtered, %.1f s so far, about %.1f s left\n",
+                         static_cast<unsigned long long>(k + 1), static_cast<unsigned long long>(image.planes),
+                         elapsed, left);
+            std::fflush(progress);
+        }
+    }
+    return result;
+}
+
+}  // namespace zorvan::demo

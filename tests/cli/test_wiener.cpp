@@ -1,0 +1,130 @@
+// `zorvan wiener` as a user runs it: the demo's filter on files of any
+// shape and pixel type, plane by plane, and the images it refuses.
+
+#include "demo/demo.h"
+#include "files/image_io.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using zorvan::files::ImageData;
+using zorvan::host::Host;
+namespace type = zorvan::host::data_type;
+
+class Wiener : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/zorvan-wiener-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        host_.load_plugin(ZORVAN_PLUGIN_PATH);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+    int run(const std::string& arguments) const {
+        const int status = std::system((std::string(ZORVAN_COMMAND) + " wiener " + arguments + " >" + path("out.txt") +
+                                        " 2>" + path("err.txt")).c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    zorvan::demo::DemoResult demo(std::uint32_t width, std::uint32_t height, const std::string& out) {
+        zorvan::demo::DemoOptions options;
+        options.out_dir = path(out), options.width = width, options.height = height;
+        return zorvan::demo::run_demo(host_, options, nullptr);
+    }
+
+    std::string dir_;
+    Host host_;
+};
+
+std::string slurp(const std::string& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+template <class T>
+ImageData image(std::int32_t code, std::vector<std::uint64_t> sizes, const std::vector<T>& values) {
+    ImageData data{code, std::move(sizes), std::vector<std::byte>(values.size() * sizeof(T))};
+    std::memcpy(data.bytes.data(), values.data(), data.bytes.size());
+    return data;
+}
+
+TEST_F(Wiener, FiltersTheDemosLatticeAsTheDemoDoesBitForBit) {
+    demo(96, 64, "demo");
+    ASSERT_EQ(run(path("demo/noisy.tif") + " -o " + path("filtered.tif")), 0);
+    EXPECT_EQ(zorvan::files::read_image(path("filtered.tif")).bytes, zorvan::files::read_image(path("demo/filtered.tif")).bytes);
+}
+
+TEST_F(Wiener, ARectangularOddSizedLatticeGainsAsMuchAsASquareOne) {
+    const auto square = demo(128, 128, "square"), rectangle = demo(135, 97, "rectangle");
+    const double square_gain = square.snr_filtered_db - square.snr_noisy_db;
+    const double rectangle_gain = rectangle.snr_filtered_db - rectangle.snr_noisy_db;
+    EXPECT_NEAR(rectangle_gain, square_gain, 2.0);
+}
+
+TEST_F(Wiener, FiltersAStackPlaneByPlaneAfterConvertingItsPixels) {
+    // Three 16-bit planes of noise over stripes, each plane offset differently.
+    const std::uint64_t w = 33, h = 20;
+    std::vector<std::int16_t> pixels(w * h * 3);
+    std::uint32_t state = 1;
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        state = state * 1664525u + 1013904223u;
+        pixels[i] = static_cast<std::int16_t>(static_cast<int>(state >> 28) + (i % w / 4 % 2) * 9 - 20 * static_cast<int>(i / (w * h)));
+    }
+    const auto stack = zorvan::demo::wiener_filter(host_, image(type::int16, {w, h, 3}, pixels), {}, nullptr);
+    ASSERT_EQ(stack.filtered.sizes, (std::vector<std::uint64_t>{w, h, 3}));
+    for (std::size_t plane = 0; plane < 3; ++plane) {
+        std::vector<float> reals(pixels.begin() + plane * w * h, pixels.begin() + (plane + 1) * w * h);
+        const auto single = zorvan::demo::wiener_filter(host_, image(type::real4, {w, h}, reals), {}, nullptr);
+        EXPECT_EQ(0, std::memcmp(single.filtered.bytes.data(), stack.filtered.bytes.data() + plane * w * h * 4, w * h * 4))
+            << plane;
+    }
+}
+
+TEST_F(Wiener, RefusesWhatItCannotFilterAndWritesNothing) {
+    std::vector<float> ramp(16 * 16), nans(16 * 16, NAN), with_nan(16 * 16);
+    for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = with_nan[i] = static_cast<float>(i % 7);
+    with_nan[5] = NAN;
+    struct Case {
+        ImageData input;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {image(type::complex8, {16, 16}, std::vector<float>(512, 1.0f)), "complex of 4-byte reals pixels: the Wiener filter takes integer or real images"},
+        {image(type::real4, {15, 16}, std::vector<float>(ramp.begin(), ramp.begin() + 240)), "a 15 x 16 plane is too small: the Wiener filter needs at least 16 x 16"},
+        {image(type::real4, {256}, ramp), "a 256 x 1 plane is too small"},
+        {image(type::uint8, {16, 16}, std::vector<std::uint8_t>(256, 3)), "the image is constant: there is nothing to filter"},
+        {image(type::real4, {16, 16, 2}, [&] { auto both = ramp; both.insert(both.end(), nans.begin(), nans.end()); return both; }()),
+         "plane 2: no pixel is a finite number"},
+    };
+    for (const auto& test : cases) {
+        zorvan::files::write_image(path("in.npy"), test.input);
+        EXPECT_EQ(run(path("in.npy") + " --report " + path("report")), 1) << test.message;
+        const std::string err = slurp(path("err.txt"));
+        EXPECT_TRUE(err.find(test.message) != std::string::npos && err.find("; nothing written\n") != std::string::npos) << err;
+        EXPECT_FALSE(std::filesystem::exists(path("in-wiener.npy")) || std::filesystem::exists(path("report")));
+    }
+    // A NaN pixel is replaced, counted, and the rest filtered.
+    zorvan::files::write_image(path("in.npy"), image(type::real4, {16, 16}, with_nan));
+    EXPECT_EQ(run(path("in.npy")), 0);
+    EXPECT_NE(slurp(path("out.txt")).find("1 NaN or infinite pixels replaced"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(path("in-wiener.npy")));
+}
+
+}  // namespace
