@@ -11,12 +11,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <string_view>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -366,6 +368,32 @@ void check_directory_complete(TIFF* tif, Source& source, const std::string& path
     }
 }
 
+// Nanometres per pixel from XResolution, in pixels per unit: centimetres,
+// or with no unit, the unit ImageJ names in its description ("unit=nm",
+// "unit=micron"). Inches are taken for a display setting; 0 when unknown.
+double pixel_size_of(TIFF* tif) {
+    float pixels_per_unit = 0;
+    std::uint16_t unit = RESUNIT_INCH;
+    if (!TIFFGetField(tif, TIFFTAG_XRESOLUTION, &pixels_per_unit) || !(pixels_per_unit > 0) ||
+        !std::isfinite(pixels_per_unit)) {
+        return 0;
+    }
+    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+    if (unit == RESUNIT_CENTIMETER) return 1e7 / pixels_per_unit;
+    const char* description = nullptr;
+    if (unit != RESUNIT_NONE || !TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &description)) return 0;
+    const std::string_view text = description;
+    const std::size_t at = text.find("\nunit=");
+    if (text.substr(0, 7) != "ImageJ=" || at == std::string_view::npos) return 0;
+    const std::string_view name = text.substr(at + 6, text.find('\n', at + 6) - (at + 6));
+    static constexpr std::pair<std::string_view, double> nm_per_unit[] = {
+        {"nm", 1}, {"micron", 1e3}, {"um", 1e3}, {"\\u00B5m", 1e3}, {"\xC2\xB5m", 1e3}, {"mm", 1e6}, {"A", 0.1}};
+    for (const auto& [unit_name, nm] : nm_per_unit) {
+        if (name == unit_name) return nm / pixels_per_unit;
+    }
+    return 0;
+}
+
 // Why a file did not open: libtiff's text, unless the header points to a
 // first directory beyond the end, which is plainly a file cut short.
 [[noreturn]] void fail_opening(Source& source, const std::string& path, const TiffMessages& messages) {
@@ -424,6 +452,7 @@ ImageData read_tiff(const std::string& path, Source& source) {
         const std::uint64_t page_bytes = checked_byte_count(path, page.data_type, {page.width, page.height});
         checked_byte_count(path, page.data_type, {page.width, page.height, pages + 1});
         if (pages == 0) {
+            image.pixel_size_nm = pixel_size_of(tif.get());  // the first page's speaks for a stack
             // Room for the pages the file lists, but no more than 64 MiB up
             // front: a forged header must not buy a huge allocation; the
             // buffer grows as pixels are actually decoded.
@@ -500,6 +529,12 @@ void write_tiff(const std::string& path, const ImageData& image, OutputFile& out
               TIFFSetField(tif.get(), TIFFTAG_COMPRESSION, static_cast<unsigned>(COMPRESSION_NONE)) &&
               TIFFSetField(tif.get(), TIFFTAG_ROWSPERSTRIP, rows_per_strip) &&
               (pages == 1 || TIFFSetField(tif.get(), TIFFTAG_SUBFILETYPE, static_cast<std::uint32_t>(FILETYPE_PAGE))));
+        if (image.pixel_size_nm > 0) {
+            const double pixels_per_cm = 1e7 / image.pixel_size_nm;
+            check(TIFFSetField(tif.get(), TIFFTAG_XRESOLUTION, pixels_per_cm) &&
+                  TIFFSetField(tif.get(), TIFFTAG_YRESOLUTION, pixels_per_cm) &&
+                  TIFFSetField(tif.get(), TIFFTAG_RESOLUTIONUNIT, static_cast<unsigned>(RESUNIT_CENTIMETER)));
+        }
         for (std::uint64_t row = 0, index = 0; row < height; row += rows_per_strip, ++index) {
             const std::uint64_t bytes = std::min<std::uint64_t>(rows_per_strip, height - row) * row_bytes;
             // libtiff may byte-swap what it is given in place: hand it a copy.
