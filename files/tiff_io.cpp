@@ -227,7 +227,9 @@ Page page_of(TIFF* tif, const std::string& path, std::uint64_t index) {
 
 // Reads the pixels of the current page onto the end of `bytes`. The output
 // grows strip by strip (or by rows of tiles), so a forged header over a few
-// bytes of compressed data costs no more memory than the data decodes to.
+// bytes of compressed data costs no more memory than the data decodes to:
+// compressed strips and tiles decode into scratch memory left uninitialised,
+// whose pages only the decoder touches, and join the output once decoded.
 class PageReader {
 public:
     PageReader(TIFF* tif, const std::string& path, const Page& page, std::uint64_t file_size,
@@ -255,6 +257,14 @@ public:
     }
 
 private:
+    static std::unique_ptr<std::byte[]> scratch(std::uint64_t bytes) {
+        return std::make_unique_for_overwrite<std::byte[]>(static_cast<std::size_t>(bytes));
+    }
+
+    void append(const std::byte* data, std::uint64_t bytes) {
+        bytes_.insert(bytes_.end(), data, data + static_cast<std::ptrdiff_t>(bytes));
+    }
+
     // The output grown to the end of row `end_row`; where row `first_row` starts.
     std::byte* rows(std::uint32_t first_row, std::uint32_t end_row) {
         bytes_.resize(static_cast<std::size_t>(page_start_ + end_row * row_bytes_));
@@ -285,14 +295,17 @@ private:
         const std::uint32_t strips = (page_.height - 1) / rows_per_strip + 1;
         if (TIFFNumberOfStrips(tif_) < strips) fail(path_, "is corrupt: it lists fewer strips than its rows need");
 
+        // Uncompressed strips, whose bytes the file was seen to hold, are read in place.
+        const auto decoded = uncompressed_ ? nullptr : scratch(rows_per_strip * row_bytes_);
         for (std::uint32_t strip = 0; strip < strips; ++strip) {
             const std::uint32_t first_row = strip * rows_per_strip;
             const std::uint32_t end_row = first_row + std::min(rows_per_strip, page_.height - first_row);
             const std::uint64_t bytes = (end_row - first_row) * row_bytes_;
             check_strile(strip, bytes);
-            const tmsize_t got =
-                TIFFReadEncodedStrip(tif_, strip, rows(first_row, end_row), static_cast<tmsize_t>(bytes));
+            std::byte* out = decoded ? decoded.get() : rows(first_row, end_row);
+            const tmsize_t got = TIFFReadEncodedStrip(tif_, strip, out, static_cast<tmsize_t>(bytes));
             if (got < 0 || static_cast<std::uint64_t>(got) != bytes) undecodable("strip ", strip);
+            if (decoded) append(out, bytes);
         }
     }
 
@@ -309,26 +322,26 @@ private:
         if (tile_bytes > max_image_bytes) fail(path_, "has tiles larger than the 8 GiB limit");
         if (TIFFTileSize64(tif_) != tile_bytes) fail(path_, "is corrupt: its tile size does not match its pixel type");
 
-        std::vector<std::byte> tile;
+        const auto tile = scratch(tile_bytes);
+        const auto band = scratch(std::min(tile_height, page_.height) * row_bytes_);
         for (std::uint32_t y0 = 0; y0 < page_.height; y0 += std::min(tile_height, page_.height - y0)) {
             const std::uint32_t end_row = y0 + std::min(tile_height, page_.height - y0);
-            std::byte* band = rows(y0, end_row);
             for (std::uint32_t x0 = 0; x0 < page_.width; x0 += std::min(tile_width, page_.width - x0)) {
                 const std::uint32_t index = TIFFComputeTile(tif_, x0, y0, 0, 0);
                 if (index >= TIFFNumberOfTiles(tif_)) {
                     fail(path_, "is corrupt: it lists fewer tiles than its pixels need");
                 }
                 check_strile(index, tile_bytes);
-                tile.resize(static_cast<std::size_t>(tile_bytes));
-                const tmsize_t got = TIFFReadEncodedTile(tif_, index, tile.data(), static_cast<tmsize_t>(tile_bytes));
+                const tmsize_t got = TIFFReadEncodedTile(tif_, index, tile.get(), static_cast<tmsize_t>(tile_bytes));
                 if (got < 0 || static_cast<std::uint64_t>(got) != tile_bytes) undecodable("tile ", index);
                 // Tiles on the right and bottom edges reach past the image.
                 const std::uint64_t span = std::uint64_t{std::min(tile_width, page_.width - x0)} * element_;
                 for (std::uint32_t r = 0; r < end_row - y0; ++r) {
-                    std::memcpy(band + r * row_bytes_ + std::uint64_t{x0} * element_, tile.data() + r * tile_row_bytes,
-                                span);
+                    std::memcpy(band.get() + r * row_bytes_ + std::uint64_t{x0} * element_,
+                                tile.get() + r * tile_row_bytes, span);
                 }
             }
+            append(band.get(), (end_row - y0) * row_bytes_);
         }
     }
 

@@ -364,6 +364,10 @@ TEST_F(ImageFiles, MalformedTruncatedAndUnsupportedFilesAreRefusedWithTheirReaso
     const Bytes garbage(12, std::byte{0xff});
     cases.emplace_back("bad.tif", handmade_tiff(false, 16, SAMPLEFORMAT_UINT, garbage, 12, COMPRESSION_ADOBE_DEFLATE),
                        "strip 0 cannot be decoded");
+    // The same, 838860802 pixels wide: 6.7 GB claimed by 12 bytes, refused without touching that memory.
+    Bytes wide = handmade_tiff(false, 32, SAMPLEFORMAT_IEEEFP, garbage, 12, COMPRESSION_ADOBE_DEFLATE);
+    wide[18] = std::byte{2}, wide[21] = std::byte{0x32};
+    cases.emplace_back("bad.tif", wide, "strip 0 cannot be decoded");
     cases.emplace_back("bad.tif", text_bytes("hello"), "cannot be read as TIFF");
     // Our own two-page file cut in the header, before the first directory
     // (written after its pixels), and in it: libtiff alone would read one page.
@@ -444,11 +448,15 @@ TEST_F(ImageFiles, MalformedTruncatedAndUnsupportedFilesAreRefusedWithTheirReaso
         {dict + "(4294967296, 4294967296)}", "4294967296 x 4294967296 4-byte real pixels is larger than the 8 GiB limit"}};
     for (const auto& [header, fragment] : headers) cases.emplace_back("bad.npy", npy_file(1, header), fragment);
 
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
     for (const auto& c : cases) {
         const Bytes& file = std::get<1>(c);
         const std::string& name = std::get<0>(c);
         expect_file_error([&] { files::decode_image(name, file.data(), file.size()); }, name, std::get<2>(c));
     }
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 1 << 20) << "KiB of peak memory";
 }
 
 TEST_F(ImageFiles, NpyHeaderParserReadsOnlyItsOwnBytesUpToTheSizeLimit) {
