@@ -14,6 +14,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <bit>
 #include <complex>
 #include <csetjmp>
 #include <csignal>
@@ -548,8 +549,8 @@ TEST_F(ImageFiles, WritesReplaceTheTargetWholeOrLeaveItAndNothingElseBehind) {
     }
 }
 
-// An MRC file put together byte by byte: the header words given, in the
-// byte order chosen, and `data` after `extended` bytes of extended header.
+// An MRC file put together byte by byte: these header words in the byte
+// order chosen, then `extended` bytes of extended header and `data`.
 struct MrcHeader {
     std::int32_t nx = 2, ny = 1, nz = 1, mode = 2, extended = 0, mx = 0;
     float cell_x = 0;
@@ -557,37 +558,33 @@ struct MrcHeader {
 };
 Bytes mrc_file(const MrcHeader& h, const Bytes& data) {
     Bytes out(1024 + std::size_t(std::max(h.extended, 0)), std::byte{0x5a});
-    const auto put = [&](std::size_t at, std::uint32_t value) {
+    const std::uint32_t words[][2] = {{0, std::uint32_t(h.nx)}, {4, std::uint32_t(h.ny)}, {8, std::uint32_t(h.nz)},
+        {12, std::uint32_t(h.mode)}, {28, std::uint32_t(h.mx)}, {40, std::bit_cast<std::uint32_t>(h.cell_x)},
+        {92, std::uint32_t(h.extended)}, {212, h.stamped ? (h.big_endian ? 0x11110000u : 0x4444u) : 0}};
+    for (const auto& [at, value] : words) {
         for (std::size_t k = 0; k < 4; ++k) out[at + k] = std::byte(value >> 8 * (h.big_endian ? 3 - k : k));
-    };
-    std::uint32_t cell_bits;
-    std::memcpy(&cell_bits, &h.cell_x, 4);
-    for (const auto& [at, value] : {std::pair<std::size_t, std::int32_t>{0, h.nx}, {4, h.ny}, {8, h.nz}, {12, h.mode},
-             {28, h.mx}, {40, std::int32_t(cell_bits)}, {92, h.extended}, {212, 0}}) {
-        put(at, std::uint32_t(value));
     }
-    if (h.stamped) out[212] = out[213] = std::byte(h.big_endian ? 0x11 : 0x44);
     out.insert(out.end(), data.begin(), data.end());
     return out;
 }
 
-TEST_F(ImageFiles, MrcReadsEveryModeInEitherByteOrderAndKeepsThePixelSize) {
+TEST_F(ImageFiles, MrcReadsEveryModeInEitherByteOrderWithThePixelSize) {
+    using i8 = std::int8_t;
     using i16 = std::int16_t;
-    const auto half_bits = bytes_of(std::uint16_t{0x3c00}, std::uint16_t{0xc000}, std::uint16_t{0x0001},
-                                    std::uint16_t{0x7bff}, std::uint16_t{0xfc00}, std::uint16_t{0x8000});
+    using u16 = std::uint16_t;
     const float inf = std::numeric_limits<float>::infinity();
     const std::tuple<const char*, MrcHeader, Bytes, ImageData> cases[] = {
-        {"mode 0 is signed; big-endian", {.nx = 3, .mode = 0, .big_endian = true}, bytes_of(u8{0xff}, u8{0x80}, u8{7}),
-         {type::int8, {3, 1}, bytes_of(std::int8_t{-1}, std::int8_t{-128}, std::int8_t{7})}},
-        {"mode 12: 1, -2, 2^-24, 65504, -inf, -0", {.nx = 3, .ny = 2, .mode = 12}, half_bits,
+        {"mode 0 is signed; big-endian; 35 A over 10 pixels",
+         {.nx = 3, .mode = 0, .mx = 10, .cell_x = 35.f, .big_endian = true}, bytes_of(u8{0xff}, u8{0x80}, u8{7}),
+         {type::int8, {3, 1}, bytes_of(i8{-1}, i8{-128}, i8{7}), 0.35}},
+        {"mode 12: 1, -2, 2^-24, 65504, -inf, -0", {.nx = 3, .ny = 2, .mode = 12},
+         bytes_of(u16{0x3c00}, u16{0xc000}, u16{1}, u16{0x7bff}, u16{0xfc00}, u16{0x8000}),
          {type::real4, {3, 2}, bytes_of(1.f, -2.f, std::ldexp(1.f, -24), 65504.f, -inf, -0.f)}},
         {"mode 3, big-endian, an extended header skipped", {.nz = 2, .mode = 3, .extended = 8, .big_endian = true},
          swapped(bytes_of(i16{1}, i16{-2}, i16{32767}, i16{-32768}, i16{0}, i16{3}, i16{4}, i16{5}), 2),
          {type::complex8, {2, 1, 2}, bytes_of(1.f, -2.f, 32767.f, -32768.f, 0.f, 3.f, 4.f, 5.f)}},
         {"mode 6, big-endian without a stamp", {.mode = 6, .big_endian = true, .stamped = false},
-         bytes_of(u8{0x12}, u8{0x34}, u8{0xff}, u8{0x00}), {type::uint16, {2, 1}, bytes_of(std::uint16_t{0x1234}, std::uint16_t{0xff00})}},
-        {"35 A over 10 pixels: 0.35 nm", {.mode = 1, .mx = 10, .cell_x = 35.f}, bytes_of(i16{9}, i16{-9}),
-         {type::int16, {2, 1}, bytes_of(i16{9}, i16{-9}), 0.35}}};
+         bytes_of(u8{0x12}, u8{0x34}, u8{0xff}, u8{0}), {type::uint16, {2, 1}, bytes_of(u16{0x1234}, u16{0xff00})}}};
     for (const auto& [name, header, data, expected] : cases) {
         SCOPED_TRACE(name);
         const Bytes file = mrc_file(header, data);
@@ -597,29 +594,22 @@ TEST_F(ImageFiles, MrcReadsEveryModeInEitherByteOrderAndKeepsThePixelSize) {
     }
 }
 
-TEST_F(ImageFiles, MrcWritesItsModesAndRefusesTheOtherTypesAndBrokenHeaders) {
+TEST_F(ImageFiles, MrcWritesItsModesAndRefusesOtherTypesAndBrokenHeaders) {
     // 1-D reads back as one row and 4-D as its z x t sections.
     const std::pair<Sizes, Sizes> shapes[] = {{{7}, {7, 1}}, {{5, 3}, {5, 3}}, {{3, 2, 2, 3}, {3, 2, 6}}};
-    for (const auto& pixel : dm::pixel_types) {
-        if (pixel.kind == dm::pixel_kind::packed) continue;
-        SCOPED_TRACE(pixel.name);
-        const bool held = pixel.code == type::int8 || pixel.code == type::int16 || pixel.code == type::uint16 ||
-                          pixel.code == type::real4 || pixel.code == type::complex8;
+    for (const std::int32_t code : {type::int8, type::int16, type::uint16, type::real4, type::complex8}) {
         for (const auto& [sizes, read_sizes] : shapes) {
-            ImageData image = random_image(pixel.code, sizes, 3);
+            ImageData image = random_image(code, sizes, 3);
             image.pixel_size_nm = 0.125;
-            if (!held) {
-                expect_file_error([&] { files::write_image(path("out.mrcs"), image); }, path("out.mrcs"),
-                                  "MRC files hold signed 8-bit, signed 16-bit and unsigned 16-bit integers, 4-byte "
-                                  "reals and complex of 4-byte reals, not " + std::string(pixel.name) + " pixels");
-                continue;
-            }
             files::write_image(path("out.mrcs"), image);
             const ImageData read = files::read_image(path("out.mrcs"));
-            expect_same_image(read, {pixel.code, read_sizes, image.bytes});
+            expect_same_image(read, {code, read_sizes, image.bytes});
             EXPECT_EQ(read.pixel_size_nm, 0.125);
         }
     }
+    expect_file_error([&] { files::write_image(path("out.mrc"), random_image(type::uint8, {2}, 1)); }, path("out.mrc"),
+                      "MRC files hold signed 8-bit, signed 16-bit and unsigned 16-bit integers, 4-byte reals and "
+                      "complex of 4-byte reals, not unsigned 8-bit integer pixels");
     const Bytes whole = mrc_file({.nx = 2, .ny = 2}, Bytes(16));
     Bytes overlong = whole;
     overlong[92] = std::byte{17};  // NSYMBT: 17 bytes, of the 16 after the header
@@ -656,7 +646,6 @@ TEST_F(ImageFiles, TifffileAndMrcfileReadWhatWeWriteAndWeReadWhatTheyWrite) {
     using c8 = std::complex<float>;
     const std::pair<std::string, ImageData> ours[] = {
         {"ours_i1.mrc", ramp<std::int8_t>(type::int8, {5, 4, 3}, 0.25)},
-        {"ours_u2.mrcs", ramp<std::uint16_t>(type::uint16, {5, 4})},
         {"ours_c8.mrc", ramp<c8>(type::complex8, {5, 4}, 2)},
         {"ours_f4.tif", ramp<float>(type::real4, {5, 4, 3}, 0.25)}};
     for (const auto& item : ours) files::write_image(path(item.first), item.second);
@@ -664,8 +653,7 @@ TEST_F(ImageFiles, TifffileAndMrcfileReadWhatWeWriteAndWeReadWhatTheyWrite) {
 os.chdir(sys.argv[1])
 warnings.simplefilter('ignore')  # mrcfile's statistics of complex data
 def ramp(shape, dtype): return ((np.arange(np.prod(shape)) * 37 % 251) - 100).astype(dtype).reshape(shape)
-for name, dtype, shape, pixel in [('ours_i1.mrc', 'i1', (3, 4, 5), 2.5), ('ours_u2.mrcs', 'u2', (4, 5), 0),
-                                  ('ours_c8.mrc', 'c8', (4, 5), 20)]:
+for name, dtype, shape, pixel in [('ours_i1.mrc', 'i1', (3, 4, 5), 2.5), ('ours_c8.mrc', 'c8', (4, 5), 20)]:
     assert mrcfile.validate(name, print_file=io.StringIO()), name
     with mrcfile.open(name) as m:
         assert np.array_equal(m.data, ramp(shape, dtype)) and abs(m.voxel_size.x - pixel) < 1e-5, name
