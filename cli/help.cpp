@@ -25,7 +25,7 @@ const char* const usage =
     "demo: the same filter on a synthetic lattice with shot noise, with its signal-to-noise ratios.\n"
     "\n"
     "Calls the script function NAME with its arguments in prototype order, or named as PARAM=ARG.\n"
-    "Images are files (.tif/.tiff, .png, .npy) or null; the same file named twice is the same image.\n"
+    "Images are files (.tif/.tiff, .png, .npy, .mrc) or null; the same file named twice is the same image.\n"
     "Numbers are decimal (nan and inf included). A `double *` argument may be given its starting value.\n"
     "  -o FILE             write the image the function returns to FILE (.png: an 8-bit preview)\n"
     "  --save PARAM=FILE   after the call, write the image argument PARAM to FILE\n"

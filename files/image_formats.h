@@ -33,6 +33,10 @@ std::uint64_t checked_byte_count(const std::string& path, std::int32_t data_type
 // "640 x 480" for messages.
 std::string sizes_text(const std::vector<std::uint64_t>& sizes);
 
+// Reverses the bytes of each `width`-byte number in `data`: big-endian to
+// the host's order and back. Widths 2, 4 and 8; others leave it as it is.
+void reverse_each_number(std::byte* data, std::size_t bytes, std::size_t width);
+
 // Random access to the bytes of a file or of a buffer. read_at never throws:
 // the readers call it from inside libtiff and libpng callbacks.
 class Source {
@@ -106,5 +110,9 @@ inline constexpr std::size_t npy_max_prefix = 12 + npy_max_header;
 
 ImageData read_npy(const std::string& path, Source& source);
 void write_npy(const std::string& path, const ImageData& image, OutputFile& out);
+
+ImageData read_mrc(const std::string& path, Source& source);
+// Refuses the types without an MRC mode.
+void write_mrc(const std::string& path, const ImageData& image, OutputFile& out);
 
 }  // namespace zorvan::files::detail

@@ -76,6 +76,20 @@ std::uint64_t checked_byte_count(const std::string& path, std::int32_t data_type
     return bytes;
 }
 
+template <std::size_t N>
+void reverse_each(std::byte* data, std::size_t count) {
+    for (std::size_t k = 0; k < count; ++k) std::reverse(data + k * N, data + k * N + N);
+}
+
+void reverse_each_number(std::byte* data, std::size_t bytes, std::size_t width) {
+    switch (width) {
+        case 2: return reverse_each<2>(data, bytes / 2);
+        case 4: return reverse_each<4>(data, bytes / 4);
+        case 8: return reverse_each<8>(data, bytes / 8);
+        default: return;
+    }
+}
+
 void read_exact(Source& source, const std::string& path, std::uint64_t offset, void* out, std::size_t count) {
     if (source.read_at(offset, out, count) == count) return;
     if (source.error != 0) fail(path, error_text(source.error));
@@ -142,13 +156,13 @@ void OutputFile::commit() {
 
 namespace {
 
-enum class Format { tiff, png, npy };
+enum class Format { tiff, png, npy, mrc };
 
 Format format_of(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
     const std::size_t dot = path.find_last_of('.');
-    static constexpr const char* supported = "supported: .tif, .tiff, .png, .npy";
+    static constexpr const char* supported = "supported: .tif, .tiff, .png, .npy, .mrc, .mrcs, .map, .st, .ali, .rec";
     if (dot == std::string::npos || dot < name_start) fail(path, std::string("has no file extension; ") + supported);
     std::string extension = path.substr(dot);
     std::transform(extension.begin(), extension.end(), extension.begin(),
@@ -156,6 +170,10 @@ Format format_of(const std::string& path) {
     if (extension == ".tif" || extension == ".tiff") return Format::tiff;
     if (extension == ".png") return Format::png;
     if (extension == ".npy") return Format::npy;
+    // MRC under the names tomography and single-particle programs give it.
+    for (const char* mrc : {".mrc", ".mrcs", ".map", ".st", ".ali", ".rec"}) {
+        if (extension == mrc) return Format::mrc;
+    }
     fail(path, "unknown image file extension '" + path.substr(dot) + "'; " + supported);
 }
 
@@ -229,6 +247,7 @@ ImageData read_format(Format format, const std::string& path, Source& source) {
         case Format::tiff: return read_tiff(path, source);
         case Format::png: return read_png(path, source);
         case Format::npy: return read_npy(path, source);
+        case Format::mrc: return read_mrc(path, source);
     }
     fail(path, "unknown image format");
 }
@@ -284,6 +303,7 @@ void write_image(const std::string& path, const ImageData& image) {
             case Format::tiff: write_tiff(path, image, out); break;
             case Format::png: write_png_preview(path, image, out); break;
             case Format::npy: write_npy(path, image, out); break;
+            case Format::mrc: write_mrc(path, image, out); break;
         }
         out.commit();
     });

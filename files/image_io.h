@@ -1,6 +1,7 @@
 #pragma once
-// Image files: TIFF, grey PNG and NumPy .npy, read into and written from the
-// host's pixel layout. Plain C++ over libtiff and libpng: no host needed.
+// Image files: TIFF, grey PNG, NumPy .npy and MRC, read into and written
+// from the host's pixel layout. Plain C++ over libtiff and libpng: no host
+// needed.
 
 #include "contract/data_types.h"
 
@@ -35,7 +36,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The format follows the extension, in any case: .tif/.tiff, .png, .npy.
+// The format follows the extension, in any case: .tif/.tiff, .png, .npy,
+// and .mrc/.mrcs/.map/.st/.ali/.rec.
 //
 // TIFF: one sample per pixel, 8/16/32-bit signed or unsigned integers,
 // 32/64-bit reals, complex of 32/64-bit reals; strips or tiles, any
@@ -43,7 +45,9 @@ public:
 // W x H x pages stack (all pages alike). Writing is uncompressed: 1-D as one
 // row (reads back W x 1), 2-D as one page, 3-D a page per plane, 4-D a page
 // per (z, t) plane with z fastest (reads back as a 3-D stack); binary is
-// written as unsigned 8-bit (reads back as code 6).
+// written as unsigned 8-bit (reads back as code 6). The pixel size comes
+// from XResolution in centimetres, or with no unit from ImageJ's "unit="
+// (nm, micron, um, mm); it is written in centimetres.
 //
 // PNG: reads 8-bit grey (code 6) and 16-bit grey (code 10). Writing makes an
 // 8-bit grey preview of the first plane, scaled from its minimum to its
@@ -52,6 +56,15 @@ public:
 // NumPy .npy: reads versions 1.0 and 2.0, little- or big-endian, C or
 // Fortran order; writes version 1.0, little-endian, C order. The shape is the
 // sizes reversed: (h, w) is W x H. Binary is '|b1' (written as 0 and 1).
+//
+// MRC (MRC2014): modes 0 (signed 8-bit), 1 (int16), 2 (real4), 4
+// (complex8) and 6 (uint16) read and written; 3 (complex of 16-bit integers)
+// and 12 (16-bit reals) read, exactly, as complex8 and real4. Either byte
+// order by MACHST; the extended header skipped; sections in file order
+// (MAPC/MAPR/MAPS not applied); NZ > 1 as W x H x NZ. The pixel size is
+// CELLA.x / MX in Angstrom. Written little-endian, NVERSION 20140, with the
+// statistics of real pixels, 1-D as one row, 3-D as a volume (ISPG 1), 4-D
+// as its z x t sections; other pixel types are refused.
 //
 // Every message starts with the path. Images above 8 GiB are refused.
 // A write goes to a temporary file beside the target, renamed over it only

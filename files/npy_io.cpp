@@ -234,21 +234,10 @@ std::uint32_t little_endian(const std::byte* bytes, int count) {
     return value;
 }
 
-template <std::size_t N>
-void reverse_each(std::byte* data, std::size_t count) {
-    for (std::size_t k = 0; k < count; ++k) std::reverse(data + k * N, data + k * N + N);
-}
-
 // Byte-swaps each number: a complex pixel is two numbers, swapped apart.
 void swap_numbers(std::vector<std::byte>& bytes, std::int32_t data_type) {
     const bool complex = data_type == code::complex8 || data_type == code::complex16;
-    const std::size_t width = complex ? element_bytes(data_type) / 2 : element_bytes(data_type);
-    switch (width) {
-        case 2: return reverse_each<2>(bytes.data(), bytes.size() / 2);
-        case 4: return reverse_each<4>(bytes.data(), bytes.size() / 4);
-        case 8: return reverse_each<8>(bytes.data(), bytes.size() / 8);
-        default: return;
-    }
+    reverse_each_number(bytes.data(), bytes.size(), complex ? element_bytes(data_type) / 2 : element_bytes(data_type));
 }
 
 // In Fortran order the first axis of the shape varies fastest, which is the

@@ -11,12 +11,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <string_view>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -225,7 +227,9 @@ Page page_of(TIFF* tif, const std::string& path, std::uint64_t index) {
 
 // Reads the pixels of the current page onto the end of `bytes`. The output
 // grows strip by strip (or by rows of tiles), so a forged header over a few
-// bytes of compressed data costs no more memory than the data decodes to.
+// bytes of compressed data costs no more memory than the data decodes to:
+// compressed strips and tiles decode into scratch memory left uninitialised,
+// whose pages only the decoder touches, and join the output once decoded.
 class PageReader {
 public:
     PageReader(TIFF* tif, const std::string& path, const Page& page, std::uint64_t file_size,
@@ -253,6 +257,14 @@ public:
     }
 
 private:
+    static std::unique_ptr<std::byte[]> scratch(std::uint64_t bytes) {
+        return std::make_unique_for_overwrite<std::byte[]>(static_cast<std::size_t>(bytes));
+    }
+
+    void append(const std::byte* data, std::uint64_t bytes) {
+        bytes_.insert(bytes_.end(), data, data + static_cast<std::ptrdiff_t>(bytes));
+    }
+
     // The output grown to the end of row `end_row`; where row `first_row` starts.
     std::byte* rows(std::uint32_t first_row, std::uint32_t end_row) {
         bytes_.resize(static_cast<std::size_t>(page_start_ + end_row * row_bytes_));
@@ -283,14 +295,17 @@ private:
         const std::uint32_t strips = (page_.height - 1) / rows_per_strip + 1;
         if (TIFFNumberOfStrips(tif_) < strips) fail(path_, "is corrupt: it lists fewer strips than its rows need");
 
+        // Uncompressed strips, whose bytes the file was seen to hold, are read in place.
+        const auto decoded = uncompressed_ ? nullptr : scratch(rows_per_strip * row_bytes_);
         for (std::uint32_t strip = 0; strip < strips; ++strip) {
             const std::uint32_t first_row = strip * rows_per_strip;
             const std::uint32_t end_row = first_row + std::min(rows_per_strip, page_.height - first_row);
             const std::uint64_t bytes = (end_row - first_row) * row_bytes_;
             check_strile(strip, bytes);
-            const tmsize_t got =
-                TIFFReadEncodedStrip(tif_, strip, rows(first_row, end_row), static_cast<tmsize_t>(bytes));
+            std::byte* out = decoded ? decoded.get() : rows(first_row, end_row);
+            const tmsize_t got = TIFFReadEncodedStrip(tif_, strip, out, static_cast<tmsize_t>(bytes));
             if (got < 0 || static_cast<std::uint64_t>(got) != bytes) undecodable("strip ", strip);
+            if (decoded) append(out, bytes);
         }
     }
 
@@ -307,26 +322,26 @@ private:
         if (tile_bytes > max_image_bytes) fail(path_, "has tiles larger than the 8 GiB limit");
         if (TIFFTileSize64(tif_) != tile_bytes) fail(path_, "is corrupt: its tile size does not match its pixel type");
 
-        std::vector<std::byte> tile;
+        const auto tile = scratch(tile_bytes);
+        const auto band = scratch(std::min(tile_height, page_.height) * row_bytes_);
         for (std::uint32_t y0 = 0; y0 < page_.height; y0 += std::min(tile_height, page_.height - y0)) {
             const std::uint32_t end_row = y0 + std::min(tile_height, page_.height - y0);
-            std::byte* band = rows(y0, end_row);
             for (std::uint32_t x0 = 0; x0 < page_.width; x0 += std::min(tile_width, page_.width - x0)) {
                 const std::uint32_t index = TIFFComputeTile(tif_, x0, y0, 0, 0);
                 if (index >= TIFFNumberOfTiles(tif_)) {
                     fail(path_, "is corrupt: it lists fewer tiles than its pixels need");
                 }
                 check_strile(index, tile_bytes);
-                tile.resize(static_cast<std::size_t>(tile_bytes));
-                const tmsize_t got = TIFFReadEncodedTile(tif_, index, tile.data(), static_cast<tmsize_t>(tile_bytes));
+                const tmsize_t got = TIFFReadEncodedTile(tif_, index, tile.get(), static_cast<tmsize_t>(tile_bytes));
                 if (got < 0 || static_cast<std::uint64_t>(got) != tile_bytes) undecodable("tile ", index);
                 // Tiles on the right and bottom edges reach past the image.
                 const std::uint64_t span = std::uint64_t{std::min(tile_width, page_.width - x0)} * element_;
                 for (std::uint32_t r = 0; r < end_row - y0; ++r) {
-                    std::memcpy(band + r * row_bytes_ + std::uint64_t{x0} * element_, tile.data() + r * tile_row_bytes,
-                                span);
+                    std::memcpy(band.get() + r * row_bytes_ + std::uint64_t{x0} * element_,
+                                tile.get() + r * tile_row_bytes, span);
                 }
             }
+            append(band.get(), (end_row - y0) * row_bytes_);
         }
     }
 
@@ -364,6 +379,32 @@ void check_directory_complete(TIFF* tif, Source& source, const std::string& path
     if (entries > 65535 || end > source.size()) {
         fail(path, "is truncated: the directory of page " + std::to_string(index + 1) + " is cut off");
     }
+}
+
+// Nanometres per pixel from XResolution, in pixels per unit: centimetres,
+// or with no unit, the unit ImageJ names in its description ("unit=nm",
+// "unit=micron"). Inches are taken for a display setting; 0 when unknown.
+double pixel_size_of(TIFF* tif) {
+    float pixels_per_unit = 0;
+    std::uint16_t unit = RESUNIT_INCH;
+    if (!TIFFGetField(tif, TIFFTAG_XRESOLUTION, &pixels_per_unit) || !(pixels_per_unit > 0) ||
+        !std::isfinite(pixels_per_unit)) {
+        return 0;
+    }
+    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+    if (unit == RESUNIT_CENTIMETER) return 1e7 / pixels_per_unit;
+    const char* description = nullptr;
+    if (unit != RESUNIT_NONE || !TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &description)) return 0;
+    const std::string_view text = description;
+    const std::size_t at = text.find("\nunit=");
+    if (text.substr(0, 7) != "ImageJ=" || at == std::string_view::npos) return 0;
+    const std::string_view name = text.substr(at + 6, text.find('\n', at + 6) - (at + 6));
+    static constexpr std::pair<std::string_view, double> nm_per_unit[] = {
+        {"nm", 1}, {"micron", 1e3}, {"um", 1e3}, {"\\u00B5m", 1e3}, {"\xC2\xB5m", 1e3}, {"mm", 1e6}, {"A", 0.1}};
+    for (const auto& [unit_name, nm] : nm_per_unit) {
+        if (name == unit_name) return nm / pixels_per_unit;
+    }
+    return 0;
 }
 
 // Why a file did not open: libtiff's text, unless the header points to a
@@ -424,6 +465,7 @@ ImageData read_tiff(const std::string& path, Source& source) {
         const std::uint64_t page_bytes = checked_byte_count(path, page.data_type, {page.width, page.height});
         checked_byte_count(path, page.data_type, {page.width, page.height, pages + 1});
         if (pages == 0) {
+            image.pixel_size_nm = pixel_size_of(tif.get());  // the first page's speaks for a stack
             // Room for the pages the file lists, but no more than 64 MiB up
             // front: a forged header must not buy a huge allocation; the
             // buffer grows as pixels are actually decoded.
@@ -500,6 +542,12 @@ void write_tiff(const std::string& path, const ImageData& image, OutputFile& out
               TIFFSetField(tif.get(), TIFFTAG_COMPRESSION, static_cast<unsigned>(COMPRESSION_NONE)) &&
               TIFFSetField(tif.get(), TIFFTAG_ROWSPERSTRIP, rows_per_strip) &&
               (pages == 1 || TIFFSetField(tif.get(), TIFFTAG_SUBFILETYPE, static_cast<std::uint32_t>(FILETYPE_PAGE))));
+        if (image.pixel_size_nm > 0) {
+            const double pixels_per_cm = 1e7 / image.pixel_size_nm;
+            check(TIFFSetField(tif.get(), TIFFTAG_XRESOLUTION, pixels_per_cm) &&
+                  TIFFSetField(tif.get(), TIFFTAG_YRESOLUTION, pixels_per_cm) &&
+                  TIFFSetField(tif.get(), TIFFTAG_RESOLUTIONUNIT, static_cast<unsigned>(RESUNIT_CENTIMETER)));
+        }
         for (std::uint64_t row = 0, index = 0; row < height; row += rows_per_strip, ++index) {
             const std::uint64_t bytes = std::min<std::uint64_t>(rows_per_strip, height - row) * row_bytes;
             // libtiff may byte-swap what it is given in place: hand it a copy.

@@ -20,15 +20,16 @@ trap 'rm -rf "$work"' EXIT
 fuzz() {
   local target=$1 corpus=$2 regressions=$3 seconds=$4
   mkdir -p "$work/$target"
-  # Regression inputs first: each one once.
+  # Regression inputs first: each one once. A single allocation may reach the
+  # 8 GiB image limit (address space that only decoded pixels touch); what is
+  # really used stays under 4 GiB.
   if compgen -G "$regressions/*" >/dev/null; then
     echo "== fuzz: $target replays $(ls "$regressions" | wc -l) regression inputs"
-    "build-fuzz/tests/fuzz/$target" -runs=1 "$regressions"/* >"$work/$target.replay.log" 2>&1 ||
+    "build-fuzz/tests/fuzz/$target" -runs=1 -rss_limit_mb=4096 -malloc_limit_mb=8704 "$regressions"/* \
+      >"$work/$target.replay.log" 2>&1 ||
       { tail -n 40 "$work/$target.replay.log"; return 1; }
   fi
   echo "== fuzz: $target for ${seconds}s over its corpus"
-  # A single allocation may reach the 8 GiB image limit (address space that
-  # only decoded pixels touch); what is really used stays under 4 GiB.
   "build-fuzz/tests/fuzz/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -malloc_limit_mb=8704 \
     -print_final_stats=1 \
     -artifact_prefix="$work/$target-" "$work/$target" "$corpus" >"$work/$target.log" 2>&1 ||

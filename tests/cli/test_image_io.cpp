@@ -1,8 +1,8 @@
 // Image files: every pixel type round trip in each format, files made by
-// other writers (libtiff and libpng used directly, and bytes put together
-// here), the PNG preview's scaling, one table of malformed, truncated and
-// unsupported files with their messages, and failed writes that leave
-// nothing behind.
+// other writers (libtiff and libpng used directly, bytes put together here,
+// and tifffile and mrcfile through Python), the PNG preview's scaling, one
+// table of malformed, truncated and unsupported files with their messages,
+// and failed writes that leave nothing behind.
 
 #include "files/image_formats.h"
 #include "files/image_io.h"
@@ -14,8 +14,11 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <bit>
+#include <complex>
 #include <csetjmp>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -362,6 +365,10 @@ TEST_F(ImageFiles, MalformedTruncatedAndUnsupportedFilesAreRefusedWithTheirReaso
     const Bytes garbage(12, std::byte{0xff});
     cases.emplace_back("bad.tif", handmade_tiff(false, 16, SAMPLEFORMAT_UINT, garbage, 12, COMPRESSION_ADOBE_DEFLATE),
                        "strip 0 cannot be decoded");
+    // The same, 838860802 pixels wide: 6.7 GB claimed by 12 bytes, refused without touching that memory.
+    Bytes wide = handmade_tiff(false, 32, SAMPLEFORMAT_IEEEFP, garbage, 12, COMPRESSION_ADOBE_DEFLATE);
+    wide[18] = std::byte{2}, wide[21] = std::byte{0x32};
+    cases.emplace_back("bad.tif", wide, "strip 0 cannot be decoded");
     cases.emplace_back("bad.tif", text_bytes("hello"), "cannot be read as TIFF");
     // Our own two-page file cut in the header, before the first directory
     // (written after its pixels), and in it: libtiff alone would read one page.
@@ -442,11 +449,15 @@ TEST_F(ImageFiles, MalformedTruncatedAndUnsupportedFilesAreRefusedWithTheirReaso
         {dict + "(4294967296, 4294967296)}", "4294967296 x 4294967296 4-byte real pixels is larger than the 8 GiB limit"}};
     for (const auto& [header, fragment] : headers) cases.emplace_back("bad.npy", npy_file(1, header), fragment);
 
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
     for (const auto& c : cases) {
         const Bytes& file = std::get<1>(c);
         const std::string& name = std::get<0>(c);
         expect_file_error([&] { files::decode_image(name, file.data(), file.size()); }, name, std::get<2>(c));
     }
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 1 << 20) << "KiB of peak memory";
 }
 
 TEST_F(ImageFiles, NpyHeaderParserReadsOnlyItsOwnBytesUpToTheSizeLimit) {
@@ -467,8 +478,9 @@ TEST_F(ImageFiles, FileNamesThatNameNoImageAreRefused) {
     std::filesystem::create_directory(path("folder.npy"));
     ASSERT_EQ(::mkfifo(path("pipe.tif").c_str(), 0600), 0);
     const std::pair<std::string, std::string> cases[] = {
-        {"picture.jpg", "unknown image file extension '.jpg'; supported: .tif, .tiff, .png, .npy"},
-        {"plain", "has no file extension; supported: .tif, .tiff, .png, .npy"},
+        {"picture.jpg", "unknown image file extension '.jpg'; supported: .tif, .tiff, .png, .npy, .mrc, .mrcs, .map, "
+                        ".st, .ali, .rec"},
+        {"plain", "has no file extension; supported: .tif, .tiff, .png, .npy, .mrc"},
         {"dir.d/plain", "has no file extension"},
         {"absent.tif", "No such file or directory"},
         {"folder.npy", "Is a directory"},
@@ -534,6 +546,145 @@ TEST_F(ImageFiles, WritesReplaceTheTargetWholeOrLeaveItAndNothingElseBehind) {
         ASSERT_EQ(::stat(target.c_str(), &status), 0);
         EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
         std::filesystem::remove(target);
+    }
+}
+
+// An MRC file put together byte by byte: these header words in the byte
+// order chosen, then `extended` bytes of extended header and `data`.
+struct MrcHeader {
+    std::int32_t nx = 2, ny = 1, nz = 1, mode = 2, extended = 0, mx = 0;
+    float cell_x = 0;
+    bool big_endian = false, stamped = true;
+};
+Bytes mrc_file(const MrcHeader& h, const Bytes& data) {
+    Bytes out(1024 + std::size_t(std::max(h.extended, 0)), std::byte{0x5a});
+    const std::uint32_t words[][2] = {{0, std::uint32_t(h.nx)}, {4, std::uint32_t(h.ny)}, {8, std::uint32_t(h.nz)},
+        {12, std::uint32_t(h.mode)}, {28, std::uint32_t(h.mx)}, {40, std::bit_cast<std::uint32_t>(h.cell_x)},
+        {92, std::uint32_t(h.extended)}, {212, h.stamped ? (h.big_endian ? 0x11110000u : 0x4444u) : 0}};
+    for (const auto& [at, value] : words) {
+        for (std::size_t k = 0; k < 4; ++k) out[at + k] = std::byte(value >> 8 * (h.big_endian ? 3 - k : k));
+    }
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+TEST_F(ImageFiles, MrcReadsEveryModeInEitherByteOrderWithThePixelSize) {
+    using i8 = std::int8_t;
+    using i16 = std::int16_t;
+    using u16 = std::uint16_t;
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::tuple<const char*, MrcHeader, Bytes, ImageData> cases[] = {
+        {"mode 0 is signed; big-endian; 35 A over 10 pixels",
+         {.nx = 3, .mode = 0, .mx = 10, .cell_x = 35.f, .big_endian = true}, bytes_of(u8{0xff}, u8{0x80}, u8{7}),
+         {type::int8, {3, 1}, bytes_of(i8{-1}, i8{-128}, i8{7}), 0.35}},
+        {"mode 12: 1, -2, 2^-24, 65504, -inf, -0", {.nx = 3, .ny = 2, .mode = 12},
+         bytes_of(u16{0x3c00}, u16{0xc000}, u16{1}, u16{0x7bff}, u16{0xfc00}, u16{0x8000}),
+         {type::real4, {3, 2}, bytes_of(1.f, -2.f, std::ldexp(1.f, -24), 65504.f, -inf, -0.f)}},
+        {"mode 3, big-endian, an extended header skipped", {.nz = 2, .mode = 3, .extended = 8, .big_endian = true},
+         swapped(bytes_of(i16{1}, i16{-2}, i16{32767}, i16{-32768}, i16{0}, i16{3}, i16{4}, i16{5}), 2),
+         {type::complex8, {2, 1, 2}, bytes_of(1.f, -2.f, 32767.f, -32768.f, 0.f, 3.f, 4.f, 5.f)}},
+        {"mode 6, big-endian without a stamp", {.mode = 6, .big_endian = true, .stamped = false},
+         bytes_of(u8{0x12}, u8{0x34}, u8{0xff}, u8{0}), {type::uint16, {2, 1}, bytes_of(u16{0x1234}, u16{0xff00})}}};
+    for (const auto& [name, header, data, expected] : cases) {
+        SCOPED_TRACE(name);
+        const Bytes file = mrc_file(header, data);
+        const ImageData image = files::decode_image("in.mrc", file.data(), file.size());
+        expect_same_image(image, expected);
+        EXPECT_EQ(image.pixel_size_nm, expected.pixel_size_nm);
+    }
+}
+
+TEST_F(ImageFiles, MrcWritesItsModesAndRefusesOtherTypesAndBrokenHeaders) {
+    // 1-D reads back as one row and 4-D as its z x t sections.
+    const std::pair<Sizes, Sizes> shapes[] = {{{7}, {7, 1}}, {{5, 3}, {5, 3}}, {{3, 2, 2, 3}, {3, 2, 6}}};
+    for (const std::int32_t code : {type::int8, type::int16, type::uint16, type::real4, type::complex8}) {
+        for (const auto& [sizes, read_sizes] : shapes) {
+            ImageData image = random_image(code, sizes, 3);
+            image.pixel_size_nm = 0.125;
+            files::write_image(path("out.mrcs"), image);
+            const ImageData read = files::read_image(path("out.mrcs"));
+            expect_same_image(read, {code, read_sizes, image.bytes});
+            EXPECT_EQ(read.pixel_size_nm, 0.125);
+        }
+    }
+    expect_file_error([&] { files::write_image(path("out.mrc"), random_image(type::uint8, {2}, 1)); }, path("out.mrc"),
+                      "MRC files hold signed 8-bit, signed 16-bit and unsigned 16-bit integers, 4-byte reals and "
+                      "complex of 4-byte reals, not unsigned 8-bit integer pixels");
+    const Bytes whole = mrc_file({.nx = 2, .ny = 2}, Bytes(16));
+    Bytes overlong = whole;
+    overlong[92] = std::byte{17};  // NSYMBT: 17 bytes, of the 16 after the header
+    const std::pair<Bytes, std::string> broken[] = {
+        {Bytes(whole.begin(), whole.begin() + 1000), "is truncated: the file ends inside the 1024-byte MRC header"},
+        {Bytes(whole.begin(), whole.end() - 1), "its header describes 16 bytes of pixels, but only 15 follow it"},
+        {mrc_file({.nx = 4, .ny = 0, .nz = -1}, {}), "has the sizes 4 x 0 x -1 in its MRC header; each must be at least 1"},
+        {mrc_file({.mode = 101}, Bytes(8)), "MRC mode 101 is not supported; modes 0, 1, 2, 3, 4, 6 and 12 are"},
+        {mrc_file({.extended = -4}, Bytes(8)), "has an extended header of -4 bytes, which the file does not hold"},
+        {overlong, "has an extended header of 17 bytes, which the file does not hold"},
+        {mrc_file({.nx = 65536, .ny = 32768, .nz = 2}, {}), "65536 x 32768 x 2 4-byte real pixels is larger than the 8 GiB"}};
+    for (const auto& c : broken) {
+        expect_file_error([&] { files::decode_image("bad.mrc", c.first.data(), c.first.size()); }, "bad.mrc", c.second);
+    }
+}
+
+// Pixels both sides can compute: (37 i mod 251) - 100 for the i-th number
+// in memory order, cast to the pixel type (complex: real parts, imaginary 0).
+template <class T>
+ImageData ramp(std::int32_t code, Sizes sizes, double pixel_size_nm = 0) {
+    std::uint64_t count = 1;
+    for (auto s : sizes) count *= s;
+    std::vector<T> values(count);
+    for (std::uint64_t i = 0; i < count; ++i) values[i] = static_cast<T>(static_cast<int>(i * 37 % 251) - 100);
+    return {code, sizes, bytes_of_vector(values), pixel_size_nm};
+}
+
+// Independent writers and readers: Python's tifffile and mrcfile read what
+// we write, and we read what they write, with the pixel size.
+TEST_F(ImageFiles, TifffileAndMrcfileReadWhatWeWriteAndWeReadWhatTheyWrite) {
+    if (std::system("/usr/bin/python3 -c 'import numpy, tifffile, mrcfile' 2>/dev/null") != 0) {
+        GTEST_SKIP() << "/usr/bin/python3 lacks numpy, tifffile or mrcfile (scripts/setup.sh installs them)";
+    }
+    using c8 = std::complex<float>;
+    const std::pair<std::string, ImageData> ours[] = {
+        {"ours_i1.mrc", ramp<std::int8_t>(type::int8, {5, 4, 3}, 0.25)},
+        {"ours_c8.mrc", ramp<c8>(type::complex8, {5, 4}, 2)},
+        {"ours_f4.tif", ramp<float>(type::real4, {5, 4, 3}, 0.25)}};
+    for (const auto& item : ours) files::write_image(path(item.first), item.second);
+    std::ofstream(path("check.py")) << R"(import sys, os, io, warnings, numpy as np, tifffile, mrcfile
+os.chdir(sys.argv[1])
+warnings.simplefilter('ignore')  # mrcfile's statistics of complex data
+def ramp(shape, dtype): return ((np.arange(np.prod(shape)) * 37 % 251) - 100).astype(dtype).reshape(shape)
+for name, dtype, shape, pixel in [('ours_i1.mrc', 'i1', (3, 4, 5), 2.5), ('ours_c8.mrc', 'c8', (4, 5), 20)]:
+    assert mrcfile.validate(name, print_file=io.StringIO()), name
+    with mrcfile.open(name) as m:
+        assert np.array_equal(m.data, ramp(shape, dtype)) and abs(m.voxel_size.x - pixel) < 1e-5, name
+with tifffile.TiffFile('ours_f4.tif') as t:
+    assert np.array_equal(t.asarray(), ramp((3, 4, 5), 'f4'))
+    x, y = t.pages[0].tags['XResolution'].value
+    assert abs(1e7 * y / x - 0.25) < 1e-6 and t.pages[0].tags['ResolutionUnit'].value == 3
+tifffile.imwrite('theirs_tiles.tif', ramp((35, 40), 'u2'), tile=(16, 16), compression='zlib')
+tifffile.imwrite('theirs_big.tif', ramp((3, 20, 30), 'f4'), bigtiff=True, photometric='minisblack')
+tifffile.imwrite('theirs_ij.tif', ramp((2, 8, 9), 'f4'), imagej=True, resolution=(4, 4), metadata={'unit': 'um'})
+tifffile.imwrite('theirs_cm.tif', ramp((2, 3), 'i1'), resolution=(4e6, 4e6), resolutionunit='CENTIMETER')
+with mrcfile.new('theirs_f2.mrc') as m:
+    m.set_data(ramp((6, 7), 'f2'))
+    m.voxel_size = 3.5
+with mrcfile.new('theirs_i2.mrcs') as m:
+    m.set_data(ramp((3, 4, 5), 'i2'))
+    m.set_image_stack()
+)";
+    ASSERT_EQ(std::system(("/usr/bin/python3 " + path("check.py") + " " + dir_).c_str()), 0);
+    const std::pair<std::string, ImageData> theirs[] = {
+        {"theirs_tiles.tif", ramp<std::uint16_t>(type::uint16, {40, 35})},
+        {"theirs_big.tif", ramp<float>(type::real4, {30, 20, 3})},
+        {"theirs_ij.tif", ramp<float>(type::real4, {9, 8, 2}, 250)},
+        {"theirs_cm.tif", ramp<std::int8_t>(type::int8, {3, 2}, 2.5)},
+        {"theirs_f2.mrc", ramp<float>(type::real4, {7, 6}, 0.35)},
+        {"theirs_i2.mrcs", ramp<std::int16_t>(type::int16, {5, 4, 3})}};
+    for (const auto& [name, expected] : theirs) {
+        SCOPED_TRACE(name);
+        const ImageData image = files::read_image(path(name));
+        expect_same_image(image, expected);
+        EXPECT_NEAR(image.pixel_size_nm, expected.pixel_size_nm, 1e-6 * expected.pixel_size_nm);
     }
 }
 

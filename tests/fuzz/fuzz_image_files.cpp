@@ -26,8 +26,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     if (size == 0) return 0;
-    static constexpr const char* kExtensions[] = {".npy", ".tif", ".png"};
-    const std::string name = std::string("input") + kExtensions[bytes[0] % 3];
+    static constexpr const char* kExtensions[] = {".npy", ".tif", ".png", ".mrc"};
+    const std::string name = std::string("input") + kExtensions[bytes[0] % 4];
     const bool through_file = bytes[0] >= 230;
     const std::string path = g_directory + "/" + name;
     if (through_file) {
