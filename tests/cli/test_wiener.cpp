@@ -3,6 +3,7 @@
 
 #include "demo/demo.h"
 #include "files/image_io.h"
+#include "tests/support/command_test.h"
 
 #include <gtest/gtest.h>
 
@@ -20,25 +21,14 @@
 namespace {
 
 using zorvan::files::ImageData;
-using zorvan::host::Host;
 namespace type = zorvan::host::data_type;
 
-class Wiener : public ::testing::Test {
+class Wiener : public zorvan::testing::CommandTest {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/zorvan-wiener-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        host_.load_plugin(ZORVAN_PLUGIN_PATH);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-    int run(const std::string& arguments) const {
-        const int status = std::system((std::string(ZORVAN_COMMAND) + " wiener " + arguments + " >" + path("out.txt") +
-                                        " 2>" + path("err.txt")).c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    // `zorvan wiener ARGUMENTS`: its exit status; its output in last_.
+    int wiener(const std::string& arguments) {
+        last_ = run("wiener " + arguments);
+        return last_.status;
     }
 
     zorvan::demo::DemoResult demo(std::uint32_t width, std::uint32_t height, const std::string& out) {
@@ -47,16 +37,9 @@ protected:
         return zorvan::demo::run_demo(host_, options, nullptr);
     }
 
-    std::string dir_;
-    Host host_;
+    zorvan::testing::Outcome last_;
 };
 
-std::string slurp(const std::string& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 template <class T>
 ImageData image(std::int32_t code, std::vector<std::uint64_t> sizes, const std::vector<T>& values) {
@@ -67,7 +50,7 @@ ImageData image(std::int32_t code, std::vector<std::uint64_t> sizes, const std::
 
 TEST_F(Wiener, FiltersTheDemosLatticeAsTheDemoDoesBitForBit) {
     demo(96, 64, "demo");
-    ASSERT_EQ(run(path("demo/noisy.tif") + " -o " + path("filtered.tif")), 0);
+    ASSERT_EQ(wiener(path("demo/noisy.tif") + " -o " + path("filtered.tif")), 0);
     EXPECT_EQ(zorvan::files::read_image(path("filtered.tif")).bytes, zorvan::files::read_image(path("demo/filtered.tif")).bytes);
 }
 
@@ -115,15 +98,15 @@ TEST_F(Wiener, RefusesWhatItCannotFilterAndWritesNothing) {
     };
     for (const auto& test : cases) {
         zorvan::files::write_image(path("in.npy"), test.input);
-        EXPECT_EQ(run(path("in.npy") + " --report " + path("report")), 1) << test.message;
-        const std::string err = slurp(path("err.txt"));
+        EXPECT_EQ(wiener(path("in.npy") + " --report " + path("report")), 1) << test.message;
+        const std::string err = last_.err;
         EXPECT_TRUE(err.find(test.message) != std::string::npos && err.find("; nothing written\n") != std::string::npos) << err;
         EXPECT_FALSE(std::filesystem::exists(path("in-wiener.npy")) || std::filesystem::exists(path("report")));
     }
     // A NaN pixel is replaced, counted, and the rest filtered.
     zorvan::files::write_image(path("in.npy"), image(type::real4, {16, 16}, with_nan));
-    EXPECT_EQ(run(path("in.npy")), 0);
-    EXPECT_NE(slurp(path("out.txt")).find("1 NaN or infinite pixels replaced"), std::string::npos);
+    EXPECT_EQ(wiener(path("in.npy")), 0);
+    EXPECT_NE(last_.out.find("1 NaN or infinite pixels replaced"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(path("in-wiener.npy")));
 }
 

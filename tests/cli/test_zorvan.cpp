@@ -3,6 +3,7 @@
 #include "contract/script_functions.h"
 #include "files/image_io.h"
 #include "host/host.h"
+#include "tests/support/command_test.h"
 
 #include <gtest/gtest.h>
 
@@ -22,41 +23,16 @@
 
 namespace {
 
+using zorvan::testing::CommandTest;
+using zorvan::testing::Outcome;
+using zorvan::testing::slurp;
 using zorvan::files::ImageData;
 using zorvan::host::Arg;
 using zorvan::host::ScriptType;
 namespace type = zorvan::host::data_type;
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
-std::string slurp(const std::string& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-class Zorvan : public ::testing::Test {
+class Zorvan : public CommandTest {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/zorvan-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        host_.load_plugin(ZORVAN_PLUGIN_PATH);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-    Outcome run(const std::string& arguments) const {
-        const std::string out = path("stdout.txt"), err = path("stderr.txt");
-        const int status = std::system((std::string(ZORVAN_COMMAND) + " " + arguments + " >" + out + " 2>" + err).c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
-    }
-
     template <class T>
     std::string write(const std::string& name, std::int32_t code, std::vector<std::uint64_t> sizes,
                       const std::vector<T>& pixels) const {
@@ -66,8 +42,6 @@ protected:
         return path(name);
     }
 
-    std::string dir_;
-    zorvan::host::Host host_;
 };
 
 TEST_F(Zorvan, ListAndHelpComeFromTheTableOfFunctions) {
