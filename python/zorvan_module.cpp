@@ -5,6 +5,7 @@
 
 #include "contract/data_types.h"
 #include "contract/script_functions.h"
+#include "demo/wiener.h"
 #include "host/host.h"
 
 #include <pybind11/numpy.h>
@@ -12,6 +13,7 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -201,6 +203,58 @@ py::tuple call(const std::string& name, const py::sequence& values) {
     return py::make_tuple(value, outputs);
 }
 
+// The filter of `zorvan wiener` on a C-contiguous array of a host pixel
+// type: (float32 array of a's shape, [(stage, ms)], planes, replaced pixels).
+// A refusal raises ZorvanError with the pipeline's message.
+py::tuple wiener(const py::array& a, double margin, double smoothing, int window) {
+    zorvan::files::ImageData input;
+    input.data_type = code_of(a.dtype());
+    if (input.data_type == 0 || a.dtype().byteorder() == '>' || !(a.flags() & py::array::c_style)) {
+        throw py::type_error("wiener takes a C-contiguous array of a host pixel type in native byte order");
+    }
+    for (py::ssize_t axis = a.ndim(); axis-- > 0;) input.sizes.push_back(static_cast<std::uint64_t>(a.shape(axis)));
+    input.bytes.resize(static_cast<std::size_t>(a.nbytes()));
+    if (!input.bytes.empty()) std::memcpy(input.bytes.data(), a.data(), input.bytes.size());
+    const zorvan::demo::WienerOptions options{margin, smoothing, static_cast<zorvan::demo::Window>(window)};
+
+    Loaded& state = loaded();
+    auto filtered = std::make_unique<std::vector<std::byte>>();
+    std::vector<zorvan::demo::Stage> stages;
+    std::uint64_t planes = 0, replaced = 0;
+    std::string refusal;
+    bool closed = false;
+    {
+        py::gil_scoped_release release;
+        std::shared_lock lock(state.running);
+        // FFTW's planner is not thread-safe: one filter at a time.
+        static std::mutex one_at_a_time;
+        std::lock_guard one(one_at_a_time);
+        closed = state.closed;
+        try {
+            if (!closed) {
+                zorvan::demo::WienerResult result = zorvan::demo::wiener_filter(state.host, input, options, nullptr);
+                *filtered = std::move(result.filtered.bytes);
+                stages = std::move(result.stages);
+                planes = result.planes;
+                replaced = result.replaced_pixels;
+            }
+        } catch (const zorvan::demo::WienerRefusal& error) {
+            refusal = error.what();
+        }
+    }
+    if (closed) throw std::runtime_error("zorvan: the plug-in has been shut down");
+    if (!refusal.empty()) {
+        PyErr_SetString(g_zorvan_error, refusal.c_str());
+        throw py::error_already_set();
+    }
+    std::vector<py::ssize_t> shape(a.shape(), a.shape() + a.ndim());
+    void* data = filtered->data();
+    py::capsule base(filtered.release(), [](void* held) { delete static_cast<std::vector<std::byte>*>(held); });
+    py::list times;
+    for (const auto& stage : stages) times.append(py::make_tuple(stage.name, stage.milliseconds));
+    return py::make_tuple(py::array(py::dtype("f4"), shape, data, base), times, planes, replaced);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_zorvan, module) {
@@ -219,6 +273,7 @@ PYBIND11_MODULE(_zorvan, module) {
     py::module_::import("atexit").attr("register")(py::cpp_function(&shutdown));
 
     module.def("call", &call, py::arg("name"), py::arg("args"));
+    module.def("wiener", &wiener, py::arg("a"), py::arg("margin"), py::arg("smoothing"), py::arg("window"));
     module.def("functions", [] { return loaded().host.published_prototypes(); });
     module.def("table", [] {
         py::list rows;
