@@ -1,0 +1,74 @@
+"""zorvan.wiener against the command, and the command's report in a real browser."""
+
+import ctypes
+import pathlib
+import shutil
+import subprocess
+
+import numpy as np
+import pytest
+
+import zorvan
+
+COMMAND = pathlib.Path(zorvan.__file__).resolve().parents[2] / "zorvan"  # <build>/zorvan
+
+
+def lattice(shape):
+    rng = np.random.default_rng(5)
+    y, x = np.mgrid[:shape[0], :shape[1]]
+    return rng.poisson(10 * (1 + np.cos(x * 1.3) * np.cos(y * 0.9))).astype(np.float64)
+
+
+def test_wiener_is_the_commands_filter_plane_by_plane(tmp_path):
+    a = lattice((40, 52))
+    a[3, 4] = np.nan
+    np.save(tmp_path / "in.npy", a)
+    subprocess.run([COMMAND, "wiener", tmp_path / "in.npy", "-o", tmp_path / "out.npy", "--margin", "3",
+                    "--smoothing", "50", "--window", "sine"], check=True, capture_output=True)
+    filtered, details = zorvan.wiener(a, margin=3, smoothing=50, window="sine")
+    np.testing.assert_array_equal(filtered, np.load(tmp_path / "out.npy"))
+    assert filtered.dtype == np.float32 and details[1:] == (1, 1, True) and len(details.stages) == 9
+    stack, details = zorvan.wiener(np.stack([a, a]), margin=3, smoothing=50, window="sine")
+    assert stack.shape == (2, 40, 52) and details[1:] == (2, 2, True)
+    np.testing.assert_array_equal(stack, [filtered, filtered])
+    with pytest.raises(zorvan.ZorvanError, match="^complex of 4-byte reals pixels: the Wiener filter takes integer"):
+        zorvan.wiener(a.astype(np.complex64))
+
+
+def screenshot_rgb(path):
+    """The PNG's pixels [y, x, rgb], read by libpng's simplified API."""
+    class PngImage(ctypes.Structure):
+        _fields_ = [("opaque", ctypes.c_void_p)] + [(name, ctypes.c_uint32) for name in (
+            "version", "width", "height", "format", "flags", "colormap_entries", "warning_or_error")] + [
+            ("message", ctypes.c_char * 64)]
+    png = ctypes.CDLL("libpng16.so.16")
+    image = PngImage(version=1)
+    assert png.png_image_begin_read_from_file(ctypes.byref(image), str(path).encode()), image.message
+    image.format = 2  # PNG_FORMAT_RGB
+    pixels = np.zeros((image.height, image.width, 3), np.uint8)
+    assert png.png_image_finish_read(ctypes.byref(image), None, pixels.ctypes.data_as(ctypes.c_void_p), 0, None)
+    return pixels
+
+
+def test_the_report_shows_its_pictures_in_a_browser(tmp_path):
+    if shutil.which("chromium") is None:
+        pytest.skip("chromium is not installed (bash scripts/setup.sh installs it)")
+    np.save(tmp_path / "in.npy", lattice((96, 128)).astype(np.uint16))
+    subprocess.run([COMMAND, "wiener", tmp_path / "in.npy", "--report", tmp_path / "report"], check=True,
+                   capture_output=True)
+    shot = tmp_path / "shot.png"
+    subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                    "--user-data-dir=" + str(tmp_path / "profile"), "--window-size=1400,2400",
+                    "--screenshot=" + str(shot), (tmp_path / "report" / "report.html").as_uri()],
+                   check=True, capture_output=True, timeout=300)
+    rgb = screenshot_rgb(shot).astype(int)
+    # Pictures: 32 x 32 tiles that are nearly all ink and have many grey levels
+    # (text has white around it; a missing image is blank or an icon).
+    rows, columns = rgb.shape[0] // 32, rgb.shape[1] // 32
+    tiles = rgb[:rows * 32, :columns * 32, 1].reshape(rows, 32, columns, 32).swapaxes(1, 2).reshape(-1, 32 * 32)
+    pictures = [(t < 250).mean() > 0.9 and len(np.unique(t)) >= 16 for t in tiles]
+    assert sum(pictures) >= 150  # the spectrum, the crops and the whole images: about 350
+    red, green = [((rgb[..., k] > 120) & (rgb[..., (k + 1) % 3] < 100) & (rgb[..., (k + 2) % 3] < 100)).sum()
+                  for k in (0, 1)]
+    assert red >= 600 and green >= 600  # the profile's background line and dashed threshold: about 1200, 900
