@@ -194,7 +194,9 @@ def median_filter(a, radius, out=None):
     Median of the (2*radius+1)^2 window cut to the image at its edges; an even
     count takes the mean of the middle two; NaN samples are left out. Only the
     first plane of a stack. out= (same dtype, width and height) is written in
-    place and returned; out=a filters in place.
+    place and returned; out=a filters in place, in the filter's visiting order,
+    so later windows read values already filtered and the result differs from
+    out=None's.
 
     >>> zorvan.median_filter(np.array([[1, 9, 2]], np.float32), 1)
     array([[5. , 2. , 5.5]], dtype=float32)
