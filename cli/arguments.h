@@ -5,6 +5,7 @@
 #include "demo/demo.h"
 #include "host/host.h"
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -56,9 +57,19 @@ public:
     explicit ImageFiles(host::Host& host) : host_(host) {}
     host::Image load(const std::string& path);
 
+    // The pixel size (nm) an output of these sizes keeps: that of the first
+    // file read with the same width and height that gives one, else 0. The
+    // filters keep the pixel grid, so their outputs keep its calibration.
+    double pixel_size_for(const std::vector<std::uint64_t>& sizes) const;
+
 private:
+    struct Calibrated {
+        std::uint64_t width, height;
+        double pixel_size_nm;
+    };
     host::Host& host_;
     std::map<std::string, host::Image> loaded_;
+    std::vector<Calibrated> calibrations_;
 };
 
 // The text given for each parameter, in prototype order: positional words

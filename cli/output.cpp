@@ -57,11 +57,12 @@ Statistics statistics_of(const std::byte* bytes, std::size_t count) {
 
 }  // namespace
 
-void write_file(const std::string& path, const host::Image& image) {
+void write_file(const std::string& path, const host::Image& image, double pixel_size_nm) {
     files::ImageData data;
     data.data_type = image.data_type();
     data.sizes = image.sizes();
     data.bytes = image.bytes();
+    data.pixel_size_nm = pixel_size_nm;
     try {
         files::write_image(path, data);
     } catch (const files::FileError& error) {

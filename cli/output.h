@@ -10,7 +10,7 @@ namespace zorvan::cli {
 
 // Writes the image to the file (format by extension); a failure throws
 // FileFailure.
-void write_file(const std::string& path, const host::Image& image);
+void write_file(const std::string& path, const host::Image& image, double pixel_size_nm = 0);
 
 // "label: type, W x H", then the minimum, maximum and mean (complex: of the
 // modulus, and the mean of each part), NaN pixels left out and counted.

@@ -196,7 +196,8 @@ ReportPage wiener_report_page(const std::string& input_name, const files::ImageD
 }
 
 std::string profile_svg(const ReportPage& page) {
-    constexpr double width = 720, height = 340, left = 60, right = 20, top = 20, bottom = 45;
+    // The legend sits above the frame, clear of the curves.
+    constexpr double width = 720, height = 360, left = 60, right = 20, top = 40, bottom = 45;
     const std::size_t count = std::min(page.profile.size(), page.background.size());
     double low = INFINITY, high = -INFINITY;
     for (std::size_t k = 1; k < count; ++k) {
@@ -211,10 +212,14 @@ std::string profile_svg(const ReportPage& page) {
         low -= 1;
         high += 1;
     }
+    // A margin inside the frame, so no point sits on its edge.
+    const double pad = 0.04 * (high - low);
+    low -= pad;
+    high += pad;
     // Ring k lies at k / rings_per_cycle cycles per pixel, or per pixel size in nm.
     const double per_ring = 1.0 / page.rings_per_cycle / (page.pixel_size_nm > 0 ? page.pixel_size_nm : 1.0);
     const double last = (count > 1 ? static_cast<double>(count - 1) : 1.0) * per_ring;
-    auto px = [&](double f) { return left + (width - left - right) * f / last; };
+    auto px = [&](double f) { return left + 4 + (width - left - right - 8) * f / last; };
     auto py = [&](double v) { return top + (height - top - bottom) * (high - v) / (high - low); };
 
     std::ostringstream svg;
@@ -252,7 +257,7 @@ std::string profile_svg(const ReportPage& page) {
         }
         svg << "\"/>\n";
     }
-    svg << "<text x=\"" << width - right - 8 << "\" y=\"" << top + 16
+    svg << "<text x=\"" << width - right << "\" y=\"" << top - 12
         << "\" font-size=\"12\" text-anchor=\"end\"><tspan fill=\"#1f77b4\">● mean ln power of each ring</tspan>  "
            "<tspan fill=\"#d62728\">— smoothed background</tspan>  <tspan fill=\"#2ca02c\">- - mask threshold "
            "(background + "

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -70,25 +71,25 @@ private:
 
 // The transform of a real plane with the zero frequency moved to (w/2, h/2),
 // any size: the centre of the radial survey and of the radial warp.
-// Interleaved re, im floats.
-std::vector<float> centred_forward(const float* real, std::size_t w, std::size_t h) {
-    Transform transform(w, h, FFTW_FORWARD);
+// Interleaved re, im floats, in a buffer left uninitialised until written:
+// fresh pages are costly, so nothing is zeroed or copied twice.
+std::shared_ptr<float[]> centred_forward(const float* real, std::size_t w, std::size_t h, Transform& transform) {
     float* data = transform.data();
     for (std::size_t i = 0; i < w * h; ++i) {
         data[2 * i] = real[i];
         data[2 * i + 1] = 0.0f;
     }
     transform.run();
-    std::vector<float> out(2 * w * h);
-    rotate(data, out.data(), w, h, w / 2, h / 2);
+    std::shared_ptr<float[]> out(new float[2 * w * h]);
+    rotate(data, out.get(), w, h, w / 2, h / 2);
     return out;
 }
 
 // The real part of the inverse of centred_forward, scaled by 1/(w·h).
-std::vector<float> centred_inverse(const std::vector<float>& spectrum, std::size_t w, std::size_t h) {
+std::vector<float> centred_inverse(const float* spectrum, std::size_t w, std::size_t h) {
     Transform transform(w, h, FFTW_BACKWARD);
     float* data = transform.data();
-    rotate(spectrum.data(), data, w, h, w - w / 2, h - h / 2);
+    rotate(spectrum, data, w, h, w - w / 2, h - h / 2);
     transform.run();
     const float scale = 1.0f / (static_cast<float>(w) * static_cast<float>(h));
     std::vector<float> real(w * h);
@@ -136,6 +137,12 @@ public:
 
     Image make(std::int32_t type, std::vector<std::uint64_t> sizes, const void* data, std::size_t bytes) {
         return host_.make_image(type, std::move(sizes), data, bytes);
+    }
+
+    // An image over `pixels`, which it keeps alive: no copy.
+    Image lend(std::int32_t type, std::vector<std::uint64_t> sizes, std::shared_ptr<float[]> pixels) {
+        float* data = pixels.get();
+        return host_.wrap_image(type, std::move(sizes), data, std::move(pixels));
     }
 
     std::vector<Stage> stages;
@@ -226,10 +233,10 @@ WienerPlane wiener_plane(Host& host, const float* pixels, std::uint64_t width, s
     // (Named images rather than a structured binding: clang 14 cannot
     // capture those in the lambdas below.)
     const auto spectra = pipeline.stage("forward transforms (FFTW)", [&] {
-        auto transformed = centred_forward(windowed.pixels<float>().data(), w, h);
-        Image spectrum = pipeline.make(host::data_type::complex8, {w, h}, transformed.data(), 2 * real_bytes);
-        auto raw = centred_forward(pixels, w, h);
-        Image raw_image = pipeline.make(host::data_type::complex8, {w, h}, raw.data(), 2 * real_bytes);
+        Transform transform(w, h, FFTW_FORWARD);
+        Image spectrum = pipeline.lend(host::data_type::complex8, {w, h},
+                                       centred_forward(static_cast<const float*>(windowed.data()), w, h, transform));
+        Image raw_image = pipeline.lend(host::data_type::complex8, {w, h}, centred_forward(pixels, w, h, transform));
         return std::pair{spectrum, raw_image};
     });
     const Image& window_spectrum = spectra.first;
@@ -291,7 +298,7 @@ WienerPlane wiener_plane(Host& host, const float* pixels, std::uint64_t width, s
         return pipeline.image_call("FElementWiseProductComplexByRealDLL", {raw_spectrum, plane.mask});
     });
     plane.filtered = pipeline.stage("inverse transform (FFTW)", [&] {
-        return centred_inverse(product.pixels<float>(), w, h);
+        return centred_inverse(static_cast<const float*>(product.data()), w, h);
     });
     plane.profile = std::move(profile);
     plane.background = background;
@@ -301,7 +308,11 @@ WienerPlane wiener_plane(Host& host, const float* pixels, std::uint64_t width, s
 
 WienerResult wiener_filter(Host& host, const files::ImageData& input, const WienerOptions& options,
                            std::FILE* progress) {
+    const auto preparing = std::chrono::steady_clock::now();
     const PreparedImage image = prepare(input);
+    const Stage prepared{"4-byte real planes, non-finite pixels replaced",
+                         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - preparing).count()};
+    if (progress != nullptr) std::fprintf(progress, "  %-58s %9.1f ms\n", prepared.name.c_str(), prepared.milliseconds);
     WienerResult result;
     result.planes = image.planes;
     result.replaced_pixels = image.replaced_pixels;
@@ -331,6 +342,7 @@ WienerResult wiener_filter(Host& host, const files::ImageData& input, const Wien
             std::fflush(progress);
         }
     }
+    result.stages.insert(result.stages.begin(), prepared);
     return result;
 }
 

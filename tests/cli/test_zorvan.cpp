@@ -188,6 +188,21 @@ TEST_F(Zorvan, TheSameFileTwiceIsTheSameImage) {
     EXPECT_EQ(slurp(source), slurp(write("same.npy", type::real4, {6}, pixels))) << "the file is only rewritten when asked";
 }
 
+TEST_F(Zorvan, OutputsOnTheInputsGridKeepItsPixelSize) {
+    ImageData data{type::real4, {4, 3}, std::vector<std::byte>(12 * sizeof(float))};
+    data.pixel_size_nm = 0.25;
+    zorvan::files::write_image(path("in.mrc"), data);
+    const Outcome mean = run("FMovingAverage " + path("in.mrc") + " 1 null -o " + path("mean.mrc"));
+    ASSERT_EQ(mean.status, 0) << mean.err;
+    EXPECT_DOUBLE_EQ(zorvan::files::read_image(path("mean.mrc")).pixel_size_nm, 0.25);
+    // A rescaled destination is on another grid: it carries no pixel size.
+    write("big.npy", type::real4, {8, 6}, std::vector<float>(48));
+    const Outcome warp = run("FWarpLinear2DDLL " + path("in.mrc") + " 2 2 " + path("big.npy") + " --save imgDst=" +
+                             path("big.mrc"));
+    ASSERT_EQ(warp.status, 0) << warp.err;
+    EXPECT_EQ(zorvan::files::read_image(path("big.mrc")).pixel_size_nm, 0);
+}
+
 TEST_F(Zorvan, FailuresSayWhatWentWrongAndWriteNothing) {
     const std::string integers = write("int16.npy", type::int16, {2, 2}, std::vector<std::int16_t>{1, 2, 3, 4});
     const std::string reals = write("real.npy", type::real4, {2, 2}, std::vector<float>{1, 2, 3, 4});
