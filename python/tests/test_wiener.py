@@ -27,7 +27,7 @@ def test_wiener_is_the_commands_filter_plane_by_plane(tmp_path):
                     "--smoothing", "50", "--window", "sine"], check=True, capture_output=True)
     filtered, details = zorvan.wiener(a, margin=3, smoothing=50, window="sine")
     np.testing.assert_array_equal(filtered, np.load(tmp_path / "out.npy"))
-    assert filtered.dtype == np.float32 and details[1:] == (1, 1, True) and len(details.stages) == 9
+    assert filtered.dtype == np.float32 and details[1:] == (1, 1, True) and len(details.stages) == 10
     stack, details = zorvan.wiener(np.stack([a, a]), margin=3, smoothing=50, window="sine")
     assert stack.shape == (2, 40, 52) and details[1:] == (2, 2, True)
     np.testing.assert_array_equal(stack, [filtered, filtered])
