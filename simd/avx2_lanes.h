@@ -3,6 +3,7 @@
 // for kernels written once for both. Included only by `*_avx2.cpp` sources.
 // Loads and stores are unaligned: buffers are aligned to their element only.
 
+#include <cstdint>
 #include <immintrin.h>
 
 namespace zorvan::simd {
@@ -21,6 +22,14 @@ struct float_lanes {
     static vec div(vec a, vec b) { return _mm256_div_ps(a, b); }
     // v > m ? v : m, lane by lane: NaN in v never replaces m.
     static vec larger(vec v, vec m) { return _mm256_max_ps(v, m); }
+
+    // v[i] = the vector at p + i*stride, written out so that the compiler
+    // keeps the tile in registers (a loop may become a memcpy through the stack).
+    static void load_tile(const float* p, std::int64_t stride, vec (&v)[8]) {
+        v[0] = load(p), v[1] = load(p + stride), v[2] = load(p + 2 * stride), v[3] = load(p + 3 * stride);
+        v[4] = load(p + 4 * stride), v[5] = load(p + 5 * stride), v[6] = load(p + 6 * stride);
+        v[7] = load(p + 7 * stride);
+    }
 
     // Rows become columns: lane j of v[i] moves to lane i of v[j].
     static void transpose(vec (&v)[8]) {
@@ -56,6 +65,10 @@ struct double_lanes {
     static vec mul(vec a, vec b) { return _mm256_mul_pd(a, b); }
     static vec div(vec a, vec b) { return _mm256_div_pd(a, b); }
     static vec larger(vec v, vec m) { return _mm256_max_pd(v, m); }
+
+    static void load_tile(const double* p, std::int64_t stride, vec (&v)[4]) {
+        v[0] = load(p), v[1] = load(p + stride), v[2] = load(p + 2 * stride), v[3] = load(p + 3 * stride);
+    }
 
     static void transpose(vec (&v)[4]) {
         const __m256d t0 = _mm256_unpacklo_pd(v[0], v[1]), t1 = _mm256_unpackhi_pd(v[0], v[1]);

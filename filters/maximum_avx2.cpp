@@ -1,0 +1,181 @@
+// The running-maxima maximum filter of maximum_filter_2d on AVX2, for float
+// and double, in one sweep down the image: the column pass a vector of
+// columns at a time over whole rows, its output rows gathered L at a time
+// (L = lanes of a vector) and passed along the rows at once, transposed so
+// that one vector holds a column of the L rows and their running maxima
+// advance together. max(v, m) gives m unless v > m, lane by lane: the rule
+// of the plain kernel, so the results match it (up to the sign of a zero in
+// a tie).
+
+#include "filters/maximum_avx2.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+
+#include "simd/avx2_lanes.h"
+
+namespace zorvan::kernels {
+
+namespace {
+
+using I = std::int64_t;
+
+template <class R>
+std::unique_ptr<R[]> buffer(I count) {
+    return std::unique_ptr<R[]>(new R[static_cast<std::size_t>(count)]);
+}
+
+// a[x] = max(b[x], c[x]) over a row of n.
+template <class V>
+void join(typename V::real* a, const typename V::real* b, const typename V::real* c, I n) {
+    constexpr int L = V::lanes;
+    I x = 0;
+    for (; x + L <= n; x += L) V::store(a + x, V::larger(V::load(b + x), V::load(c + x)));
+    for (; x < n; ++x) a[x] = b[x] > c[x] ? b[x] : c[x];
+}
+
+template <class V>
+void fill_lowest(typename V::real* a, I n) {
+    std::fill(a, a + n, lowest_value<typename V::real>);
+}
+
+// maximum_line of the plain kernel on vectors, one line per lane: element i
+// of `line` and `suffixes` is the vector at i*L.
+template <class V>
+void line_maxima(typename V::real* line, I n, I r, typename V::real* suffixes) {
+    using vec = typename V::vec;
+    constexpr int L = V::lanes;
+    const I window = 2 * r + 1;
+    const vec lowest = V::fill(lowest_value<typename V::real>);
+    const auto at = [line](I i) { return V::load(line + i * L); };
+    for (I block = 0; block < n; block += window) {
+        const I outputs = std::min(window, n - block);
+        vec m = lowest;
+        for (I p = std::min(block + window, n + 2 * r) - 1; p >= block + outputs; --p) m = V::larger(at(p), m);
+        for (I t = outputs - 1; t >= 0; --t) {
+            m = V::larger(at(block + t), m);
+            V::store(suffixes + t * L, m);
+        }
+        V::store(line + block * L, V::load(suffixes));
+        m = lowest;
+        for (I t = 1; t < outputs; ++t) {
+            m = V::larger(at(block + window + t - 1), m);
+            V::store(line + (block + t) * L, V::larger(m, V::load(suffixes + t * L)));
+        }
+    }
+}
+
+// The row pass over up to L rows of nx packed elements, from `in` to `out`.
+template <class V>
+class row_pass {
+public:
+    using R = typename V::real;
+    using vec = typename V::vec;
+    static constexpr int L = V::lanes;
+
+    row_pass(I nx, I r)
+        : nx_(nx), r_(r), line_(buffer<R>((nx + 2 * r) * L)), suffixes_(buffer<R>(std::min(2 * r + 1, nx) * L)) {
+        std::fill(line_.get() + (r + nx) * L, line_.get() + (nx + 2 * r) * L, lowest_value<R>);
+    }
+
+    void run(const R* in, int rows, R* out) {
+        R* line = line_.get();
+        const vec lowest = V::fill(lowest_value<R>);
+        const I vector_end = nx_ - nx_ % L;
+        std::fill(line, line + r_ * L, lowest_value<R>);  // outputs overwrote the lead
+        for (I x = 0; x < vector_end; x += L) {
+            vec tile[L];
+            if (rows == L) {
+                V::load_tile(in + x, nx_, tile);
+            } else {
+                for (int k = 0; k < L; ++k) tile[k] = k < rows ? V::load(in + nx_ * k + x) : lowest;
+            }
+            V::transpose(tile);
+            for (int i = 0; i < L; ++i) V::store(line + (r_ + x + i) * L, tile[i]);
+        }
+        for (I x = vector_end; x < nx_; ++x) {
+            for (int k = 0; k < L; ++k) line[(r_ + x) * L + k] = k < rows ? in[nx_ * k + x] : lowest_value<R>;
+        }
+        line_maxima<V>(line, nx_, r_, suffixes_.get());
+        for (I x = 0; x < vector_end; x += L) {
+            vec tile[L];
+            V::load_tile(line + x * L, L, tile);
+            V::transpose(tile);
+            for (int k = 0; k < rows; ++k) V::store(out + nx_ * k + x, tile[k]);
+        }
+        for (I x = vector_end; x < nx_; ++x) {
+            for (int k = 0; k < rows; ++k) out[nx_ * k + x] = line[x * L + k];
+        }
+    }
+
+private:
+    I nx_;
+    I r_;
+    std::unique_ptr<R[]> line_;
+    std::unique_ptr<R[]> suffixes_;
+};
+
+// maximum_columns of the plain kernel over whole rows, each output row
+// handed on as it is made: L of them fill `band`, which then goes through
+// the row pass into dst.
+template <class V>
+void maximum(const typename V::real* src, I nx, I ny, I radius, typename V::real* dst) {
+    using R = typename V::real;
+    constexpr int L = V::lanes;
+    assert(src != nullptr && dst != nullptr && nx >= 0 && ny >= 0 && radius >= 0);
+    if (nx == 0 || ny == 0) return;
+    const I r = std::min(radius, ny);
+    const I window = 2 * r + 1;
+    const auto suffixes = buffer<R>(std::min(window, ny) * nx);
+    const auto prefix = buffer<R>(nx);
+    const auto band = buffer<R>(L * nx);
+    row_pass<V> rows(nx, std::min(radius, nx));
+    int band_rows = 0;
+    I band_start = 0;
+    const auto next_output = [&]() -> R* { return band.get() + nx * band_rows; };
+    const auto output_done = [&]() {
+        if (++band_rows == L || band_start + band_rows == ny) {
+            rows.run(band.get(), band_rows, dst + nx * band_start);
+            band_start += band_rows;
+            band_rows = 0;
+        }
+    };
+    for (I block = 0; block < ny; block += window) {
+        const I outputs = std::min(window, ny - block);
+        R* carry = suffixes.get() + nx * (outputs - 1);
+        fill_lowest<V>(carry, nx);
+        for (I p = std::min(block + window - 1, ny - 1 + r); p >= block + outputs - 1 && p >= r; --p) {
+            join<V>(carry, src + nx * (p - r), carry, nx);
+        }
+        for (I t = outputs - 2; t >= 0; --t) {
+            R* suffix = suffixes.get() + nx * t;
+            if (block + t < r) {
+                std::memcpy(suffix, suffix + nx, sizeof(R) * static_cast<std::size_t>(nx));
+            } else {
+                join<V>(suffix, src + nx * (block + t - r), suffix + nx, nx);
+            }
+        }
+        std::memcpy(next_output(), suffixes.get(), sizeof(R) * static_cast<std::size_t>(nx));
+        output_done();
+        fill_lowest<V>(prefix.get(), nx);
+        for (I t = 1; t < outputs; ++t) {
+            const I source_row = block + window + t - 1 - r;
+            if (source_row < ny) join<V>(prefix.get(), src + nx * source_row, prefix.get(), nx);
+            join<V>(next_output(), prefix.get(), suffixes.get() + nx * t, nx);
+            output_done();
+        }
+    }
+}
+
+}  // namespace
+
+void maximum_filter_2d_avx2(const float* src, I nx, I ny, I radius, float* dst) {
+    maximum<simd::float_lanes>(src, nx, ny, radius, dst);
+}
+void maximum_filter_2d_avx2(const double* src, I nx, I ny, I radius, double* dst) {
+    maximum<simd::double_lanes>(src, nx, ny, radius, dst);
+}
+
+}  // namespace zorvan::kernels
