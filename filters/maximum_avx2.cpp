@@ -117,9 +117,36 @@ private:
     std::unique_ptr<R[]> suffixes_;
 };
 
+// The row pass of one row by doubling spans, for windows of up to
+// `doubling_window` pixels: padded[] holds the row between r lowest values at
+// each end; its maxima over spans of 2, 4, ..., K (the largest power of two
+// not above W = 2r+1) are formed in place, and out[x] joins the spans that
+// start at x and at x + W - K. About log2(W) + 1 comparisons per pixel, all on
+// contiguous vectors.
+constexpr I doubling_window = 128;
+
+template <class V>
+void row_by_doubling(typename V::real* padded, I nx, I r, typename V::real* out) {
+    using R = typename V::real;
+    constexpr int L = V::lanes;
+    const I window = 2 * r + 1;
+    const I n = nx + 2 * r;
+    I span = 1;
+    for (; 2 * span <= window; span *= 2) {
+        // Ascending, each position is written after every read of it.
+        const I count = n - 2 * span + 1;
+        I x = 0;
+        for (; x + L <= count; x += L) V::store(padded + x, V::larger(V::load(padded + x + span), V::load(padded + x)));
+        for (; x < count; ++x) padded[x] = padded[x + span] > padded[x] ? padded[x + span] : padded[x];
+    }
+    const R* second = padded + (window - span);
+    I x = 0;
+    for (; x + L <= nx; x += L) V::store(out + x, V::larger(V::load(second + x), V::load(padded + x)));
+    for (; x < nx; ++x) out[x] = second[x] > padded[x] ? second[x] : padded[x];
+}
+
 // maximum_columns of the plain kernel over whole rows, each output row
-// handed on as it is made: L of them fill `band`, which then goes through
-// the row pass into dst.
+// handed on to the row pass as it is made.
 template <class V>
 void maximum(const typename V::real* src, I nx, I ny, I radius, typename V::real* dst) {
     using R = typename V::real;
@@ -130,14 +157,23 @@ void maximum(const typename V::real* src, I nx, I ny, I radius, typename V::real
     const I window = 2 * r + 1;
     const auto suffixes = buffer<R>(std::min(window, ny) * nx);
     const auto prefix = buffer<R>(nx);
-    const auto band = buffer<R>(L * nx);
-    row_pass<V> rows(nx, std::min(radius, nx));
+    // Output rows of the column pass go to the row pass one by one into a
+    // padded row, or for wide windows L at a time into `band`.
+    const I rx = std::min(radius, nx);
+    const bool doubling = 2 * rx + 1 <= doubling_window;
+    const auto band = buffer<R>(doubling ? nx + 2 * rx : L * nx);
+    std::unique_ptr<row_pass<V>> rows;
+    if (!doubling) rows = std::make_unique<row_pass<V>>(nx, rx);
     int band_rows = 0;
     I band_start = 0;
-    const auto next_output = [&]() -> R* { return band.get() + nx * band_rows; };
+    const auto next_output = [&]() -> R* { return doubling ? band.get() + rx : band.get() + nx * band_rows; };
     const auto output_done = [&]() {
-        if (++band_rows == L || band_start + band_rows == ny) {
-            rows.run(band.get(), band_rows, dst + nx * band_start);
+        if (doubling) {
+            std::fill(band.get(), band.get() + rx, lowest_value<R>);
+            std::fill(band.get() + rx + nx, band.get() + nx + 2 * rx, lowest_value<R>);
+            row_by_doubling<V>(band.get(), nx, rx, dst + nx * band_start++);
+        } else if (++band_rows == L || band_start + band_rows == ny) {
+            rows->run(band.get(), band_rows, dst + nx * band_start);
             band_start += band_rows;
             band_rows = 0;
         }

@@ -44,13 +44,14 @@ using PixelTypes = ::testing::Types<std::int8_t, std::uint8_t, std::int16_t, std
                                     float, double>;
 TYPED_TEST_SUITE(MaximumKernel, PixelTypes);
 
-// Sizes about the vector widths and the column strip; real pixels are drawn
+// Sizes about the vector widths, windows narrower and wider than the image
+// (and wider than 128, where the vector row pass changes method); real pixels are drawn
 // mostly from a few values (ties), with NaN, infinities, both zeros and
 // denormals among them.
 TYPED_TEST(MaximumKernel, MatchesTheRingKernel) {
     using T = TypeParam;
     std::mt19937 rng(41);
-    const std::pair<I, I> sizes[] = {{1, 1}, {1, 33}, {33, 1}, {2, 2}, {7, 9}, {8, 8}, {9, 17}, {33, 7}, {515, 3}};
+    const std::pair<I, I> sizes[] = {{1, 1}, {1, 33}, {33, 1}, {2, 2}, {7, 9}, {8, 8}, {9, 17}, {33, 7}, {70, 9}, {515, 3}};
     for (const auto& [nx, ny] : sizes) {
         for (const I r : {I(0), I(1), I(2), I(3), I(5), I(13), huge_radius}) {
             SCOPED_TRACE(::testing::Message() << nx << "x" << ny << " radius " << r);
@@ -72,6 +73,18 @@ TYPED_TEST(MaximumKernel, MatchesTheRingKernel) {
             }
         }
     }
+}
+
+// Rows too long for whole-row suffix buffers are filtered in column strips.
+TEST(MaximumKernel, WideImagesGoInStrips) {
+    const I nx = (I(1) << 20) + 3, ny = 3;
+    ASSERT_FALSE(kernels::detail::maximum_whole_rows(nx, ny, 1));
+    std::mt19937 rng(3);
+    const std::vector<float> src = random_pixels<float>(std::size_t(nx * ny), rng);
+    std::vector<float> want(src.size()), got(src.size());
+    reference::ring_maximum(src.data(), nx, ny, I(1), want.data());
+    kernels::maximum_filter_2d(src.data(), nx, ny, I(1), got.data());
+    EXPECT_TRUE(same_maxima(got, want));
 }
 
 }  // namespace
