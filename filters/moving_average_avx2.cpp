@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "simd/avx2_lanes.h"
 
@@ -40,9 +40,11 @@ void strip_sweep(const typename V::real* src, I src_row_pitch, I nx, I ny, I r, 
     const auto n = static_cast<std::size_t>(nx);
     // column_sums[s*nx + x] carries from strip to strip; across[(s*nx + x)*L + k]
     // is the column sum s at x of the strip's row k; divisors[x*L + k] its count.
-    std::vector<R> column_sums(Sums * n, R(0));
-    std::vector<R> across(Sums * n * L);
-    std::vector<R> divisors(n * L);
+    // Buffers by unique_ptr rather than std::vector: no template of the
+    // standard library gets instantiated (and shared) from this AVX2 source.
+    const std::unique_ptr<R[]> column_sums(new R[Sums * n]());
+    const std::unique_ptr<R[]> across(new R[Sums * n * L]);
+    const std::unique_ptr<R[]> divisors(new R[n * L]);
     I divisor_rows[L] = {};
 
     for (I y = 0; y < std::min(ny, r); ++y) {
@@ -66,8 +68,8 @@ void strip_sweep(const typename V::real* src, I src_row_pitch, I nx, I ny, I r, 
             row_counts[k] = k < rows ? detail::window_count(y, ny, r) : 1;
         }
         for (int s = 0; s < Sums; ++s) {
-            R* sums = column_sums.data() + s * n;
-            R* strip = across.data() + s * n * L;
+            R* sums = column_sums.get() + s * n;
+            R* strip = across.get() + s * n * L;
             I x = 0;
             for (; x + L <= nx; x += L) {
                 vec c = V::load(sums + x);
@@ -104,13 +106,13 @@ void strip_sweep(const typename V::real* src, I src_row_pitch, I nx, I ny, I r, 
         // The row sums slide, the leaving column subtracted before the
         // entering one is added; outputs are transposed back into rows.
         for (int s = 0; s < Sums; ++s) {
-            const R* strip = across.data() + s * n * L;
+            const R* strip = across.get() + s * n * L;
             vec sum = V::zero();
             for (I x = 0; x < std::min(nx, r); ++x) sum = V::add(sum, V::load(strip + x * L));
             const auto step = [&](I x) {
                 if (x > r) sum = V::sub(sum, V::load(strip + (x - r - 1) * L));
                 if (x + r < nx) sum = V::add(sum, V::load(strip + (x + r) * L));
-                return V::div(sum, V::load(divisors.data() + x * L));
+                return V::div(sum, V::load(divisors.get() + x * L));
             };
             R* dst = out[s] + out_row_pitch[s] * y0;
             const I row_pitch = out_row_pitch[s];
