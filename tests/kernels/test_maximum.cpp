@@ -25,8 +25,10 @@ template <class T>
 TEST(MaximumKernel, WorkedAnswers) {
     const float p = +0.0f, m = -0.0f, low = std::numeric_limits<float>::lowest(), inf = INFINITY;
     const std::pair<std::array<I, 3>, std::array<std::vector<float>, 2>> cases[] = {
-        {{5, 1, 1}, {{{-1, p, -5, m, -7}, {p, p, p, p, m}}}}, {{3, 1, 0}, {{{NAN, 1, -NAN}, {low, 1, low}}}},
-        {{1, 3, 1}, {{{NAN, -inf, -2}, {low, -2, -2}}}},       {{3, 2, huge_radius}, {{{-2, NAN, 3, inf, 1, 0}, {inf, inf, inf, inf, inf, inf}}}},
+        {{5, 1, 1}, {{{-1, p, -5, m, -7}, {p, p, p, m, m}}}},
+        {{3, 1, 0}, {{{NAN, 1, -NAN}, {low, 1, low}}}},
+        {{1, 3, 1}, {{{NAN, -inf, -2}, {low, -2, -2}}}},
+        {{3, 2, huge_radius}, {{{-2, NAN, 3, inf, 1, 0}, {inf, inf, inf, inf, inf, inf}}}},
         {{2, 2, 1}, {{{-inf, NAN, -inf, NAN}, {low, low, low, low}}}}};
     for (const auto& [size, images] : cases) {
         std::vector<float> got(images[0].size()), fast(got);
@@ -51,7 +53,8 @@ TYPED_TEST_SUITE(MaximumKernel, PixelTypes);
 TYPED_TEST(MaximumKernel, MatchesTheRingKernel) {
     using T = TypeParam;
     std::mt19937 rng(41);
-    const std::pair<I, I> sizes[] = {{1, 1}, {1, 33}, {33, 1}, {2, 2}, {7, 9}, {8, 8}, {9, 17}, {33, 7}, {300, 9}, {515, 3}};
+    const std::pair<I, I> sizes[] = {{1, 1},  {1, 33}, {33, 1}, {2, 2},   {7, 9},
+                                     {8, 8},  {9, 17}, {33, 7}, {300, 9}, {515, 3}};
     for (const auto& [nx, ny] : sizes) {
         for (const I r : {I(0), I(1), I(2), I(3), I(5), I(13), I(70), huge_radius}) {
             SCOPED_TRACE(::testing::Message() << nx << "x" << ny << " radius " << r);
