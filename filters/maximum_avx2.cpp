@@ -133,47 +133,64 @@ private:
     std::unique_ptr<R[]> suffixes_;
 };
 
-// The row pass of one row by doubling spans, for windows of up to
+// The row pass of one row by growing spans, for windows of up to
 // `doubling_window` pixels: padded[] holds the row between r lowest values at
-// each end; its maxima over spans of 4, 16, ... and 2 to K (the largest
-// power of two not above W = 2r+1) are formed in place, and out[x] joins the
-// spans that start at x and at x + W - K. About 1.5 log2(W) + 1 comparisons
-// per pixel, all on contiguous vectors.
+// each end. Its maxima over spans of K = 4, 16, ... are formed in place
+// while K fits the window W = 2r+1 four times; out[x] then joins the (at most
+// four) spans that start at x, x+K, x+2K and x+W-K. One to four passes over
+// the row, each at most 3 comparisons per pixel on contiguous vectors.
 constexpr I doubling_window = 128;
+
+// out[x] = the maximum of spans[x + offsets[k]] over k < S.
+template <class V, int S>
+void join_spans(const typename V::real* spans, const I* offsets, I nx, typename V::real* out) {
+    using R = typename V::real;
+    constexpr int L = V::lanes;
+    I x = 0;
+    for (; x + L <= nx; x += L) {
+        typename V::vec m = V::load(spans + x + offsets[0]);
+        for (int k = 1; k < S; ++k) m = V::larger(V::load(spans + x + offsets[k]), m);
+        V::store(out + x, m);
+    }
+    for (; x < nx; ++x) {
+        R m = spans[x];
+        for (int k = 1; k < S; ++k) m = spans[x + offsets[k]] > m ? spans[x + offsets[k]] : m;
+        out[x] = m;
+    }
+}
 
 template <class V>
 void row_by_doubling(typename V::real* padded, I nx, I r, typename V::real* out) {
-    using R = typename V::real;
-    constexpr int L = V::lanes;
     const I window = 2 * r + 1;
     const I n = nx + 2 * r;
     I span = 1;
-    // Spans four times as long where they fit, then twice; ascending, each
-    // position is written after every read of it.
     for (; 4 * span <= window; span *= 4) {
+        // Spans four times as long, in place: ascending, each position is
+        // written after every read of it.
+        using R = typename V::real;
+        constexpr int L = V::lanes;
         const I count = n - 4 * span + 1;
         R* const p = padded;
         I x = 0;
         for (; x + L <= count; x += L) {
-            const auto low = V::larger(V::load(p + x + span), V::load(p + x));
-            const auto high = V::larger(V::load(p + x + 3 * span), V::load(p + x + 2 * span));
+            const typename V::vec low = V::larger(V::load(p + x + span), V::load(p + x));
+            const typename V::vec high = V::larger(V::load(p + x + 3 * span), V::load(p + x + 2 * span));
             V::store(p + x, V::larger(high, low));
         }
         for (; x < count; ++x) {
             for (int k = 1; k < 4; ++k) p[x] = p[x + k * span] > p[x] ? p[x + k * span] : p[x];
         }
     }
-    if (2 * span <= window) {
-        const I count = n - 2 * span + 1;
-        I x = 0;
-        for (; x + L <= count; x += L) V::store(padded + x, V::larger(V::load(padded + x + span), V::load(padded + x)));
-        for (; x < count; ++x) padded[x] = padded[x + span] > padded[x] ? padded[x + span] : padded[x];
-        span *= 2;
+    I offsets[4];
+    int spans = 0;
+    for (I offset = 0; offset + span < window; offset += span) offsets[spans++] = offset;
+    offsets[spans++] = window - span;
+    switch (spans) {
+        case 1: return join_spans<V, 1>(padded, offsets, nx, out);
+        case 2: return join_spans<V, 2>(padded, offsets, nx, out);
+        case 3: return join_spans<V, 3>(padded, offsets, nx, out);
+        default: return join_spans<V, 4>(padded, offsets, nx, out);
     }
-    const R* second = padded + (window - span);
-    I x = 0;
-    for (; x + L <= nx; x += L) V::store(out + x, V::larger(V::load(second + x), V::load(padded + x)));
-    for (; x < nx; ++x) out[x] = second[x] > padded[x] ? second[x] : padded[x];
 }
 
 // maximum_columns of the plain kernel over whole rows, each output row
