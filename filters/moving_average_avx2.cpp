@@ -39,13 +39,15 @@ void strip_sweep(const typename V::real* src, I src_row_pitch, I nx, I ny, I r, 
     constexpr int L = V::lanes;
     const auto n = static_cast<std::size_t>(nx);
     // column_sums[s*nx + x] carries from strip to strip; across[(s*nx + x)*L + k]
-    // is the column sum s at x of the strip's row k; divisors[x*L + k] its count.
+    // is the column sum s at x of the strip's row k; divisors[x*L + k] its
+    // count, near the left and right edges (elsewhere all 2r+1 columns count).
     // Buffers by unique_ptr rather than std::vector: no template of the
     // standard library gets instantiated (and shared) from this AVX2 source.
     const std::unique_ptr<R[]> column_sums(new R[Sums * n]());
     const std::unique_ptr<R[]> across(new R[Sums * n * L]);
     const std::unique_ptr<R[]> divisors(new R[n * L]);
     I divisor_rows[L] = {};
+    vec full_columns = V::zero();
 
     for (I y = 0; y < std::min(ny, r); ++y) {
         const R* row = src + src_row_pitch * y;
@@ -99,9 +101,13 @@ void strip_sweep(const typename V::real* src, I src_row_pitch, I nx, I ny, I r, 
         if (!std::equal(row_counts, row_counts + L, divisor_rows)) {
             std::copy(row_counts, row_counts + L, divisor_rows);
             for (I x = 0; x < nx; ++x) {
+                if (x >= r && x + r < nx) continue;  // full windows share `full_columns`
                 const I column_count = detail::window_count(x, nx, r);
                 for (int k = 0; k < L; ++k) divisors[x * L + k] = static_cast<R>(row_counts[k] * column_count);
             }
+            R full[L];
+            for (int k = 0; k < L; ++k) full[k] = static_cast<R>(row_counts[k] * (2 * r + 1));
+            full_columns = V::load(full);
         }
         // The row sums slide, the leaving column subtracted before the
         // entering one is added; outputs are transposed back into rows.
@@ -112,7 +118,7 @@ void strip_sweep(const typename V::real* src, I src_row_pitch, I nx, I ny, I r, 
             const auto step = [&](I x) {
                 if (x > r) sum = V::sub(sum, V::load(strip + (x - r - 1) * L));
                 if (x + r < nx) sum = V::add(sum, V::load(strip + (x + r) * L));
-                return V::div(sum, V::load(divisors.get() + x * L));
+                return V::div(sum, x >= r && x + r < nx ? full_columns : V::load(divisors.get() + x * L));
             };
             R* dst = out[s] + out_row_pitch[s] * y0;
             const I row_pitch = out_row_pitch[s];
