@@ -1,11 +1,13 @@
-// The running-maxima maximum filter of maximum_filter_2d on AVX2, for float
-// and double, in one sweep down the image: the column pass a vector of
-// columns at a time over whole rows, its output rows gathered L at a time
-// (L = lanes of a vector) and passed along the rows at once, transposed so
-// that one vector holds a column of the L rows and their running maxima
-// advance together. max(v, m) gives m unless v > m, lane by lane: the rule
-// of the plain kernel, so the results match it (up to the sign of a zero in
-// a tie).
+// The maximum filter of maximum_filter_2d on AVX2, for float and double, in
+// one sweep down the image: the running-maxima column pass a vector of
+// columns at a time over whole rows, each output row then filtered along
+// the row. Windows of up to 128 pixels go row by row, by maxima over growing
+// spans (one to four passes over the row, which is cheaper there than
+// transposing); wider ones go L rows at a time (L = lanes of a vector),
+// transposed so that one vector holds a column of the L rows and their
+// running maxima advance together. max(v, m) gives m unless v > m, lane by
+// lane: the rule of the plain kernel, so the results match it (up to the
+// sign of a zero in a tie).
 
 #include "filters/maximum_avx2.h"
 
