@@ -2,7 +2,7 @@
 // to the image at its edges, of an integer or real image, out of place.
 
 #include "filters/filters.h"
-#include "filters/maximum_kernel.h"
+#include "filters/maximum_avx2.h"
 #include "image/frame.h"
 
 #include <stdexcept>
@@ -25,10 +25,10 @@ DM_Handle maximum_worker(DM_Handle source_handle, std::int64_t radius, DM_Handle
     const auto bytes = static_cast<std::uint64_t>(nx * ny) * sizeof(T);
     check(!frame::bytes_overlap(source.data(), bytes, destination.data(), bytes),
           frame::message::out_of_place);
-    // A negative radius makes a ring of 2r+1 slots that no vector can hold;
-    // the length error is raised without attempting the allocation.
+    // A negative radius is refused with the length error of a buffer of
+    // 2r+1 elements, without attempting the allocation.
     if (radius < 0) throw std::length_error("vector<T> too long");
-    kernels::maximum_filter_2d(source.data(), nx, ny, radius, destination.data());
+    kernels::maximum_filter(source.data(), nx, ny, radius, destination.data());
     return destination.release();
 }
 

@@ -1,7 +1,7 @@
 // FMovingAverage: the mean over the square (in 3-D, cubic) window of radius
 // nRad, cut to the image at its edges.
 
-#include "filters/moving_average_kernel.h"
+#include "filters/moving_average_avx2.h"
 #include "image/frame.h"
 #include "filters/filters.h"
 
@@ -30,7 +30,7 @@ DM_Handle moving_average_worker(DM_Handle source_handle, std::int64_t radius, DM
     const auto plane_bytes = [](const frame::pitches& p) { return static_cast<std::uint64_t>(p.plane_extent) * sizeof(T); };
     if (!frame::bytes_overlap(in, plane_bytes(s), out, plane_bytes(d))) {
         for (std::int64_t z = 0; z < nz; ++z) {
-            kernels::box_mean_2d(in + z * s.plane_extent, s.row, nx, ny, radius, out + z * d.plane_extent, d.row);
+            kernels::box_mean_plane(in + z * s.plane_extent, s.row, nx, ny, radius, out + z * d.plane_extent, d.row);
         }
         if (nz > 1) {
             kernels::mean_pass_1d(kernels::axis::z, nx, ny, nz, out, d.row, d.plane_extent, radius, out, d.row,

@@ -4,7 +4,7 @@
 // otherwise two new images are made and handed back through the references.
 
 #include "filters/filters.h"
-#include "filters/moving_average_pair_kernel.h"
+#include "filters/moving_average_avx2.h"
 #include "image/frame.h"
 
 #include <utility>
@@ -48,7 +48,7 @@ void pair_over_planes(DM_Handle source_handle, std::int64_t radius, const dm::im
     // messages come first; no pixel has been read yet.
     frame::check_radius(radius);
     for (std::int64_t z = 0; z < nz; ++z) {
-        kernels::box_mean_pair_2d(in + z * s.plane_extent, s.row, nx, ny, radius, mean.data() + z * m.plane_extent,
+        kernels::box_mean_pair_plane(in + z * s.plane_extent, s.row, nx, ny, radius, mean.data() + z * m.plane_extent,
                                   m.row, square_mean.data() + z * q.plane_extent, q.row);
     }
 }
