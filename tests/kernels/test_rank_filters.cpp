@@ -1,7 +1,9 @@
 // Median and maximum kernels: worked rules on ties, NaN and even counts, and
-// every output against its clipped window reduced naively.
+// every output against its clipped window reduced naively; the median for a
+// destination apart from the source against the selecting kernel.
 
 #include "filters/maximum_kernel.h"
+#include "filters/median_fast_kernel.h"
 #include "filters/median_kernel.h"
 #include "tests/support/kernel_test.h"
 
@@ -10,6 +12,9 @@ namespace {
 using namespace zorvan::testing;
 using zorvan::kernels::maximum_filter_2d;
 using zorvan::kernels::median_filter_2d;
+using zorvan::kernels::median_filter_apart;
+using zorvan::kernels::median_filter_ranks;
+using zorvan::kernels::median_fast::median_by_networks;
 
 // NaN left out (the first sample when nothing else is left); an even count
 // takes (upper + lower) * 0.5 in T.
@@ -67,6 +72,58 @@ void median_cases() {
 TEST(MedianKernel, WorkedListsAndTheSortedClippedWindow) {
     median_cases<float>();
     median_cases<double>();
+}
+
+// Every route of the median apart from the source (dispatch, ranks, networks
+// plain and vector) equals median_filter_2d; +0 and -0 may stand for each
+// other. Sizes cover 1 x 1, single rows and columns, several rank tiles, and
+// radii 0, the network/rank crossover (2, 3), tile-size steps (3, 4, 15, 16)
+// and beyond the image.
+template <class T>
+void apart_cases() {
+    const T nan = std::numeric_limits<T>::quiet_NaN(), inf = std::numeric_limits<T>::infinity();
+    const T tiny = std::numeric_limits<T>::denorm_min();
+    const std::vector<T> specials{nan, inf, -inf, T(0), -T(0), tiny, -3 * tiny, 1, -1, std::numeric_limits<T>::max()};
+    std::mt19937 rng(17);
+    std::uniform_int_distribution<int> pick(0, 99);
+    const auto draw = [&](int kind, I y) -> T {  // few distinct values; specials; NaN rows; mostly NaN
+        const int p = pick(rng);
+        if (kind == 0) return T(p % 4 - 1);
+        if (kind == 1) return p < 30 ? specials[std::size_t(p % 10)] : T(p) / T(7) - 5;
+        if (kind == 2) return y % 5 == 3 ? nan : T(p * 1000 + pick(rng)) / T(3);
+        return p < 85 ? nan : -T(p);
+    };
+    using route = void (*)(const T*, I, I, I, T*);
+    const route routes[] = {
+        median_filter_apart<T>, median_filter_ranks<T>,
+        [](const T* s, I nx, I ny, I r, T* d) { median_by_networks(s, nx, ny, r, d, false); },
+        [](const T* s, I nx, I ny, I r, T* d) { median_by_networks(s, nx, ny, r, d, true); }};
+    const std::pair<std::array<I, 2>, std::vector<I>> cases[] = {
+        {{1, 1}, {0, 1, 2}}, {{1, 9}, {1, 3, huge_radius}}, {{9, 1}, {2, 4}}, {{2, 3}, {1, 2, 3}},
+        {{5, 5}, {1, 2, 3, 6}}, {{13, 6}, {1, 2, 3}}, {{37, 29}, {0, 1, 2, 3, 4, huge_radius}},
+        {{150, 70}, {1, 2, 3, 4}}, {{260, 30}, {15, 16}}};
+    for (const auto& [size, radii] : cases)
+        for (const I r : radii)
+            for (int kind = 0; kind < 4; ++kind) {
+                std::vector<T> src(std::size_t(size[0] * size[1]));
+                for (std::size_t i = 0; i < src.size(); ++i) src[i] = draw(kind, I(i) / size[0]);
+                std::vector<T> want(src.size());
+                median_filter_2d(src.data(), size[0], size[1], r, want.data());
+                for (std::size_t way = 0; way < std::size(routes); ++way) {
+                    if (way >= 2 && (r < 1 || r > 2 || size[0] <= 2 * r || size[1] <= 2 * r)) continue;
+                    std::vector<T> got(src.size());
+                    routes[way](src.data(), size[0], size[1], r, got.data());
+                    for (std::size_t i = 0; i < got.size(); ++i)
+                        if (!same_value(got[i], want[i]) && !(got[i] == 0 && want[i] == 0))
+                            ADD_FAILURE() << size[0] << "x" << size[1] << " radius " << r << " values " << kind
+                                          << " route " << way << " pixel " << i << ": " << got[i] << ", not " << want[i];
+                }
+            }
+}
+
+TEST(MedianKernel, ApartFromTheSourceEqualsTheSelectingKernel) {
+    apart_cases<float>();
+    apart_cases<double>();
 }
 
 // Of equal values (+0 and -0) the first met wins: in a ring of 3 slots over 5

@@ -1,0 +1,73 @@
+// The 3 x 3 and 5 x 5 median networks over AVX2 registers: 8 floats or 4
+// doubles of one row at a time, from unaligned loads.
+
+#include <immintrin.h>
+
+#include "filters/median_network.h"
+
+namespace zorvan::kernels::median_network {
+
+namespace {
+
+struct float_lanes {
+    using V = __m256;
+    static constexpr std::int64_t width = 8;
+    static V load(const float* p) { return _mm256_loadu_ps(p); }
+    static void store(float* p, V v) { _mm256_storeu_ps(p, v); }
+    static V min(V a, V b) { return _mm256_min_ps(a, b); }
+    static V max(V a, V b) { return _mm256_max_ps(a, b); }
+};
+
+struct double_lanes {
+    using V = __m256d;
+    static constexpr std::int64_t width = 4;
+    static V load(const double* p) { return _mm256_loadu_pd(p); }
+    static void store(double* p, V v) { _mm256_storeu_pd(p, v); }
+    static V min(V a, V b) { return _mm256_min_pd(a, b); }
+    static V max(V a, V b) { return _mm256_max_pd(a, b); }
+};
+
+// The window of the pixels at p[0..width), as loads in row order.
+template <class Lanes, int r, class T, std::size_t... I>
+inline typename Lanes::V median_at(const T* p, std::int64_t nx, std::index_sequence<I...>) {
+    constexpr int side = 2 * r + 1;
+    typename Lanes::V w[] = {Lanes::load(p + (int(I) / side - r) * nx + (int(I) % side - r))...};
+    if constexpr (r == 1) {
+        return median_9<Lanes>(w);
+    } else {
+        return median_25<Lanes>(w);
+    }
+}
+
+template <class Lanes, int r, class T>
+void median_row(const T* src, std::int64_t nx, std::int64_t y, T* dst) {
+    constexpr auto window = std::make_index_sequence<(2 * r + 1) * (2 * r + 1)>();
+    const T* in = src + y * nx;
+    T* out = dst + y * nx;
+    // The last group overlaps the one before when the width does not divide:
+    // it computes the same values again.
+    const std::int64_t end = nx - r;
+    std::int64_t x = r;
+    for (; x + Lanes::width <= end; x += Lanes::width) Lanes::store(out + x, median_at<Lanes, r>(in + x, nx, window));
+    if (x < end) Lanes::store(out + end - Lanes::width, median_at<Lanes, r>(in + end - Lanes::width, nx, window));
+}
+
+}  // namespace
+
+void median_row_avx2(const float* src, std::int64_t nx, std::int64_t y, std::int64_t r, float* dst) {
+    if (r == 1) {
+        median_row<float_lanes, 1>(src, nx, y, dst);
+    } else {
+        median_row<float_lanes, 2>(src, nx, y, dst);
+    }
+}
+
+void median_row_avx2(const double* src, std::int64_t nx, std::int64_t y, std::int64_t r, double* dst) {
+    if (r == 1) {
+        median_row<double_lanes, 1>(src, nx, y, dst);
+    } else {
+        median_row<double_lanes, 2>(src, nx, y, dst);
+    }
+}
+
+}  // namespace zorvan::kernels::median_network
