@@ -4,19 +4,17 @@
 // radius, not with the window's area.
 //
 // The image is cut into tiles. The samples a tile's windows read (the tile
-// grown by the radius, cut to the image) are ranked: sorted once by value,
-// equal values sharing a rank, NaN given no rank. A histogram of the ranks in
-// the window then slides over the tile in a serpentine (right along one row,
-// down one, left along the next), each step taking out one column or row of
-// the window and putting one in (Huang, Yang and Tang 1979). The histogram
-// has two levels, fine bins of single ranks and coarse bins of 64 of them, so
-// that the k-th rank is found from the previous window's coarse bin in a few
-// steps. The selected ranks are mapped back to the values, and an even count
-// takes (upper + lower) * 0.5 in T as median_of does.
-//
-// Tiles are sized so that their grown part holds at most about 65536 samples
-// when the radius allows, which keeps the fine histogram in the cache; a
-// larger radius gets larger tiles, never more samples than the image holds.
+// grown by the radius, cut to the image) are ranked: sorted once by value
+// (radix sort of order-preserving keys) and numbered in that order, so every
+// sample has a rank of its own and equal values neighbouring ones; NaN
+// samples get the ranks above all values. The window's ranks are kept as one
+// bit each, and the window slides over the tile in a serpentine (right along
+// one row, down one, left along the next), each step taking out one column or
+// row and putting one in (Huang, Yang and Tang 1979, with a bit set in place
+// of the histogram). The k-th smallest rank is found by walking whole 64-bit
+// words from where the previous window's was, then within the word. The
+// selected ranks map back to their values, and an even count takes
+// (upper + lower) * 0.5 in T as median_of does.
 
 #include <algorithm>
 #include <array>
@@ -56,14 +54,15 @@ struct keyed_sample {
     std::uint32_t index;  // in the tile's grown part, row by row
 };
 
-// Stable LSD radix sort by key, 11 bits a pass; a pass whose digit all keys
+// Stable LSD radix sort by key, 11 bits a pass (fewer, wider passes cost less
+// than narrow ones even for the smallest tiles); a pass whose digit all keys
 // share moves nothing and is skipped.
 template <class Key>
 void sort_by_key(std::vector<keyed_sample<Key>>& items, std::vector<keyed_sample<Key>>& scratch) {
     constexpr int digit_bits = 11;
     constexpr int passes = (8 * int(sizeof(Key)) + digit_bits - 1) / digit_bits;
     constexpr std::size_t buckets = std::size_t(1) << digit_bits;
-    std::vector<std::uint32_t> counts(passes * buckets, 0);
+    std::array<std::uint32_t, passes * buckets> counts{};
     for (const auto& item : items) {
         for (int p = 0; p < passes; ++p) ++counts[p * buckets + ((item.key >> (p * digit_bits)) & (buckets - 1))];
     }
@@ -132,32 +131,45 @@ struct window_ranks {
         first_nan = nan_rank;
         count = nans = word = below = 0;
     }
-    // Takes out the samples at out[i * stride] and puts in those at
-    // in[i * stride], i < n (either list may be absent). Works on locals:
-    // the bit stores could otherwise alias the counters.
-    void exchange(const std::uint32_t* out, const std::uint32_t* in, std::int64_t stride, std::int64_t n) {
+    // Takes out the samples out[0..n) and puts in in[0..n) (either list may
+    // be absent).
+    void exchange(const std::uint32_t* out, const std::uint32_t* in, std::int64_t n) {
+        const bool nan_ranks = first_nan < bits.size() * 64;
+        if (out != nullptr && in != nullptr) {
+            nan_ranks ? exchange<true, true, true>(out, in, n) : exchange<true, true, false>(out, in, n);
+        } else if (out != nullptr) {
+            nan_ranks ? exchange<true, false, true>(out, in, n) : exchange<true, false, false>(out, in, n);
+        } else if (in != nullptr) {
+            nan_ranks ? exchange<false, true, true>(out, in, n) : exchange<false, true, false>(out, in, n);
+        }
+    }
+
+    // Works on locals: the bit stores could otherwise alias the counters.
+    template <bool take, bool put, bool nan_ranks>
+    void exchange(const std::uint32_t* out, const std::uint32_t* in, std::int64_t n) {
         std::uint64_t* const words = bits.data();
         const std::uint32_t nan_rank = first_nan;
         const std::int64_t at = word;
         std::int64_t nan_change = 0, below_change = 0;
         for (std::int64_t i = 0; i < n; ++i) {
-            if (out != nullptr) {
-                const std::uint32_t rank = out[i * stride];
+            if constexpr (take) {
+                const std::uint32_t rank = out[i];
                 words[rank >> 6] &= ~(std::uint64_t(1) << (rank & 63));
-                nan_change -= rank >= nan_rank;
+                if constexpr (nan_ranks) nan_change -= rank >= nan_rank;
                 below_change -= std::int64_t(rank >> 6) < at;
             }
-            if (in != nullptr) {
-                const std::uint32_t rank = in[i * stride];
+            if constexpr (put) {
+                const std::uint32_t rank = in[i];
                 words[rank >> 6] |= std::uint64_t(1) << (rank & 63);
-                nan_change += rank >= nan_rank;
+                if constexpr (nan_ranks) nan_change += rank >= nan_rank;
                 below_change += std::int64_t(rank >> 6) < at;
             }
         }
-        count += ((in != nullptr) - (out != nullptr)) * n;
+        count += (int(put) - int(take)) * n;
         nans += nan_change;
         below += below_change;
     }
+
     // The k-th smallest rank (from 0, k < count).
     std::uint32_t select(std::int64_t k) {
         while (below > k) below -= bit_count(bits[--word]);
@@ -185,7 +197,7 @@ public:
 
         // The first window, then the serpentine.
         for (std::int64_t y = row_lo(y0); y <= row_hi(y0); ++y) {
-            hist_.exchange(nullptr, row(y, col_lo(x0) - rx0_), 1, col_hi(x0) - col_lo(x0) + 1);
+            hist_.exchange(nullptr, row(y, col_lo(x0) - rx0_), col_hi(x0) - col_lo(x0) + 1);
         }
         std::int64_t x = x0;
         for (std::int64_t y = y0; y < y1; ++y) {
@@ -236,6 +248,13 @@ private:
         }
         const auto first_nan = static_cast<std::uint32_t>(items_.size());
         for (std::size_t i = 0; i < nan_indices_.size(); ++i) ranks_[nan_indices_[i]] = first_nan + std::uint32_t(i);
+        // A copy by columns, so that a column entering the window is read
+        // from consecutive addresses.
+        rh_ = rh;
+        column_ranks_.resize(ranks_.size());
+        for (std::int64_t y = 0; y < rh; ++y) {
+            for (std::int64_t x = 0; x < rw_; ++x) column_ranks_[x * rh + y] = ranks_[y * rw_ + x];
+        }
         hist_.reset(ranks_.size(), first_nan);
     }
 
@@ -243,17 +262,17 @@ private:
     // may lie outside the image.
     void slide_columns(std::int64_t y, std::int64_t out, std::int64_t in) {
         const std::int64_t lo = row_lo(y) - ry0_;
-        hist_.exchange(column(out, lo), column(in, lo), rw_, row_hi(y) - ry0_ - lo + 1);
+        hist_.exchange(column(out, lo), column(in, lo), row_hi(y) - ry0_ - lo + 1);
     }
 
     // Row `out` leaves the window of column x and row `in` enters.
     void slide_rows(std::int64_t x, std::int64_t out, std::int64_t in) {
         const std::int64_t lo = col_lo(x) - rx0_;
-        hist_.exchange(row(out, lo), row(in, lo), 1, col_hi(x) - rx0_ - lo + 1);
+        hist_.exchange(row(out, lo), row(in, lo), col_hi(x) - rx0_ - lo + 1);
     }
 
     const std::uint32_t* column(std::int64_t x, std::int64_t local_y) const {
-        return x >= 0 && x < nx_ ? ranks_.data() + local_y * rw_ + (x - rx0_) : nullptr;
+        return x >= 0 && x < nx_ ? column_ranks_.data() + (x - rx0_) * rh_ + local_y : nullptr;
     }
     const std::uint32_t* row(std::int64_t y, std::int64_t local_x) const {
         return y >= 0 && y < ny_ ? ranks_.data() + (y - ry0_) * rw_ + local_x : nullptr;
@@ -275,10 +294,10 @@ private:
     const T* src_;
     std::int64_t nx_, ny_, r_;
     T* dst_;
-    std::int64_t rx0_ = 0, ry0_ = 0, rw_ = 0;  // the grown part of the tile
+    std::int64_t rx0_ = 0, ry0_ = 0, rw_ = 0, rh_ = 0;  // the grown part of the tile
     std::vector<keyed_sample<key_type>> items_, scratch_;
     std::vector<std::uint32_t> nan_indices_;
-    std::vector<std::uint32_t> ranks_;  // of the grown tile's samples
+    std::vector<std::uint32_t> ranks_, column_ranks_;  // of the grown tile's samples, by rows and by columns
     std::vector<T> values_;             // by rank
     window_ranks hist_;
 };
@@ -293,14 +312,15 @@ void median_filter_ranks(const T* src, std::int64_t nx, std::int64_t ny, std::in
     assert(nx >= 0 && ny >= 0 && radius >= 0);
     if (nx == 0 || ny == 0) return;
     const std::int64_t r = std::min(radius, std::max(nx, ny));
-    // A grown tile about 8 windows wide, so that a window holds about one
-    // rank in 64 and the search for its median skips few empty words; at most
-    // 256 x 256 samples (the rank bits stay in the L1 cache) while the radius
-    // leaves at least 64 x 64 outputs.
-    const std::int64_t side = std::clamp<std::int64_t>(8 * (2 * r + 1), 64, 256);
-    const std::int64_t tile_width = std::min(nx, std::max<std::int64_t>(side - 2 * r, 64));
+    // A grown tile about 3 windows wide (of 2 to 12, the fastest at radius 5,
+    // 10 and 30): a window then holds about one rank in 9, and the search for
+    // its median crosses few words, while the ranking is shared by enough
+    // outputs. At least 64 x 64 samples, at most 256 x 256 (8 KiB of rank
+    // bits) while the radius leaves 32 x 32 outputs; larger radii, larger tiles.
+    const std::int64_t side = std::clamp<std::int64_t>(3 * (2 * r + 1), 64, 256);
+    const std::int64_t tile_width = std::min(nx, std::max<std::int64_t>(side - 2 * r, 32));
     const std::int64_t grown_width = std::min(nx, tile_width + 2 * r);
-    const std::int64_t tile_height = std::min(ny, std::max<std::int64_t>(side * side / grown_width - 2 * r, 64));
+    const std::int64_t tile_height = std::min(ny, std::max<std::int64_t>(side * side / grown_width - 2 * r, 32));
     median_ranks::tile_filter<T> tiles(src, nx, ny, r, dst);
     for (std::int64_t y0 = 0; y0 < ny; y0 += tile_height) {
         for (std::int64_t x0 = 0; x0 < nx; x0 += tile_width) {

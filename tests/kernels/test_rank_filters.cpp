@@ -77,8 +77,8 @@ TEST(MedianKernel, WorkedListsAndTheSortedClippedWindow) {
 // Every route of the median apart from the source (dispatch, ranks, networks
 // plain and vector) equals median_filter_2d bit for bit, NaN payloads
 // included; only +0 and -0 may stand for each other. Sizes cover 1 x 1, single rows and columns, several rank tiles, and
-// radii 0, the network/rank crossover (2, 3), tile-size steps (3, 4, 15, 16)
-// and beyond the image.
+// radii 0, the network/rank crossover (2, 3), the first tile-size steps (10,
+// 11) and beyond the image.
 template <class T>
 void apart_cases() {
     const T nan = std::numeric_limits<T>::quiet_NaN(), inf = std::numeric_limits<T>::infinity();
@@ -101,7 +101,7 @@ void apart_cases() {
     const std::pair<std::array<I, 2>, std::vector<I>> cases[] = {
         {{1, 1}, {0, 1, 2}}, {{1, 9}, {1, 3, huge_radius}}, {{9, 1}, {2, 4}}, {{2, 3}, {1, 2, 3}},
         {{5, 5}, {1, 2, 3, 6}}, {{13, 6}, {1, 2, 3}}, {{37, 29}, {0, 1, 2, 3, 4, huge_radius}},
-        {{150, 70}, {1, 2, 3, 4}}, {{260, 30}, {15, 16}}};
+        {{150, 70}, {1, 2, 3, 4}}, {{260, 30}, {10, 11}}};
     for (const auto& [size, radii] : cases)
         for (const I r : radii)
             for (int kind = 0; kind < 4; ++kind) {
