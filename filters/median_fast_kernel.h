@@ -87,8 +87,10 @@ void median_filter_apart(const T* src, std::int64_t nx, std::int64_t ny, std::in
         std::copy(src, src + nx * ny, dst);  // copies NaN payloads as median_of does
     } else if (r <= median_fast::largest_network_radius && nx > 2 * r && ny > 2 * r) {
         median_fast::median_by_networks(src, nx, ny, r, dst, true);
-    } else {
+    } else if (nx * ny < (std::int64_t(1) << 32)) {  // ranks and sample indices are 32-bit
         median_filter_ranks(src, nx, ny, r, dst);
+    } else {
+        median_filter_2d(src, nx, ny, r, dst);
     }
 }
 

@@ -120,13 +120,15 @@ inline int select_bit(std::uint64_t x, int j) {
 // and where its k-th smallest was last found.
 struct window_ranks {
     std::vector<std::uint64_t> bits;
+    std::size_t ranks = 0;
     std::uint32_t first_nan = 0;  // NaN samples have ranks from here on
     std::int64_t count = 0;       // samples, NaN included
     std::int64_t nans = 0;
     std::int64_t word = 0;        // where the last search ended
     std::int64_t below = 0;       // samples in words before `word`
 
-    void reset(std::size_t ranks, std::uint32_t nan_rank) {
+    void reset(std::size_t rank_count, std::uint32_t nan_rank) {
+        ranks = rank_count;
         bits.assign((ranks >> 6) + 1, 0);
         first_nan = nan_rank;
         count = nans = word = below = 0;
@@ -134,7 +136,7 @@ struct window_ranks {
     // Takes out the samples out[0..n) and puts in in[0..n) (either list may
     // be absent).
     void exchange(const std::uint32_t* out, const std::uint32_t* in, std::int64_t n) {
-        const bool nan_ranks = first_nan < bits.size() * 64;
+        const bool nan_ranks = first_nan < ranks;
         if (out != nullptr && in != nullptr) {
             nan_ranks ? exchange<true, true, true>(out, in, n) : exchange<true, true, false>(out, in, n);
         } else if (out != nullptr) {
@@ -149,20 +151,20 @@ struct window_ranks {
     void exchange(const std::uint32_t* out, const std::uint32_t* in, std::int64_t n) {
         std::uint64_t* const words = bits.data();
         const std::uint32_t nan_rank = first_nan;
-        const std::int64_t at = word;
+        const auto below_rank = static_cast<std::uint32_t>(word << 6);  // the first rank of `word`
         std::int64_t nan_change = 0, below_change = 0;
         for (std::int64_t i = 0; i < n; ++i) {
             if constexpr (take) {
                 const std::uint32_t rank = out[i];
                 words[rank >> 6] &= ~(std::uint64_t(1) << (rank & 63));
                 if constexpr (nan_ranks) nan_change -= rank >= nan_rank;
-                below_change -= std::int64_t(rank >> 6) < at;
+                below_change -= rank < below_rank;
             }
             if constexpr (put) {
                 const std::uint32_t rank = in[i];
                 words[rank >> 6] |= std::uint64_t(1) << (rank & 63);
                 if constexpr (nan_ranks) nan_change += rank >= nan_rank;
-                below_change += std::int64_t(rank >> 6) < at;
+                below_change += rank < below_rank;
             }
         }
         count += (int(put) - int(take)) * n;
