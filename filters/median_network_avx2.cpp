@@ -1,4 +1,4 @@
-// The 3 x 3 and 5 x 5 median networks over AVX2 registers: 8 floats or 4
+// The 3 x 3, 5 x 5 and 7 x 7 median networks over AVX2 registers: 8 floats or 4
 // doubles of one row at a time, from unaligned loads.
 
 #include <immintrin.h>
@@ -34,8 +34,10 @@ inline typename Lanes::V median_at(const T* p, std::int64_t nx, std::index_seque
     typename Lanes::V w[] = {Lanes::load(p + (int(I) / side - r) * nx + (int(I) % side - r))...};
     if constexpr (r == 1) {
         return median_9<Lanes>(w);
-    } else {
+    } else if constexpr (r == 2) {
         return median_25<Lanes>(w);
+    } else {
+        return median_49<Lanes>(w);
     }
 }
 
@@ -57,16 +59,20 @@ void median_row(const T* src, std::int64_t nx, std::int64_t y, T* dst) {
 void median_row_avx2(const float* src, std::int64_t nx, std::int64_t y, std::int64_t r, float* dst) {
     if (r == 1) {
         median_row<float_lanes, 1>(src, nx, y, dst);
-    } else {
+    } else if (r == 2) {
         median_row<float_lanes, 2>(src, nx, y, dst);
+    } else {
+        median_row<float_lanes, 3>(src, nx, y, dst);
     }
 }
 
 void median_row_avx2(const double* src, std::int64_t nx, std::int64_t y, std::int64_t r, double* dst) {
     if (r == 1) {
         median_row<double_lanes, 1>(src, nx, y, dst);
-    } else {
+    } else if (r == 2) {
         median_row<double_lanes, 2>(src, nx, y, dst);
+    } else {
+        median_row<double_lanes, 3>(src, nx, y, dst);
     }
 }
 
