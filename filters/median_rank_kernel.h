@@ -242,13 +242,18 @@ private:
                 }
             }
         }
+        // A tile of more than 2^20 samples (a large radius) gives each buffer
+        // back when done with it: at most 5 times the tile's bytes at a time.
+        const bool large = ranks_.size() > (std::size_t(1) << 20);
         if (!items_.empty()) sort_by_key(items_, scratch_);
+        if (large) std::vector<keyed_sample<key_type>>().swap(scratch_);
         values_.resize(items_.size());
         for (std::size_t i = 0; i < items_.size(); ++i) {
             ranks_[items_[i].index] = static_cast<std::uint32_t>(i);
             values_[i] = value_of<T>(items_[i].key);
         }
-        const auto first_nan = static_cast<std::uint32_t>(items_.size());
+        if (large) std::vector<keyed_sample<key_type>>().swap(items_);
+        const auto first_nan = static_cast<std::uint32_t>(values_.size());
         for (std::size_t i = 0; i < nan_indices_.size(); ++i) ranks_[nan_indices_[i]] = first_nan + std::uint32_t(i);
         // A copy by columns, so that a column entering the window is read
         // from consecutive addresses.
@@ -318,11 +323,13 @@ void median_filter_ranks(const T* src, std::int64_t nx, std::int64_t ny, std::in
     // 10 and 30): a window then holds about one rank in 9, and the search for
     // its median crosses few words, while the ranking is shared by enough
     // outputs. At least 64 x 64 samples, at most 256 x 256 (8 KiB of rank
-    // bits) while the radius leaves 32 x 32 outputs; larger radii, larger tiles.
+    // bits) while the radius leaves 32 x 32 outputs; beyond, tiles of 2r x 2r
+    // outputs, so that the ranking costs at most 4 sorted samples an output.
     const std::int64_t side = std::clamp<std::int64_t>(3 * (2 * r + 1), 64, 256);
-    const std::int64_t tile_width = std::min(nx, std::max<std::int64_t>(side - 2 * r, 32));
+    const std::int64_t least = std::max<std::int64_t>(32, 2 * r);
+    const std::int64_t tile_width = std::min(nx, std::max(side - 2 * r, least));
     const std::int64_t grown_width = std::min(nx, tile_width + 2 * r);
-    const std::int64_t tile_height = std::min(ny, std::max<std::int64_t>(side * side / grown_width - 2 * r, 32));
+    const std::int64_t tile_height = std::min(ny, std::max(side * side / grown_width - 2 * r, least));
     median_ranks::tile_filter<T> tiles(src, nx, ny, r, dst);
     for (std::int64_t y0 = 0; y0 < ny; y0 += tile_height) {
         for (std::int64_t x0 = 0; x0 < nx; x0 += tile_width) {
