@@ -3,7 +3,7 @@
 // the source: the same result, faster. Radius 1 to 3 take selection
 // networks for the windows the image does not cut and that hold no NaN (8
 // floats or 4 doubles at a time where the CPU has AVX2); larger radii take
-// the rank histogram of median_rank_kernel.h, which handles every window.
+// the sliding rank sets of median_rank_kernel.h, which handle every window.
 //
 // Crossover, 1024 x 1024 float32, one thread, AVX2: radius 3 takes 20 ms by
 // network, 47 ms by ranks; radius 4 by ranks about 50 ms, where a network of
@@ -91,7 +91,7 @@ void median_filter_apart(const T* src, std::int64_t nx, std::int64_t ny, std::in
         std::copy(src, src + nx * ny, dst);  // copies NaN payloads as median_of does
     } else if (r <= median_fast::largest_network_radius && nx > 2 * r && ny > 2 * r) {
         median_fast::median_by_networks(src, nx, ny, r, dst, true);
-    } else if (nx * ny < (std::int64_t(1) << 32)) {  // ranks and sample indices are 32-bit
+    } else if (nx * ny < (std::int64_t(1) << 31)) {  // ranks and sample indices are 32-bit
         median_filter_ranks(src, nx, ny, r, dst);
     } else {
         median_filter_2d(src, nx, ny, r, dst);

@@ -172,7 +172,7 @@ struct window_ranks {
         below += below_change;
     }
 
-    // The k-th smallest rank (from 0, k < count).
+    // The k-th smallest rank (from 0, k < count - nans).
     std::uint32_t select(std::int64_t k) {
         while (below > k) below -= bit_count(bits[--word]);
         for (int here = bit_count(bits[word]); below + here <= k; here = bit_count(bits[word])) {
@@ -305,7 +305,7 @@ private:
     std::vector<keyed_sample<key_type>> items_, scratch_;
     std::vector<std::uint32_t> nan_indices_;
     std::vector<std::uint32_t> ranks_, column_ranks_;  // of the grown tile's samples, by rows and by columns
-    std::vector<T> values_;             // by rank
+    std::vector<T> values_;                            // by rank
     window_ranks hist_;
 };
 
