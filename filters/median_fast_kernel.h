@@ -44,7 +44,7 @@ T cut_window_median(const T* src, std::int64_t nx, std::int64_t ny, std::int64_t
 template <class T>
 void median_by_networks(const T* src, std::int64_t nx, std::int64_t ny, std::int64_t r, T* dst, bool avx2) {
     std::vector<T> samples;
-    // Rows whose windows meet a NaN go sample by sample through median_of.
+    // Rows whose windows meet no NaN need no check for it.
     std::vector<std::int64_t> nan_rows_before(static_cast<std::size_t>(ny + 1), 0);
     for (std::int64_t y = 0; y < ny; ++y) {
         const T* row = src + y * nx;
@@ -52,27 +52,38 @@ void median_by_networks(const T* src, std::int64_t nx, std::int64_t ny, std::int
         nan_rows_before[y + 1] = nan_rows_before[y] + has_nan;
     }
     const bool vectors = avx2 && simd::avx2() && nx - 2 * r >= 32 / std::int64_t(sizeof(T));
+    std::vector<std::uint8_t> nan_windows(static_cast<std::size_t>(nx));
     for (std::int64_t y = 0; y < ny; ++y) {
         T* out = dst + y * nx;
-        const bool edge_row = y < r || y >= ny - r;
-        if (edge_row || nan_rows_before[y + r + 1] != nan_rows_before[y - r]) {
+        if (y < r || y >= ny - r) {
             for (std::int64_t x = 0; x < nx; ++x) out[x] = cut_window_median(src, nx, ny, r, x, y, samples);
             continue;
         }
         for (std::int64_t x = 0; x < r; ++x) out[x] = cut_window_median(src, nx, ny, r, x, y, samples);
         for (std::int64_t x = nx - r; x < nx; ++x) out[x] = cut_window_median(src, nx, ny, r, x, y, samples);
+        const bool meets_nan = nan_rows_before[y + r + 1] != nan_rows_before[y - r];
         if (vectors) {
-            median_network::median_row_avx2(src, nx, y, r, dst);
+            if (meets_nan) std::fill(nan_windows.begin(), nan_windows.end(), std::uint8_t(0));
+            median_network::median_row_avx2(src, nx, y, r, dst, meets_nan ? nan_windows.data() : nullptr);
+            for (std::int64_t x = r; meets_nan && x < nx - r; ++x) {
+                if (nan_windows[x]) out[x] = cut_window_median(src, nx, ny, r, x, y, samples);
+            }
             continue;
         }
         for (std::int64_t x = r; x < nx - r; ++x) {
             T window[49];
             int n = 0;
+            bool nan = false;
             for (std::int64_t yy = y - r; yy <= y + r; ++yy) {
-                for (std::int64_t xx = x - r; xx <= x + r; ++xx) window[n++] = src[yy * nx + xx];
+                for (std::int64_t xx = x - r; xx <= x + r; ++xx) {
+                    window[n] = src[yy * nx + xx];
+                    nan |= window[n] != window[n];
+                    ++n;
+                }
             }
             using ops = median_network::scalar_ops<T>;
-            out[x] = r == 1   ? median_network::median_9<ops>(window)
+            out[x] = nan      ? cut_window_median(src, nx, ny, r, x, y, samples)
+                     : r == 1 ? median_network::median_9<ops>(window)
                      : r == 2 ? median_network::median_25<ops>(window)
                               : median_network::median_49<ops>(window);
         }

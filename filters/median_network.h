@@ -173,8 +173,12 @@ struct scalar_ops {
 };
 
 // Interior pixels of row y (radius 1 to 3; x from r to nx - r) by vector
-// registers; nx - 2r must be at least 8 floats or 4 doubles.
-void median_row_avx2(const float* src, std::int64_t nx, std::int64_t y, std::int64_t r, float* dst);
-void median_row_avx2(const double* src, std::int64_t nx, std::int64_t y, std::int64_t r, double* dst);
+// registers; nx - 2r must be at least 8 floats or 4 doubles. Given
+// nan_windows (nx bytes), the pixels whose windows hold NaN get theirs set
+// to 1 and need another median.
+void median_row_avx2(const float* src, std::int64_t nx, std::int64_t y, std::int64_t r, float* dst,
+                     std::uint8_t* nan_windows);
+void median_row_avx2(const double* src, std::int64_t nx, std::int64_t y, std::int64_t r, double* dst,
+                     std::uint8_t* nan_windows);
 
 }  // namespace zorvan::kernels::median_network
