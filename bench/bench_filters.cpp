@@ -1,8 +1,8 @@
 // Throughput of the neighbourhood filters' kernels (moving-average pair,
-// median, maximum, horizontal difference) over image size x element type x
-// radius. Items are pixels, so items/s read directly as pixels/s. Each runs
-// as the plug-in runs it: on AVX2 where the CPU has it (ZORVAN_NO_SIMD=1 for
-// the plain kernels).
+// median selecting and apart, maximum, horizontal difference) over image
+// size x element type x radius. Items are pixels, so items/s read directly as
+// pixels/s. Each runs as the plug-in runs it: on AVX2 where the CPU has it
+// (ZORVAN_NO_SIMD=1 for the plain kernels).
 
 #include "bench/bench_support.h"
 
@@ -14,6 +14,7 @@
 
 #include "filters/diff_h_kernel.h"
 #include "filters/maximum_avx2.h"
+#include "filters/median_fast_kernel.h"
 #include "filters/median_kernel.h"
 #include "filters/moving_average_avx2.h"
 #include "contract/data_types.h"
@@ -38,7 +39,8 @@ void box_mean_pair_2d(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * size * size);
 }
 
-// Arguments: size (a square image), radius.
+// Arguments: size (a square image), radius. The selecting kernel, which the
+// in-place route takes.
 template <class T>
 void median_filter_2d(benchmark::State& state) {
     const std::int64_t size = state.range(0);
@@ -47,6 +49,22 @@ void median_filter_2d(benchmark::State& state) {
     std::vector<T> dst(src.size());
     for (auto _ : state) {
         kernels::median_filter_2d(src.data(), size, size, radius, dst.data());
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * size * size);
+}
+
+// Arguments: size (a square image), radius. Apart from the source: networks
+// up to radius 2, ranks above.
+template <class T>
+void median_filter_apart(benchmark::State& state) {
+    const std::int64_t size = state.range(0);
+    const std::int64_t radius = state.range(1);
+    const std::vector<T> src = bench::random_pixels<T>(size * size);
+    std::vector<T> dst(src.size());
+    for (auto _ : state) {
+        kernels::median_filter_apart(src.data(), size, size, radius, dst.data());
         benchmark::DoNotOptimize(dst.data());
         benchmark::ClobberMemory();
     }
@@ -83,9 +101,11 @@ void difference_along_x(benchmark::State& state) {
 
 const std::vector<std::int64_t> sizes = {512, 2048};
 const std::vector<std::int64_t> radii = {1, 5, 25};
-// The median costs (2r+1)^2 samples per pixel: smaller images and radii.
+// The selecting median costs (2r+1)^2 samples per pixel: smaller images and radii.
 const std::vector<std::int64_t> median_sizes = {256, 1024};
 const std::vector<std::int64_t> median_radii = {1, 3, 7};
+const std::vector<std::int64_t> median_apart_sizes = {1024, 4096};
+const std::vector<std::int64_t> median_apart_radii = {1, 2, 3, 10, 30};
 
 }  // namespace
 
@@ -95,6 +115,14 @@ BENCHMARK_TEMPLATE(box_mean_pair_2d, dm::complex8)->ArgsProduct({sizes, radii})-
 
 BENCHMARK_TEMPLATE(median_filter_2d, float)->ArgsProduct({median_sizes, median_radii})->ArgNames({"size", "radius"});
 BENCHMARK_TEMPLATE(median_filter_2d, double)->ArgsProduct({median_sizes, median_radii})->ArgNames({"size", "radius"});
+BENCHMARK_TEMPLATE(median_filter_apart, float)
+    ->ArgsProduct({median_apart_sizes, median_apart_radii})
+    ->ArgNames({"size", "radius"})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(median_filter_apart, double)
+    ->ArgsProduct({median_apart_sizes, median_apart_radii})
+    ->ArgNames({"size", "radius"})
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_TEMPLATE(maximum_filter_2d, std::uint8_t)->ArgsProduct({sizes, radii})->ArgNames({"size", "radius"});
 BENCHMARK_TEMPLATE(maximum_filter_2d, std::int16_t)->ArgsProduct({sizes, radii})->ArgNames({"size", "radius"});

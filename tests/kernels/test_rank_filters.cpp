@@ -1,6 +1,8 @@
 // Median kernel: worked rules on ties, NaN and even counts, and every output
-// against its clipped window reduced naively.
+// against its clipped window reduced naively; the median for a destination
+// apart from the source against the selecting kernel.
 
+#include "filters/median_fast_kernel.h"
 #include "filters/median_kernel.h"
 #include "tests/support/kernel_test.h"
 
@@ -8,6 +10,9 @@ namespace {
 
 using namespace zorvan::testing;
 using zorvan::kernels::median_filter_2d;
+using zorvan::kernels::median_filter_apart;
+using zorvan::kernels::median_filter_ranks;
+using zorvan::kernels::median_fast::median_by_networks;
 
 // NaN left out (the first sample when nothing else is left); an even count
 // takes (upper + lower) * 0.5 in T.
@@ -65,6 +70,95 @@ void median_cases() {
 TEST(MedianKernel, WorkedListsAndTheSortedClippedWindow) {
     median_cases<float>();
     median_cases<double>();
+}
+
+// Every route of the median apart from the source (dispatch, ranks, networks
+// plain and vector) equals median_filter_2d bit for bit, NaN payloads
+// included; only +0 and -0 may stand for each other. Sizes cover empty, 1 x 1,
+// single rows and columns, several rank tiles, and radii 0, the network/rank
+// crossover (3, 4), the first tile-size steps (10, 11) and beyond the image.
+template <class T>
+void apart_cases() {
+    const T nan = std::numeric_limits<T>::quiet_NaN(), inf = std::numeric_limits<T>::infinity();
+    const T tiny = std::numeric_limits<T>::denorm_min();
+    const std::vector<T> specials{nan, inf, -inf, T(0), -T(0), tiny, -3 * tiny, 1, -1, std::numeric_limits<T>::max()};
+    std::mt19937 rng(17);
+    std::uniform_int_distribution<int> pick(0, 99);
+    const auto draw = [&](int kind, I y) -> T {  // few distinct values; specials; NaN rows; mostly NaN
+        const int p = pick(rng);
+        if (kind == 0) return T(p % 4 - 1);
+        if (kind == 1) return p < 30 ? specials[std::size_t(p % 10)] : T(p) / T(7) - 5;
+        if (kind == 2) return y % 5 == 3 ? nan : T(p * 1000 + pick(rng)) / T(3);
+        return p < 85 ? (p % 2 ? nan : -nan) : -T(p);
+    };
+    using route = void (*)(const T*, I, I, I, T*);
+    const route routes[] = {
+        median_filter_apart<T>, median_filter_ranks<T>,
+        [](const T* s, I nx, I ny, I r, T* d) { median_by_networks(s, nx, ny, r, d, false); },
+        [](const T* s, I nx, I ny, I r, T* d) { median_by_networks(s, nx, ny, r, d, true); }};
+    const std::pair<std::array<I, 2>, std::vector<I>> cases[] = {
+        {{0, 4}, {1}}, {{1, 1}, {0, 1, 2}}, {{1, 9}, {1, 3, huge_radius}}, {{9, 1}, {2, 4}}, {{2, 3}, {1, 2, 3}},
+        {{5, 5}, {1, 2, 6}}, {{7, 8}, {3, 4}}, {{13, 6}, {1, 2, 3}}, {{37, 29}, {0, 1, 2, 3, 4, huge_radius}},
+        {{150, 70}, {1, 2, 3, 4}}, {{260, 30}, {10, 11}}};
+    for (const auto& [size, radii] : cases)
+        for (const I r : radii)
+            for (int kind = 0; kind < 4; ++kind) {
+                std::vector<T> src(std::size_t(size[0] * size[1]));
+                for (std::size_t i = 0; i < src.size(); ++i) src[i] = draw(kind, I(i) / size[0]);
+                std::vector<T> want(src.size());
+                median_filter_2d(src.data(), size[0], size[1], r, want.data());
+                for (std::size_t way = 0; way < std::size(routes); ++way) {
+                    if (way >= 2 && (r < 1 || r > 3 || size[0] <= 2 * r || size[1] <= 2 * r)) continue;
+                    std::vector<T> got(src.size());
+                    routes[way](src.data(), size[0], size[1], r, got.data());
+                    for (std::size_t i = 0; i < got.size(); ++i)
+                        if (!same_bits(got[i], want[i]) && !(got[i] == 0 && want[i] == 0))
+                            ADD_FAILURE() << size[0] << "x" << size[1] << " radius " << r << " values " << kind
+                                          << " route " << way << " pixel " << i << ": " << got[i] << ", not " << want[i];
+                }
+            }
+}
+
+TEST(MedianKernel, ApartFromTheSourceEqualsTheSelectingKernel) {
+    apart_cases<float>();
+    apart_cases<double>();
+}
+
+// Of equal values (+0 and -0) the first met wins: in a ring of 3 slots over 5
+// columns, at x = 2 column 3 (-0, slot 0) comes before column 1 (+0, slot 1);
+// a window as wide as the image meets its columns in order. NaN never wins.
+TEST(MaximumKernel, WorkedTiesAndNaN) {
+    const float p = +0.0f, m = -0.0f, low = std::numeric_limits<float>::lowest();
+    const std::pair<std::array<I, 3>, std::array<std::vector<float>, 2>> cases[] = {
+        {{5, 1, 1}, {{{-1, p, -5, m, -7}, {p, p, m, m, m}}}}, {{2, 1, 1}, {{{m, p}, {m, m}}}},
+        {{2, 1, 1}, {{{p, m}, {p, p}}}}, {{3, 1, huge_radius}, {{{-2, m, p}, {m, m, m}}}},
+        {{1, 3, 1}, {{{p, m, -1}, {p, p, m}}}}, {{3, 1, 0}, {{{NAN, 1, -NAN}, {low, 1, low}}}}};
+    for (const auto& [size, images] : cases) {
+        std::vector<float> got(images[0].size());
+        maximum_filter_2d(images[0].data(), size[0], size[1], size[2], got.data());
+        EXPECT_TRUE(same_values(got, images[1])) << size[0] << "x" << size[1] << ", radius " << size[2];
+    }
+}
+
+template <class T>
+class MaximumKernel : public ::testing::Test {};
+using PixelTypes = ::testing::Types<std::int8_t, std::uint8_t, std::int16_t, std::uint16_t, std::int32_t, std::uint32_t,
+                                    float, double>;
+TYPED_TEST_SUITE(MaximumKernel, PixelTypes);
+
+TYPED_TEST(MaximumKernel, RingAndWideWindowMatchAWindowScan) {
+    using T = TypeParam;
+    const auto scanned_maximum = [](const std::vector<T>& samples) {  // v > m in order, from the lowest value
+        T m = std::numeric_limits<T>::lowest();
+        for (const T v : samples) m = v > m ? v : m;
+        return m;
+    };
+    std::mt19937 rng(41);
+    for (I nx = 1; nx <= 12; ++nx)
+        for (const I ny : {I(1), I(2), I(5)})
+            for (const I r : {I(0), I(1), I(2), I(3), I(5), I(6), I(13), huge_radius})
+                ASSERT_TRUE(matches(random_pixels<T>(std::size_t(nx * ny), rng), nx, ny, r, maximum_filter_2d<T>,
+                                    scanned_maximum));
 }
 
 }  // namespace

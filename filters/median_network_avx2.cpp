@@ -1,0 +1,107 @@
+// The 3 x 3, 5 x 5 and 7 x 7 median networks over AVX2 registers: 8 floats or 4
+// doubles of one row at a time, from unaligned loads.
+
+#include <immintrin.h>
+
+#include "filters/median_network.h"
+
+namespace zorvan::kernels::median_network {
+
+namespace {
+
+struct float_lanes {
+    using V = __m256;
+    static constexpr std::int64_t width = 8;
+    static V load(const float* p) { return _mm256_loadu_ps(p); }
+    static void store(float* p, V v) { _mm256_storeu_ps(p, v); }
+    static V min(V a, V b) { return _mm256_min_ps(a, b); }
+    static V max(V a, V b) { return _mm256_max_ps(a, b); }
+    static V nan_lanes(V a, V b) { return _mm256_or_ps(a, _mm256_cmp_ps(b, b, _CMP_UNORD_Q)); }
+    static int bits(V a) { return _mm256_movemask_ps(a); }
+};
+
+struct double_lanes {
+    using V = __m256d;
+    static constexpr std::int64_t width = 4;
+    static V load(const double* p) { return _mm256_loadu_pd(p); }
+    static void store(double* p, V v) { _mm256_storeu_pd(p, v); }
+    static V min(V a, V b) { return _mm256_min_pd(a, b); }
+    static V max(V a, V b) { return _mm256_max_pd(a, b); }
+    static V nan_lanes(V a, V b) { return _mm256_or_pd(a, _mm256_cmp_pd(b, b, _CMP_UNORD_Q)); }
+    static int bits(V a) { return _mm256_movemask_pd(a); }
+};
+
+// The window of the pixels at p[0..width), as loads in row order. Checked:
+// `nan_mask` gets a bit for each pixel whose window holds NaN.
+template <class Lanes, int r, bool checked, class T, std::size_t... I>
+inline typename Lanes::V median_at(const T* p, std::int64_t nx, int& nan_mask, std::index_sequence<I...>) {
+    constexpr int side = 2 * r + 1;
+    typename Lanes::V w[] = {Lanes::load(p + (int(I) / side - r) * nx + (int(I) % side - r))...};
+    if constexpr (checked) {
+        typename Lanes::V nan = Lanes::nan_lanes(w[0], w[0]);
+        ((nan = Lanes::nan_lanes(nan, w[I])), ...);
+        nan_mask = Lanes::bits(nan);
+    }
+    if constexpr (r == 1) {
+        return median_9<Lanes>(w);
+    } else if constexpr (r == 2) {
+        return median_25<Lanes>(w);
+    } else {
+        return median_49<Lanes>(w);
+    }
+}
+
+template <class Lanes, int r, bool checked, class T>
+void median_row(const T* src, std::int64_t nx, std::int64_t y, T* dst, std::uint8_t* nan_windows) {
+    constexpr auto window = std::make_index_sequence<(2 * r + 1) * (2 * r + 1)>();
+    const T* in = src + y * nx;
+    T* out = dst + y * nx;
+    const auto group = [&](std::int64_t x) {
+        int nan_mask = 0;
+        Lanes::store(out + x, median_at<Lanes, r, checked>(in + x, nx, nan_mask, window));
+        if constexpr (checked) {
+            for (int lane = 0; lane < int(Lanes::width); ++lane) nan_windows[x + lane] |= (nan_mask >> lane) & 1;
+        }
+    };
+    // The last group overlaps the one before when the width does not divide:
+    // it computes the same values again.
+    const std::int64_t end = nx - r;
+    std::int64_t x = r;
+    for (; x + Lanes::width <= end; x += Lanes::width) group(x);
+    if (x < end) group(end - Lanes::width);
+}
+
+template <class Lanes, int r, class T>
+void median_row(const T* src, std::int64_t nx, std::int64_t y, T* dst, std::uint8_t* nan_windows) {
+    if (nan_windows == nullptr) {
+        median_row<Lanes, r, false>(src, nx, y, dst, nullptr);
+    } else {
+        median_row<Lanes, r, true>(src, nx, y, dst, nan_windows);
+    }
+}
+
+}  // namespace
+
+void median_row_avx2(const float* src, std::int64_t nx, std::int64_t y, std::int64_t r, float* dst,
+                     std::uint8_t* nan_windows) {
+    if (r == 1) {
+        median_row<float_lanes, 1>(src, nx, y, dst, nan_windows);
+    } else if (r == 2) {
+        median_row<float_lanes, 2>(src, nx, y, dst, nan_windows);
+    } else {
+        median_row<float_lanes, 3>(src, nx, y, dst, nan_windows);
+    }
+}
+
+void median_row_avx2(const double* src, std::int64_t nx, std::int64_t y, std::int64_t r, double* dst,
+                     std::uint8_t* nan_windows) {
+    if (r == 1) {
+        median_row<double_lanes, 1>(src, nx, y, dst, nan_windows);
+    } else if (r == 2) {
+        median_row<double_lanes, 2>(src, nx, y, dst, nan_windows);
+    } else {
+        median_row<double_lanes, 3>(src, nx, y, dst, nan_windows);
+    }
+}
+
+}  // namespace zorvan::kernels::median_network
