@@ -38,6 +38,7 @@ QUICK_RADII = (1, 5, 30)
 BUDGET = 3.0      # seconds one call may take at a row's size
 SAMPLE = 0.02     # seconds one timed sample lasts at least (short calls are looped)
 PROBE = 128       # probe size for the estimates
+ROUNDS = 7        # most rounds of a row
 
 
 # ---- timing ----
@@ -65,7 +66,7 @@ def interleaved(callables):
     """Median seconds per call of each callable, timed in turn round by round."""
     setup = [_loops(f) for f in callables]
     slowest = max(t for _, t in setup)
-    repeats = 7 if slowest < 0.1 else 5 if slowest < 0.5 else 3 if slowest < 1.5 else 1
+    repeats = min(ROUNDS, 7 if slowest < 0.1 else 5 if slowest < 0.5 else 3 if slowest < 1.5 else 1)
     samples = [[] for _ in callables]
     for _ in range(repeats):
         for i, f in enumerate(callables):
