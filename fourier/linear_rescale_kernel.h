@@ -11,14 +11,44 @@
 #include <math.h>
 
 #include <cstdint>
+#include <vector>
 
 namespace zorvan::kernels {
 
+// Where output column x samples its row, the same for every row: s = x / fx
+// splits into the index i = floor(s) and the fraction f = s - i.
+struct column_samples {
+    std::vector<std::int32_t> index;
+    std::vector<double> fraction;
+    std::int32_t inside;  // columns 0 .. inside-1 interpolate (i < width - 1); the rest extrapolate
+};
+
+// s grows with x (a correctly rounded quotient, then floor, are monotonic),
+// so the interpolated columns come first.
+inline column_samples sample_columns(std::int32_t width, double fx, std::int32_t out_width) {
+    column_samples samples{std::vector<std::int32_t>(static_cast<std::size_t>(out_width)),
+                           std::vector<double>(static_cast<std::size_t>(out_width)), 0};
+    for (std::int32_t x = 0; x < out_width; ++x) {
+        const double s = static_cast<double>(x) / fx;
+        const auto i = static_cast<std::int32_t>(::floor(s));
+        samples.index[x] = i;
+        samples.fraction[x] = s - static_cast<double>(i);
+        if (i < width - 1) samples.inside = x + 1;
+    }
+    return samples;
+}
+
 // Requires width >= 2 and fx > 0 finite (then 0 <= s and the floor fits).
-// Parallel over the source rows; `rows` is out_width x height, packed.
+// Parallel over the source rows; `rows` is out_width x height, packed. The
+// sample positions are found once for all rows; each value is the same
+// expression as when they were found per pixel.
 template <class T>
 void rescale_rows(const T* source, std::int32_t width, std::int32_t height, double fx, T* rows,
                   std::int32_t out_width) {
+    const column_samples samples = sample_columns(width, fx, out_width);
+    const std::int32_t* const index = samples.index.data();
+    const double* const fraction = samples.fraction.data();
+    const std::int32_t inside = samples.inside;
 #pragma omp parallel for schedule(static)
     for (std::int32_t y = 0; y < height; ++y) {
         const T* in = source + std::int64_t{y} * width;
@@ -26,16 +56,15 @@ void rescale_rows(const T* source, std::int32_t width, std::int32_t height, doub
         const T last = in[width - 1];
         const T prev = in[width - 2];
         const T rise = last - prev;
-        for (std::int32_t x = 0; x < out_width; ++x) {
+        for (std::int32_t x = 0; x < inside; ++x) {
+            const std::int32_t i = index[x];
+            const double f = fraction[x];
+            out[x] = static_cast<T>(static_cast<double>(in[i]) * (1.0 - f) + static_cast<double>(in[i + 1]) * f);
+        }
+        for (std::int32_t x = inside; x < out_width; ++x) {
             const double s = static_cast<double>(x) / fx;
-            const auto i = static_cast<std::int32_t>(::floor(s));
-            const double f = s - static_cast<double>(i);
-            if (i < width - 1) {
-                out[x] = static_cast<T>(static_cast<double>(in[i]) * (1.0 - f) + static_cast<double>(in[i + 1]) * f);
-            } else {
-                out[x] = static_cast<T>((s - static_cast<double>(width - 1)) * static_cast<double>(rise) +
-                                        static_cast<double>(last));
-            }
+            out[x] = static_cast<T>((s - static_cast<double>(width - 1)) * static_cast<double>(rise) +
+                                    static_cast<double>(last));
         }
     }
 }

@@ -14,6 +14,7 @@
 #include "fourier/penalty_matrix_kernel.h"
 #include "fourier/radial_warp_kernel.h"
 #include "fourier/wiener_mask_kernel.h"
+#include "tests/support/reference_linear_rescale.h"
 
 namespace {
 
@@ -98,6 +99,31 @@ TEST(LinearRescaleKernel, WorkedRowAndColumnPasses) {
     EXPECT_TRUE(same_values(float_row, {3e-8f, 0.5f, 1.0f}));
     rescale_columns(two_rows, 2, 2, 2.0, destination.data(), 4, 5);
     EXPECT_TRUE(same_values(destination, {0, 1, -1, -1, -1, 5, 6, -1, -1, -1, 10, 11, -1, -1, -1, 15, 16, -1, -1, -1}));
+}
+
+// The row pass finds its sample positions once for all rows; every value
+// stays the bits of the per-pixel form, for shrinking, stretching and
+// extrapolating factors, on pixels with NaN, infinities, -0 and subnormals.
+template <class T>
+void expect_rows_as_reference(std::mt19937& rng) {
+    const T specials[] = {-T(0), std::numeric_limits<T>::denorm_min(), std::numeric_limits<T>::infinity(), T(NAN)};
+    for (std::int32_t width : {2, 3, 7, 33}) {
+        for (double fx : {0.3, 1.0, 1.0 / 3.0, 2.0, 2.5, 7.1}) {
+            const std::int32_t height = 3, out_width = std::max(1, std::int32_t(width * fx) + 2);
+            std::vector<T> source = random_values<T>(std::size_t(width * height), rng);
+            for (std::size_t k = 0; k < source.size(); k += 3) source[k] = specials[k / 3 % 4];
+            std::vector<T> got(std::size_t(out_width * height)), want(got.size());
+            rescale_rows(source.data(), width, height, fx, got.data(), out_width);
+            reference::rescale_rows(source.data(), width, height, fx, want.data(), out_width);
+            EXPECT_TRUE(same_values(got, want)) << "width " << width << ", fx " << fx;
+        }
+    }
+}
+
+TEST(LinearRescaleKernel, RowPassAsThePerPixelForm) {
+    std::mt19937 rng(16);
+    expect_rows_as_reference<float>(rng);
+    expect_rows_as_reference<double>(rng);
 }
 
 // Along an odd dimension k -> n - 1 - k, along an even one k -> (n - k) mod n,
