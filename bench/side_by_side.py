@@ -541,7 +541,7 @@ def markdown(rows, bw):
 def svg(rows):
     """Horizontal bars of ours/peer on a log scale, 1 marked; green where ours is faster."""
     rows = [r for r in rows if r["peer_ms"]]
-    bar_h, left, width = 16, 330, 460
+    bar_h, left, width = 16, 370, 460
     lo, hi = -4.0, 6.0  # log2 of the ratio
     height = 40 + bar_h * len(rows)
 
