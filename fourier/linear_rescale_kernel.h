@@ -1,12 +1,12 @@
 #pragma once
 // Separable linear rescale of a width x height block by the factors fx and
 // fy: a row pass into out_width x height, then a column pass into the
-// destination. Output position x' samples the input
-// at s = x' / fx; past the last sample the value is extrapolated from the
-// last two samples. Interpolation and extrapolation are evaluated in double
-// precision and rounded to T at the store; samples are widened to double
-// before they are weighted, while the difference of the last two samples
-// is formed in T before it is widened.
+// destination. Output position x' samples the input at s = x' / fx; past
+// the last sample the value is extrapolated from the last two samples.
+// Interpolation and extrapolation are evaluated in double precision and
+// rounded to T at the store; samples are widened to double before they are
+// weighted, while the difference of the last two samples is formed in T
+// before it is widened.
 
 #include <math.h>
 #include <omp.h>
