@@ -97,11 +97,13 @@ std::vector<std::string> contract_breaks() {
 }
 std::uint64_t bad_handle_uses() { return g_bad_handles.load(); }
 
-// Large blocks come straight from the kernel as zero pages (no memset pass),
-// with transparent huge pages asked for, so that a fresh result image costs
-// few page faults; small ones from the heap.
+// Blocks from 32 MiB on (beyond what the C library's heap keeps for reuse,
+// so each would be freshly mapped and zeroed twice) come straight from the
+// kernel as zero pages, with transparent huge pages asked for: a fresh
+// result image then costs few page faults and no memset pass. Smaller ones
+// come from the heap, which reuses freed blocks while they are warm.
 std::shared_ptr<void> ImageObject::allocate(std::uint64_t bytes) {
-    constexpr std::uint64_t mapped_from = std::uint64_t{1} << 20;
+    constexpr std::uint64_t mapped_from = std::uint64_t{32} << 20;
     const std::uint64_t rounded = bytes == 0 ? 64 : (bytes + 63) / 64 * 64;
     if (rounded >= mapped_from) {
         void* memory = ::mmap(nullptr, rounded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
