@@ -8,7 +8,7 @@
 #include "fourier/linear_rescale_kernel.h"
 
 #include <cmath>
-#include <vector>
+#include <memory>
 
 namespace zorvan::ops {
 
@@ -26,10 +26,12 @@ std::int16_t rescale(DM_Handle source_handle, DM_Handle destination_handle, cons
     const dm::image<T> source(source_handle, dm::lock::packed);
     const dm::image<T> destination(destination_handle, dm::lock::packed);
     if (source.data() == nullptr || destination.data() == nullptr) return 0;
-    std::vector<T> rows(static_cast<std::size_t>(buffer_count));
+    // Scratch for a destination over the source only (otherwise never touched); left uninitialised, as the
+    // row pass writes every element before the column pass reads it.
+    const auto rows = std::make_unique_for_overwrite<T[]>(static_cast<std::size_t>(buffer_count));
     // Output rows go at the destination's own width, so that they line up
     // with its rows when it is wider than the output.
-    kernels::linear_rescale(source.data(), source_extent.width, source_extent.height, fx, fy, rows.data(),
+    kernels::linear_rescale(source.data(), source_extent.width, source_extent.height, fx, fy, rows.get(),
                             destination.data(), out_width, out_height, destination_extent.width);
     return 1;
 }
