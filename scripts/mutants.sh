@@ -34,15 +34,15 @@ pair square sign | filters/moving_average_pair_kernel.h | v.re * v.im + v.im * v
 median even count rule | filters/median_kernel.h | return (values[k] + below) * T(0.5); | return values[k];
 median NaN not dropped | filters/median_kernel.h | if (values[i] == values[i]) values[n++] = values[i]; | values[n++] = values[i];
 median edge rows | filters/median_kernel.h | const std::int64_t y_hi = std::max(y_lo, ny - r); | const std::int64_t y_hi = std::max(y_lo, ny - r + 1);
-maximum comparison swapped | filters/maximum_kernel.h | if (ring[i] > m) m = ring[i]; | if (ring[i] < m) m = ring[i];
-maximum ring edge | filters/maximum_kernel.h | entering < nx ? column_maximum | entering + 1 < nx ? column_maximum
+maximum comparison swapped | filters/maximum_kernel.h | return v > m ? v : m; | return v < m ? v : m;
+maximum column edge | filters/maximum_kernel.h | if (source_row < ny) { | if (source_row < ny - 1) {
 survey minimum comparison | measure/survey_kernel.h | if (v < min) { | if (v > min) {
 radial survey nearest ring | measure/radial_survey_kernel.h | const auto k = static_cast<std::int64_t>(r + P(0.5)); | const auto k = static_cast<std::int64_t>(r);
 weight beyond the table | measure/weight_kernel.h | if (i0 >= last) return table[last]; | if (i0 > last) return table[last];
 window Hann quarter | measure/ft_window_kernel.h | ((source[start + i] * 0.25f) | ((source[start + i] * 0.5f)
 power spectrum sum | fourier/log_power_kernel.h | dst[i] = ::logf(re * re + im * im); | dst[i] = ::logf(re * re + re * im);
 wiener mask zero fix | fourier/wiener_mask_kernel.h | amplitude[i] = T(1); | (void)0;
-rescale interpolation edge | fourier/linear_rescale_kernel.h | if (i < width - 1) { | if (i < width) {
+rescale interpolation edge | fourier/linear_rescale_kernel.h | if (i < width - 1) samples.inside = x + 1; | if (i < width) samples.inside = x + 1;
 difference order | filters/diff_h_kernel.h | out_row[x] = row[x + 1] - row[x]; | out_row[x] = row[x] - row[x + 1];
 centre of mass threshold | measure/center_of_mass_kernel.h | P t = row[i] - peak * threshold; | P t = row[i] - peak * threshold * P(0.5);
 complex mean divisor | fourier/mean_complex.cpp | *mean_imag = sums.im / static_cast<double>(count); | *mean_imag = sums.im / static_cast<double>(count + 1);
@@ -55,6 +55,10 @@ replaced image not released | plugin/host_refs.cpp | const ImageRef previous = I
 stale handle not retried | plugin/host_functions.cpp | if (status == DM_CALL_STALE) { | if (status == DM_CALL_STALE && false) {
 wrong type code | contract/data_types.h | template <> struct element_of<data_type::uint16> { using type = std::uint16_t; }; | template <> struct element_of<data_type::uint16> { using type = std::int16_t; };
 wrong counter | contract/script_functions.h | "SurveyDM", refusal::script_error, | "SurveyDM2", refusal::script_error,
+box AVX2 leaving column | filters/moving_average_avx2.cpp | if (x > r) sum = V::sub(sum, V::load(strip + (x - r - 1) * L)); | if (x > r + 1) sum = V::sub(sum, V::load(strip + (x - r - 1) * L));
+maximum AVX2 NaN wins | simd/avx2_lanes.h | static vec larger(vec v, vec m) { return _mm256_max_ps(v, m); } | static vec larger(vec v, vec m) { return _mm256_max_ps(m, v); }
+median ranks even count | filters/median_rank_kernel.h | out = (values_[hist_.select(n / 2)] + lower) * T(0.5); | out = values_[hist_.select(n / 2)];
+maximum line prefix | filters/maximum_kernel.h | m = larger(line[block + window + t - 1], m); | m = larger(line[block + window + t - 2], m);
 EOF
 
 work=${keep:-$(mktemp -d)}

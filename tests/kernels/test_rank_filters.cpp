@@ -124,41 +124,4 @@ TEST(MedianKernel, ApartFromTheSourceEqualsTheSelectingKernel) {
     apart_cases<double>();
 }
 
-// Of equal values (+0 and -0) the first met wins: in a ring of 3 slots over 5
-// columns, at x = 2 column 3 (-0, slot 0) comes before column 1 (+0, slot 1);
-// a window as wide as the image meets its columns in order. NaN never wins.
-TEST(MaximumKernel, WorkedTiesAndNaN) {
-    const float p = +0.0f, m = -0.0f, low = std::numeric_limits<float>::lowest();
-    const std::pair<std::array<I, 3>, std::array<std::vector<float>, 2>> cases[] = {
-        {{5, 1, 1}, {{{-1, p, -5, m, -7}, {p, p, m, m, m}}}}, {{2, 1, 1}, {{{m, p}, {m, m}}}},
-        {{2, 1, 1}, {{{p, m}, {p, p}}}}, {{3, 1, huge_radius}, {{{-2, m, p}, {m, m, m}}}},
-        {{1, 3, 1}, {{{p, m, -1}, {p, p, m}}}}, {{3, 1, 0}, {{{NAN, 1, -NAN}, {low, 1, low}}}}};
-    for (const auto& [size, images] : cases) {
-        std::vector<float> got(images[0].size());
-        maximum_filter_2d(images[0].data(), size[0], size[1], size[2], got.data());
-        EXPECT_TRUE(same_values(got, images[1])) << size[0] << "x" << size[1] << ", radius " << size[2];
-    }
-}
-
-template <class T>
-class MaximumKernel : public ::testing::Test {};
-using PixelTypes = ::testing::Types<std::int8_t, std::uint8_t, std::int16_t, std::uint16_t, std::int32_t, std::uint32_t,
-                                    float, double>;
-TYPED_TEST_SUITE(MaximumKernel, PixelTypes);
-
-TYPED_TEST(MaximumKernel, RingAndWideWindowMatchAWindowScan) {
-    using T = TypeParam;
-    const auto scanned_maximum = [](const std::vector<T>& samples) {  // v > m in order, from the lowest value
-        T m = std::numeric_limits<T>::lowest();
-        for (const T v : samples) m = v > m ? v : m;
-        return m;
-    };
-    std::mt19937 rng(41);
-    for (I nx = 1; nx <= 12; ++nx)
-        for (const I ny : {I(1), I(2), I(5)})
-            for (const I r : {I(0), I(1), I(2), I(3), I(5), I(6), I(13), huge_radius})
-                ASSERT_TRUE(matches(random_pixels<T>(std::size_t(nx * ny), rng), nx, ny, r, maximum_filter_2d<T>,
-                                    scanned_maximum));
-}
-
 }  // namespace
