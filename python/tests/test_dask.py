@@ -26,6 +26,7 @@ def test_chunked_filters_equal_the_whole_image(client):
     a = np.random.default_rng(3).random((25, 19), dtype=np.float32)
     holed = a.copy()
     holed[10, 8] = np.nan  # the median leaves it out, the maximum never takes it, the differences keep it
+    holed[:9] = np.where(a[:9] < 0.5, -0.0, 0.0)  # ties of -0.0 and +0.0, which must resolve as in one piece
     cases = [(name, radius, chunks) for name in ("median_filter", "maximum_filter", "moving_average", "diff_h")
              for radius in (1, 3, 20, 30) for chunks in ((2, 3), (6, 5))  # chunks below and above the radius
              if name != "diff_h" or radius < 19]
@@ -39,7 +40,7 @@ def test_chunked_filters_equal_the_whole_image(client):
         if name == "moving_average":  # running sums restart at every chunk: rounding differs
             assert np.abs(got - whole).max() <= zd.MEAN_BOUND, (radius, chunks)
         else:
-            np.testing.assert_array_equal(got, whole, err_msg=str((name, radius, chunks)))
+            assert np.array_equal(got.view(np.uint32), whole.view(np.uint32)), (name, radius, chunks)
     for got, whole in zip(results[-2:], zorvan.moving_average_pair(a[:, 7:], 2)):
         assert np.abs(got - whole).max() <= zd.MEAN_BOUND
     with pytest.raises(zorvan.ZorvanError, match="less than the width"):

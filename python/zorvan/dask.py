@@ -15,8 +15,10 @@ What equals the one-piece result:
   equal to the function on the whole plane. Each chunk is filtered with a
   halo of the radius (diff_h: n columns on the right) taken from its
   neighbours and no padding at the true image edges, so every window is
-  the one-piece window, cut at the edges in the same way. (maximum_filter:
-  a window holding both -0.0 and +0.0 may give either zero, as they tie.)
+  the one-piece window, cut at the edges in the same way. (maximum_filter
+  also moves the chunk bounds along x to where its ring of column maxima
+  holds each column in the same slot as in one piece, so that a tie between
+  -0.0 and +0.0 goes the same way.)
 - Everything done on whole planes (map_planes, wiener, survey,
   radial_survey, center_of_mass, and the filters on stacks chunked by whole
   planes): bit for bit equal to the NumPy function on each plane.
@@ -85,6 +87,17 @@ def _at_least(chunks, minimum):
     return tuple(merged)
 
 
+def _ring_aligned(chunks, radius):
+    """Chunk bounds along x moved to columns radius + k * (2 * radius + 1), each chunk >= radius. A block
+    then starts, halo included, at a multiple of the window width, so the maximum filter's ring of column
+    maxima keeps every column in the slot it has in one piece, and a tie between -0.0 and +0.0 goes the
+    same way."""
+    width, size = 2 * radius + 1, sum(chunks)
+    bounds = {radius + width * round((bound - radius) / width) for bound in np.cumsum(chunks)[:-1]}
+    bounds = sorted(bound for bound in bounds if radius < bound and size - bound >= radius)
+    return tuple(int(n) for n in np.diff([0] + bounds + [size]))
+
+
 def _halo_block(block, function, args, depths, narrower, block_info=None):
     """Filters a block that carries halos of `depths` on its inner sides, then cuts the halos off.
     The filter makes the block `narrower` columns narrower on the right (diff_h's n)."""
@@ -98,8 +111,9 @@ def _halo_block(block, function, args, depths, narrower, block_info=None):
     return out[tuple(cut)]
 
 
-def _neighbourhood(function, a, args, reach, narrower=0):
-    """function over the chunks of a, each with a halo of `reach` = (y, x) pixels, none at the true edges."""
+def _neighbourhood(function, a, args, reach, narrower=0, ring=False):
+    """function over the chunks of a, each with a halo of `reach` = (y, x) pixels, none at the true edges;
+    ring: chunk bounds along x put where the maximum filter's ring sees them as in one piece."""
     a = _stack(a)
     probe = function(np.zeros((1, a.shape[-1]), a.dtype), *args)  # refuses bad types and numbers now
     chunks, depths = list(a.chunks), []
@@ -108,7 +122,7 @@ def _neighbourhood(function, a, args, reach, narrower=0):
         if depth and size <= depth:
             chunks[index], depth = (size,), 0  # every window spans the whole axis: one chunk, no halo
         elif depth:
-            chunks[index] = _at_least(chunks[index], depth)
+            chunks[index] = (_ring_aligned if ring and axis == 1 else _at_least)(chunks[index], depth)
         depths.append(depth)
     a = a.rechunk(tuple(chunks))
     halos = da.overlap.overlap(a, depth={a.ndim - 2: depths[0], a.ndim - 1: depths[1]}, boundary="none")
@@ -143,7 +157,7 @@ def median_filter(a, radius):
 
 def maximum_filter(a, radius):
     """maximum_filter(a, radius) -> dask array: zorvan.maximum_filter of every plane."""
-    return _neighbourhood(zorvan.maximum_filter, a, (radius,), (radius, radius))
+    return _neighbourhood(zorvan.maximum_filter, a, (radius,), (radius, radius), ring=True)
 
 
 def moving_average(a, radius):
