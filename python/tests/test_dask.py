@@ -1,0 +1,122 @@
+"""zorvan.dask on a two-worker cluster on loopback: chunks against one piece, planes against a loop,
+stacks streamed from files, and a worker killed mid-run."""
+
+import os
+import signal
+import time
+
+import numpy as np
+import pytest
+
+import zorvan
+
+da = pytest.importorskip("dask.array")
+distributed = pytest.importorskip("distributed")
+import zorvan.dask as zd  # noqa: E402  (after the skip: needs dask)
+
+
+@pytest.fixture(scope="module")
+def client():
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        yield client
+
+
+def test_chunked_filters_equal_the_whole_image(client):
+    a = np.random.default_rng(3).random((25, 19), dtype=np.float32)
+    holed = a.copy()
+    holed[10, 8] = np.nan  # the median leaves it out, the maximum never takes it, the differences keep it
+    holed[:9] = np.where(a[:9] < 0.5, -0.0, 0.0)  # ties of -0.0 and +0.0: either zero may win them
+    cases = [(name, radius, chunks) for name in ("median_filter", "maximum_filter", "moving_average", "diff_h")
+             for radius in (1, 3, 20, 30) for chunks in ((2, 3), (6, 5))  # chunks below and above the radius
+             if name != "diff_h" or radius < 19]
+    image = {name: a if name == "moving_average" else holed for name, _, _ in cases}
+    lazy = [getattr(zd, name)(da.from_array(image[name], chunks=chunks), radius) for name, radius, chunks in cases]
+    mean, mean_sq = zd.moving_average_pair(da.from_array(a[:, 7:], chunks=(7, 4)), 2)
+    results = client.compute(lazy + [mean, mean_sq], sync=True)
+    for (name, radius, chunks), got in zip(cases, results):
+        whole = getattr(zorvan, name)(image[name], radius)
+        assert got.shape == whole.shape, (name, radius, chunks)
+        if name == "moving_average":  # running sums restart at every chunk: rounding differs
+            assert np.abs(got - whole).max() <= zd.MEAN_BOUND, (radius, chunks)
+        else:
+            same = got.view(np.uint32) == whole.view(np.uint32)
+            if name != "diff_h":
+                same |= (got == 0) & (whole == 0)
+            assert same.all(), (name, radius, chunks)
+    for got, whole in zip(results[-2:], zorvan.moving_average_pair(a[:, 7:], 2)):
+        assert np.abs(got - whole).max() <= zd.MEAN_BOUND
+    with pytest.raises(zorvan.ZorvanError, match="less than the width"):
+        zd.diff_h(da.from_array(a), 19)
+    with pytest.raises(zorvan.ZorvanError, match="Real"):
+        zd.median_filter(da.from_array(a.astype(np.int16)), 1)
+
+
+def test_stack_functions_equal_a_loop_over_planes(client):
+    stack = np.random.default_rng(4).poisson(50, (5, 40, 52)).astype(np.float32)
+    lazy = da.from_array(stack, chunks=(2, 16, 20))
+    cases = [
+        (zd.median_filter(lazy, 2), [zorvan.median_filter(p, 2) for p in stack]),
+        (zd.moving_average(lazy.rechunk((3, 40, 52)), 2), [zorvan.moving_average(p, 2) for p in stack]),
+        (zd.wiener(lazy, margin=3), zorvan.wiener(stack, margin=3)[0]),
+        (zd.map_planes(zorvan.ft_window, lazy, 1), [zorvan.ft_window(p, 1) for p in stack]),
+        (zd.radial_survey(lazy, 20, 26, 1.0, 1.5), [zorvan.radial_survey(p, 20, 26, 1.0, 1.5) for p in stack]),
+        (zd.survey(lazy), np.array([tuple(zorvan.survey(p)) for p in stack], zd.SURVEY)),
+        (zd.center_of_mass(lazy, 20.0, 26.0, 8.0, 20, 0.1),
+         np.array([zorvan.center_of_mass(p, 20.0, 26.0, 8.0, 20, 0.1) for p in stack], zd.CENTER_OF_MASS)),
+    ]
+    for (_, want), got in zip(cases, client.compute([lazy for lazy, _ in cases], sync=True)):
+        np.testing.assert_array_equal(got, np.asarray(want))
+
+
+def memory(reset_peak=False):
+    """This process's resident and peak resident bytes; the peak restarts from now when asked (Linux)."""
+    if reset_peak:
+        with open("/proc/self/clear_refs", "w") as clear:
+            clear.write("5")
+    with open("/proc/self/status") as status:
+        fields = dict(line.split(":", 1) for line in status)
+    return int(fields["VmRSS"].split()[0]) * 1024, int(fields["VmHWM"].split()[0]) * 1024
+
+
+def test_a_stack_in_a_file_streams_through_the_workers(client, tmp_path):
+    tifffile = pytest.importorskip("tifffile")
+    mrcfile = pytest.importorskip("mrcfile")
+    small = np.random.default_rng(5).random((3, 20, 24), dtype=np.float32)
+    tifffile.imwrite(tmp_path / "plain.tif", small, photometric="minisblack")
+    tifffile.imwrite(tmp_path / "zlib.tif", small, photometric="minisblack", compression="zlib")
+    mrcfile.write(tmp_path / "stack.mrc", small)
+    for name in ("plain.tif", "zlib.tif", "stack.mrc"):
+        lazy = zd.open_stack(tmp_path / name)
+        assert lazy.shape == small.shape and lazy.chunks[0] == (1, 1, 1)
+        np.testing.assert_array_equal(client.compute(lazy[1:, 2:, 3:], sync=True), small[1:, 2:, 3:])
+    client.compute(zd.store_npy(lazy.rechunk((2, 7, 24)), tmp_path / "copy.npy", compute=False), sync=True)
+    np.testing.assert_array_equal(np.load(tmp_path / "copy.npy"), small)
+
+    planes, plane_shape = 64, (512, 512)  # 64 MiB on disk, 1 MiB per plane
+    big = np.lib.format.open_memmap(tmp_path / "big.npy", "w+", np.float32, (planes,) + plane_shape)
+    for k in range(planes):
+        big[k] = np.random.default_rng(k).random(plane_shape, dtype=np.float32)
+    big.flush()
+    before = client.run(memory, True)
+    table = client.compute(zd.survey(zd.median_filter(zd.open_stack(tmp_path / "big.npy"), 1)), sync=True)
+    growth = {worker: peak - before[worker][0] for worker, (_, peak) in client.run(memory).items()}
+    assert max(growth.values()) < big.nbytes / 4, growth  # a few planes at a time, not the stack
+    for k in (0, planes - 1):
+        assert tuple(table[k]) == tuple(zorvan.survey(zorvan.median_filter(np.asarray(big[k]), 1)))
+
+
+def test_a_worker_killed_mid_run_is_replaced_and_the_result_unchanged(client):
+    stack = np.random.default_rng(6).random((24, 256, 256), dtype=np.float32)
+    want = [zorvan.median_filter(p, 3) for p in stack]
+    client.wait_for_workers(2)
+    pids = client.run(os.getpid)
+    future = client.compute(zd.median_filter(da.from_array(stack, chunks=(1, 256, 256)), 3))
+    victim = next(iter(pids))
+    deadline = time.monotonic() + 60
+    while not client.processing().get(victim) and time.monotonic() < deadline:
+        time.sleep(0.01)
+    assert not future.done()
+    os.kill(pids[victim], signal.SIGKILL)
+    np.testing.assert_array_equal(future.result(timeout=120), want)
+    assert victim not in client.scheduler_info()["workers"]
