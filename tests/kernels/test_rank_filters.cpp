@@ -103,7 +103,8 @@ void apart_cases() {
     for (const auto& [size, radii] : cases)
         for (const I r : radii)
             for (int kind = 0; kind < 4; ++kind) {
-                std::vector<T> src(std::size_t(size[0] * size[1]));
+                // At least one element, so that an empty image still has a buffer.
+                std::vector<T> src(std::max<std::size_t>(1, std::size_t(size[0] * size[1])));
                 for (std::size_t i = 0; i < src.size(); ++i) src[i] = draw(kind, I(i) / size[0]);
                 std::vector<T> want(src.size());
                 median_filter_2d(src.data(), size[0], size[1], r, want.data());
