@@ -105,7 +105,7 @@ void apart_cases() {
             for (int kind = 0; kind < 4; ++kind) {
                 // At least one element, so that an empty image still has a buffer.
                 std::vector<T> src(std::max<std::size_t>(1, std::size_t(size[0] * size[1])));
-                for (std::size_t i = 0; i < src.size(); ++i) src[i] = draw(kind, I(i) / size[0]);
+                for (I i = 0; i < size[0] * size[1]; ++i) src[std::size_t(i)] = draw(kind, i / size[0]);
                 std::vector<T> want(src.size());
                 median_filter_2d(src.data(), size[0], size[1], r, want.data());
                 for (std::size_t way = 0; way < std::size(routes); ++way) {
