@@ -30,16 +30,6 @@ def lattice_frame(index, size):
     return np.random.default_rng(index).poisson(clean).astype(np.uint16)
 
 
-def memory(reset_peak=False):
-    """This process's resident and peak resident bytes; the peak restarts from now when asked."""
-    if reset_peak:
-        with open("/proc/self/clear_refs", "w") as clear:
-            clear.write("5")
-    with open("/proc/self/status") as status:
-        fields = dict(line.split(":", 1) for line in status)
-    return int(fields["VmRSS"].split()[0]) * 1024, int(fields["VmHWM"].split()[0]) * 1024
-
-
 def run_on_cluster(workers, source, out):
     """Both filters over the stack on `workers` worker processes: (seconds, {worker: peak bytes})."""
     with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
@@ -49,7 +39,7 @@ def run_on_cluster(workers, source, out):
             print("  (its plots need bokeh; without it the workers and their tasks are at %s)" %
                   cluster.dashboard_link.replace("/status", "/info/main/workers.html"))
         client.run(lambda: zorvan.survey(np.zeros(4, np.float32)))  # each worker loads the plug-in once
-        start_memory, start_cpu = client.run(memory, True), client.run(time.process_time)
+        start_memory, start_cpu = client.run(zd.worker_memory, True), client.run(time.process_time)
         load = os.getloadavg()[0]
         stack = zd.open_stack(source)
         start = time.perf_counter()
@@ -60,7 +50,7 @@ def run_on_cluster(workers, source, out):
         progress(futures)
         client.gather(futures)
         seconds = time.perf_counter() - start
-        peaks = {worker: peak for worker, (_, peak) in client.run(memory).items()}
+        peaks = {worker: peak for worker, (_, peak) in client.run(zd.worker_memory).items()}
         cpu = sum(seconds - start_cpu[worker] for worker, seconds in client.run(time.process_time).items())
     print("\n  %.1f s for %d frames; peak memory per worker: %s" % (seconds, len(stack), ", ".join(
         "%.0f MiB (%.0f MiB above its start)" % (peak / 2**20, (peak - start_memory[worker][0]) / 2**20)

@@ -12,9 +12,9 @@ DRIVER = pathlib.Path(__file__).resolve().parents[2] / "bench" / "side_by_side.p
 
 
 def test_quick_run_on_a_tiny_size_writes_the_table_and_the_chart(tmp_path, capsys):
-    spec = importlib.util.spec_from_file_location("side_by_side", DRIVER)
-    driver = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(driver)
+    source = importlib.util.spec_from_file_location("side_by_side", DRIVER)
+    driver = importlib.util.module_from_spec(source)
+    source.loader.exec_module(driver)
     driver.SAMPLE, driver.ROUNDS = 0.0, 1
     driver.main(["--quick", "--sizes", "32", "--out", str(tmp_path)])
     rows = [line for line in (tmp_path / "bench.md").read_text().splitlines() if line.startswith("| F")]

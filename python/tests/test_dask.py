@@ -69,16 +69,6 @@ def test_stack_functions_equal_a_loop_over_planes(client):
         np.testing.assert_array_equal(got, np.asarray(want))
 
 
-def memory(reset_peak=False):
-    """This process's resident and peak resident bytes; the peak restarts from now when asked (Linux)."""
-    if reset_peak:
-        with open("/proc/self/clear_refs", "w") as clear:
-            clear.write("5")
-    with open("/proc/self/status") as status:
-        fields = dict(line.split(":", 1) for line in status)
-    return int(fields["VmRSS"].split()[0]) * 1024, int(fields["VmHWM"].split()[0]) * 1024
-
-
 def test_a_stack_in_a_file_streams_through_the_workers(client, tmp_path):
     tifffile = pytest.importorskip("tifffile")
     mrcfile = pytest.importorskip("mrcfile")
@@ -98,9 +88,9 @@ def test_a_stack_in_a_file_streams_through_the_workers(client, tmp_path):
     for k in range(planes):
         big[k] = np.random.default_rng(k).random(plane_shape, dtype=np.float32)
     big.flush()
-    before = client.run(memory, True)
+    before = client.run(zd.worker_memory, True)
     table = client.compute(zd.survey(zd.median_filter(zd.open_stack(tmp_path / "big.npy"), 1)), sync=True)
-    growth = {worker: peak - before[worker][0] for worker, (_, peak) in client.run(memory).items()}
+    growth = {worker: peak - before[worker][0] for worker, (_, peak) in client.run(zd.worker_memory).items()}
     assert max(growth.values()) < big.nbytes / 4, growth  # a few planes at a time, not the stack
     for k in (0, planes - 1):
         assert tuple(table[k]) == tuple(zorvan.survey(zorvan.median_filter(np.asarray(big[k]), 1)))

@@ -41,7 +41,7 @@ from dask.base import tokenize
 
 import zorvan
 
-__all__ = ["MEAN_BOUND", "SURVEY", "CENTER_OF_MASS", "median_filter", "maximum_filter", "moving_average",
+__all__ = ["MEAN_BOUND", "worker_memory", "SURVEY", "CENTER_OF_MASS", "median_filter", "maximum_filter", "moving_average",
            "moving_average_pair", "diff_h", "map_planes", "wiener", "survey", "radial_survey", "center_of_mass",
            "open_stack", "store_npy"]
 
@@ -355,3 +355,16 @@ def store_npy(a, path, compute=True):
     target = _MappedPlanes(path, header.offset, a.shape, a.dtype)
     del header
     return da.store(a, target, lock=False, compute=compute)
+
+
+def worker_memory(reset_peak=False):
+    """worker_memory(reset_peak=False) -> (resident, peak resident) bytes of this process (Linux).
+
+    With reset_peak the peak restarts from now. Run it on every worker with
+    client.run(zorvan.dask.worker_memory, True) to watch their memory."""
+    if reset_peak:
+        with open("/proc/self/clear_refs", "w") as clear:
+            clear.write("5")
+    with open("/proc/self/status") as status:
+        fields = dict(line.split(":", 1) for line in status)
+    return int(fields["VmRSS"].split()[0]) * 1024, int(fields["VmHWM"].split()[0]) * 1024
