@@ -174,19 +174,19 @@ Image ImageFiles::load(const std::string& path) {
         throw FileFailure{path + ": " + error.what()};
     }
     loaded_.emplace(key, image);
-    if (data.pixel_size_nm > 0) {
+    if (data.pixel_size.known()) {
         calibrations_.push_back({data.sizes.empty() ? 1 : data.sizes[0], data.sizes.size() < 2 ? 1 : data.sizes[1],
-                                 data.pixel_size_nm});
+                                 data.pixel_size});
     }
     return image;
 }
 
-double ImageFiles::pixel_size_for(const std::vector<std::uint64_t>& sizes) const {
+files::PixelSize ImageFiles::pixel_size_for(const std::vector<std::uint64_t>& sizes) const {
     const std::uint64_t width = sizes.empty() ? 1 : sizes[0], height = sizes.size() < 2 ? 1 : sizes[1];
     for (const Calibrated& known : calibrations_) {
-        if (known.width == width && known.height == height) return known.pixel_size_nm;
+        if (known.width == width && known.height == height) return known.pixel_size;
     }
-    return 0;
+    return {};
 }
 
 std::vector<std::optional<std::string>> assign(const Prototype& prototype, const std::vector<std::string>& given) {

@@ -3,6 +3,7 @@
 // and their conversion to host arguments, each image file loaded once.
 
 #include "demo/demo.h"
+#include "files/calibration.h"
 #include "host/host.h"
 
 #include <cstdint>
@@ -57,15 +58,15 @@ public:
     explicit ImageFiles(host::Host& host) : host_(host) {}
     host::Image load(const std::string& path);
 
-    // The pixel size (nm) an output of these sizes keeps: that of the first
+    // The pixel size an output of these sizes keeps: that of the first
     // file read with the same width and height that gives one, else 0. The
     // filters keep the pixel grid, so their outputs keep its calibration.
-    double pixel_size_for(const std::vector<std::uint64_t>& sizes) const;
+    files::PixelSize pixel_size_for(const std::vector<std::uint64_t>& sizes) const;
 
 private:
     struct Calibrated {
         std::uint64_t width, height;
-        double pixel_size_nm;
+        files::PixelSize pixel_size;
     };
     host::Host& host_;
     std::map<std::string, host::Image> loaded_;

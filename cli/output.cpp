@@ -57,12 +57,12 @@ Statistics statistics_of(const std::byte* bytes, std::size_t count) {
 
 }  // namespace
 
-void write_file(const std::string& path, const host::Image& image, double pixel_size_nm) {
+void write_file(const std::string& path, const host::Image& image, const files::PixelSize& pixel_size) {
     files::ImageData data;
     data.data_type = image.data_type();
     data.sizes = image.sizes();
     data.bytes = image.bytes();
-    data.pixel_size_nm = pixel_size_nm;
+    data.pixel_size = pixel_size;
     try {
         files::write_image(path, data);
     } catch (const files::FileError& error) {

@@ -2,6 +2,7 @@
 // What the command writes: image files, a summary of an image on stdout,
 // and the timing counters.
 
+#include "files/calibration.h"
 #include "host/host.h"
 
 #include <string>
@@ -10,7 +11,7 @@ namespace zorvan::cli {
 
 // Writes the image to the file (format by extension); a failure throws
 // FileFailure.
-void write_file(const std::string& path, const host::Image& image, double pixel_size_nm = 0);
+void write_file(const std::string& path, const host::Image& image, const files::PixelSize& pixel_size = {});
 
 // "label: type, W x H", then the minimum, maximum and mean (complex: of the
 // modulus, and the mean of each part), NaN pixels left out and counted.

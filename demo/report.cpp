@@ -148,7 +148,7 @@ ReportPage wiener_report_page(const std::string& input_name, const files::ImageD
     const WienerPlane& plane = result.first;
     page.width = input.sizes.at(0);
     page.height = input.sizes.at(1);
-    page.pixel_size_nm = input.pixel_size_nm;
+    page.pixel_size_nm = input.pixel_size.reciprocal ? 0 : input.pixel_size.value;
     page.title = "Wiener filter of " + input_name;
 
     std::string shape;
@@ -167,7 +167,8 @@ ReportPage wiener_report_page(const std::string& input_name, const files::ImageD
         {"size", shape + (result.planes > 1 ? " (the report shows plane 1)" : "")},
         {"pixel type", std::string(type ? type->name : "unknown") +
                            (input.data_type == host::data_type::real4 ? "" : ", filtered as 4-byte real")},
-        {"pixel size", input.pixel_size_nm > 0 ? number(input.pixel_size_nm, "%.6g") + " nm" : "not given"},
+        {"pixel size", input.pixel_size.known() ? number(input.pixel_size.value, "%.6g") + " " + input.pixel_size.unit()
+                                                 : "not given"},
         {"minimum, maximum", number(low, "%.6g") + ", " + number(high, "%.6g")},
         {"mean, standard deviation", number(mean, "%.6g") + ", " + number(std::sqrt(squares / count), "%.6g")},
         {"non-finite pixels", std::to_string(result.replaced_pixels) +

@@ -318,7 +318,7 @@ WienerResult wiener_filter(Host& host, const files::ImageData& input, const Wien
     result.replaced_pixels = image.replaced_pixels;
     result.filtered.data_type = host::data_type::real4;
     result.filtered.sizes = input.sizes;
-    result.filtered.pixel_size_nm = input.pixel_size_nm;
+    result.filtered.pixel_size = input.pixel_size;
     result.filtered.bytes.resize(image.pixels.size() * sizeof(float));
     const std::size_t plane_pixels = image.width * image.height;
     const auto start = std::chrono::steady_clock::now();

@@ -4,11 +4,13 @@
 // needed.
 
 #include "contract/data_types.h"
+#include "files/calibration.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zorvan::files {
@@ -23,10 +25,21 @@ using file_codes = dm::codes<dm::data_type::int16, dm::data_type::real4, dm::dat
 // Pixels as the host holds them: a data-type code, 1 to 4 sizes (dimension
 // 0 fastest) and the packed bytes.
 struct ImageData {
+    ImageData() = default;
+    ImageData(std::int32_t type, std::vector<std::uint64_t> dimension_sizes, std::vector<std::byte> pixels,
+              PixelSize size = {})
+        : data_type(type), sizes(std::move(dimension_sizes)), bytes(std::move(pixels)), pixel_size(size) {}
+
     std::int32_t data_type = 0;
     std::vector<std::uint64_t> sizes;
     std::vector<std::byte> bytes;
-    double pixel_size_nm = 0;  // nm per pixel along x and y; 0 when the file does not say
+    PixelSize pixel_size;  // along x and y; unknown when the file does not say
+    // Each axis's calibration as the file gives it, x first, one per size;
+    // empty when the file gives none.
+    std::vector<AxisCalibration> axes;
+    std::string name;         // the image's own name, where the file has one
+    double voltage_v = 0;     // the microscope's accelerating voltage; 0 when not given
+    double exposure_s = 0;    // the exposure time; 0 when not given
 };
 
 // A file that is missing, truncated, or of a kind or pixel type we cannot

@@ -156,7 +156,7 @@ ImageData read_mrc(const std::string& path, Source& source) {
     const std::uint32_t cell_bits = word_at(header, cella, big_endian);
     std::memcpy(&cell_x, &cell_bits, sizeof cell_x);
     const std::int32_t grid_x = number(mx);
-    if (grid_x > 0 && cell_x > 0 && std::isfinite(cell_x)) image.pixel_size_nm = double(cell_x) / grid_x / 10;
+    if (grid_x > 0 && cell_x > 0 && std::isfinite(cell_x)) image.pixel_size = {double(cell_x) / grid_x / 10, false};
     return image;
 }
 
@@ -188,7 +188,7 @@ void write_mrc(const std::string& path, const ImageData& image, OutputFile& out)
         const auto extent = static_cast<std::int32_t>(extents[k]);
         put(nx + 4 * k, extent);
         put(mx + 4 * k, extent);
-        put(cella + 4 * k, static_cast<float>(image.pixel_size_nm * 10 * extent));
+        put(cella + 4 * k, static_cast<float>((image.pixel_size.reciprocal ? 0 : image.pixel_size.value) * 10 * extent));
         put(cellb + 4 * k, 90.f);
         put(mapc + 4 * k, static_cast<std::int32_t>(k + 1));
     }

@@ -465,7 +465,7 @@ ImageData read_tiff(const std::string& path, Source& source) {
         const std::uint64_t page_bytes = checked_byte_count(path, page.data_type, {page.width, page.height});
         checked_byte_count(path, page.data_type, {page.width, page.height, pages + 1});
         if (pages == 0) {
-            image.pixel_size_nm = pixel_size_of(tif.get());  // the first page's speaks for a stack
+            image.pixel_size = {pixel_size_of(tif.get()), false};  // the first page's speaks for a stack
             // Room for the pages the file lists, but no more than 64 MiB up
             // front: a forged header must not buy a huge allocation; the
             // buffer grows as pixels are actually decoded.
@@ -542,8 +542,8 @@ void write_tiff(const std::string& path, const ImageData& image, OutputFile& out
               TIFFSetField(tif.get(), TIFFTAG_COMPRESSION, static_cast<unsigned>(COMPRESSION_NONE)) &&
               TIFFSetField(tif.get(), TIFFTAG_ROWSPERSTRIP, rows_per_strip) &&
               (pages == 1 || TIFFSetField(tif.get(), TIFFTAG_SUBFILETYPE, static_cast<std::uint32_t>(FILETYPE_PAGE))));
-        if (image.pixel_size_nm > 0) {
-            const double pixels_per_cm = 1e7 / image.pixel_size_nm;
+        if (image.pixel_size.known() && !image.pixel_size.reciprocal) {
+            const double pixels_per_cm = 1e7 / image.pixel_size.value;
             check(TIFFSetField(tif.get(), TIFFTAG_XRESOLUTION, pixels_per_cm) &&
                   TIFFSetField(tif.get(), TIFFTAG_YRESOLUTION, pixels_per_cm) &&
                   TIFFSetField(tif.get(), TIFFTAG_RESOLUTIONUNIT, static_cast<unsigned>(RESUNIT_CENTIMETER)));

@@ -576,7 +576,7 @@ TEST_F(ImageFiles, MrcReadsEveryModeInEitherByteOrderWithThePixelSize) {
     const std::tuple<const char*, MrcHeader, Bytes, ImageData> cases[] = {
         {"mode 0 is signed; big-endian; 35 A over 10 pixels",
          {.nx = 3, .mode = 0, .mx = 10, .cell_x = 35.f, .big_endian = true}, bytes_of(u8{0xff}, u8{0x80}, u8{7}),
-         {type::int8, {3, 1}, bytes_of(i8{-1}, i8{-128}, i8{7}), 0.35}},
+         {type::int8, {3, 1}, bytes_of(i8{-1}, i8{-128}, i8{7}), {0.35, false}}},
         {"mode 12: 1, -2, 2^-24, 65504, -inf, -0", {.nx = 3, .ny = 2, .mode = 12},
          bytes_of(u16{0x3c00}, u16{0xc000}, u16{1}, u16{0x7bff}, u16{0xfc00}, u16{0x8000}),
          {type::real4, {3, 2}, bytes_of(1.f, -2.f, std::ldexp(1.f, -24), 65504.f, -inf, -0.f)}},
@@ -590,7 +590,7 @@ TEST_F(ImageFiles, MrcReadsEveryModeInEitherByteOrderWithThePixelSize) {
         const Bytes file = mrc_file(header, data);
         const ImageData image = files::decode_image("in.mrc", file.data(), file.size());
         expect_same_image(image, expected);
-        EXPECT_EQ(image.pixel_size_nm, expected.pixel_size_nm);
+        EXPECT_EQ(image.pixel_size.value, expected.pixel_size.value);
     }
 }
 
@@ -600,11 +600,11 @@ TEST_F(ImageFiles, MrcWritesItsModesAndRefusesOtherTypesAndBrokenHeaders) {
     for (const std::int32_t code : {type::int8, type::int16, type::uint16, type::real4, type::complex8}) {
         for (const auto& [sizes, read_sizes] : shapes) {
             ImageData image = random_image(code, sizes, 3);
-            image.pixel_size_nm = 0.125;
+            image.pixel_size = {0.125, false};
             files::write_image(path("out.mrcs"), image);
             const ImageData read = files::read_image(path("out.mrcs"));
             expect_same_image(read, {code, read_sizes, image.bytes});
-            EXPECT_EQ(read.pixel_size_nm, 0.125);
+            EXPECT_EQ(read.pixel_size.value, 0.125);
         }
     }
     expect_file_error([&] { files::write_image(path("out.mrc"), random_image(type::uint8, {2}, 1)); }, path("out.mrc"),
@@ -634,7 +634,7 @@ ImageData ramp(std::int32_t code, Sizes sizes, double pixel_size_nm = 0) {
     for (auto s : sizes) count *= s;
     std::vector<T> values(count);
     for (std::uint64_t i = 0; i < count; ++i) values[i] = static_cast<T>(static_cast<int>(i * 37 % 251) - 100);
-    return {code, sizes, bytes_of_vector(values), pixel_size_nm};
+    return {code, sizes, bytes_of_vector(values), {pixel_size_nm, false}};
 }
 
 // Independent writers and readers: Python's tifffile and mrcfile read what
@@ -684,7 +684,7 @@ with mrcfile.new('theirs_i2.mrcs') as m:
         SCOPED_TRACE(name);
         const ImageData image = files::read_image(path(name));
         expect_same_image(image, expected);
-        EXPECT_NEAR(image.pixel_size_nm, expected.pixel_size_nm, 1e-6 * expected.pixel_size_nm);
+        EXPECT_NEAR(image.pixel_size.value, expected.pixel_size.value, 1e-6 * expected.pixel_size.value);
     }
 }
 

@@ -190,17 +190,17 @@ TEST_F(Zorvan, TheSameFileTwiceIsTheSameImage) {
 
 TEST_F(Zorvan, OutputsOnTheInputsGridKeepItsPixelSize) {
     ImageData data{type::real4, {4, 3}, std::vector<std::byte>(12 * sizeof(float))};
-    data.pixel_size_nm = 0.25;
+    data.pixel_size = {0.25, false};
     zorvan::files::write_image(path("in.mrc"), data);
     const Outcome mean = run("FMovingAverage " + path("in.mrc") + " 1 null -o " + path("mean.mrc"));
     ASSERT_EQ(mean.status, 0) << mean.err;
-    EXPECT_DOUBLE_EQ(zorvan::files::read_image(path("mean.mrc")).pixel_size_nm, 0.25);
+    EXPECT_DOUBLE_EQ(zorvan::files::read_image(path("mean.mrc")).pixel_size.value, 0.25);
     // A rescaled destination is on another grid: it carries no pixel size.
     write("big.npy", type::real4, {8, 6}, std::vector<float>(48));
     const Outcome warp = run("FWarpLinear2DDLL " + path("in.mrc") + " 2 2 " + path("big.npy") + " --save imgDst=" +
                              path("big.mrc"));
     ASSERT_EQ(warp.status, 0) << warp.err;
-    EXPECT_EQ(zorvan::files::read_image(path("big.mrc")).pixel_size_nm, 0);
+    EXPECT_EQ(zorvan::files::read_image(path("big.mrc")).pixel_size.value, 0);
 }
 
 TEST_F(Zorvan, FailuresSayWhatWentWrongAndWriteNothing) {
