@@ -283,6 +283,20 @@ ImageData decode_image(const std::string& name, const void* data, std::size_t si
     });
 }
 
+std::vector<ImageSummary> list_images(const std::string& path) {
+    ImageData image = read_image(path);
+    ImageSummary summary;
+    summary.name = image.name;
+    summary.data_type = image.data_type;
+    summary.type_text = detail::type_name(image.data_type);
+    summary.sizes = image.sizes;
+    summary.axes = image.axes;
+    summary.pixel_size = image.pixel_size;
+    summary.voltage_v = image.voltage_v;
+    summary.exposure_s = image.exposure_s;
+    return {summary};
+}
+
 void write_image(const std::string& path, const ImageData& image) {
     using namespace detail;
     const Format format = format_of(path);

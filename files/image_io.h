@@ -85,6 +85,22 @@ public:
 ImageData read_image(const std::string& path);
 void write_image(const std::string& path, const ImageData& image);
 
+// What one image in a file is, for listing a file's contents (`zorvan info`):
+// files of the host application can hold several images; the others hold one.
+struct ImageSummary {
+    std::size_t index = 0;    // what "path:index" names; the thumbnail is not listed
+    std::string name;         // the image's own name, or ""
+    std::int32_t data_type = 0;
+    std::string type_text;    // "4-byte real", or what the file holds where it cannot be read ("RGB")
+    std::vector<std::uint64_t> sizes;
+    std::vector<AxisCalibration> axes;
+    PixelSize pixel_size;
+    double voltage_v = 0, exposure_s = 0;
+    std::string refusal;      // why read_image would refuse it; "" when it reads
+};
+// Every image in the file, in order; one for a TIFF, PNG, .npy or MRC file.
+std::vector<ImageSummary> list_images(const std::string& path);
+
 // read_image over bytes in memory, `name` giving the format and the messages'
 // prefix. For fuzzing and for callers that hold a file's contents already.
 ImageData decode_image(const std::string& name, const void* data, std::size_t size);
