@@ -97,6 +97,10 @@ struct ImageSummary {
     PixelSize pixel_size;
     double voltage_v = 0, exposure_s = 0;
     std::string refusal;      // why read_image would refuse it; "" when it reads
+    // Where the pixels lie when the file stores them raw (uncompressed, x
+    // fastest, little-endian, no padding), so that they can be mapped in
+    // place; 0 when they cannot.
+    std::uint64_t raw_data_offset = 0;
 };
 // Every image in the file, in order; one for a TIFF, PNG, .npy or MRC file.
 std::vector<ImageSummary> list_images(const std::string& path);
