@@ -12,7 +12,10 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -38,10 +41,22 @@ struct Loaded {
     bool closed = false;
 };
 
+// The plug-in beside this module when the package is installed, else the
+// one of the build tree the module was built in.
+std::string plugin_path() {
+    Dl_info module{};
+    if (dladdr(reinterpret_cast<const void*>(&plugin_path), &module) != 0 && module.dli_fname != nullptr) {
+        const std::filesystem::path beside =
+            std::filesystem::path(module.dli_fname).parent_path() / std::filesystem::path(ZORVAN_PLUGIN_PATH).filename();
+        if (std::filesystem::exists(beside)) return beside.string();
+    }
+    return ZORVAN_PLUGIN_PATH;
+}
+
 Loaded& loaded() {
     static Loaded* const instance = [] {
         auto* fresh = new Loaded;
-        fresh->host.load_plugin(ZORVAN_PLUGIN_PATH);
+        fresh->host.load_plugin(plugin_path());
         return fresh;
     }();
     return *instance;
@@ -259,6 +274,7 @@ py::tuple wiener(const py::array& a, double margin, double smoothing, int window
 
 PYBIND11_MODULE(_zorvan, module) {
     module.doc() = "The plug-in loaded into the embedded host; use the package zorvan.";
+    module.attr("__version__") = ZORVAN_VERSION;
     static py::exception<zorvan::host::HostError> zorvan_error(module, "ZorvanError", PyExc_ValueError);
     g_zorvan_error = zorvan_error.ptr();
     // What the host refuses to hold (sizes, dimensions) is a ValueError.
@@ -278,9 +294,16 @@ PYBIND11_MODULE(_zorvan, module) {
     module.def("table", [] {
         py::list rows;
         for (const zorvan::script_function& row : zorvan::script_functions) {
-            rows.append(py::make_tuple(std::string(row.name), zorvan::prototype_of(row), std::string(row.counter),
-                                       row.refuses == zorvan::refusal::silent, std::string(row.summary),
-                                       std::string(row.pixel_types)));
+            py::dict fields;
+            fields["name"] = std::string(row.name);
+            fields["prototype"] = std::string(row.prototype);
+            fields["python_name"] = std::string(row.python_name);
+            fields["counter"] = std::string(row.counter);
+            fields["silent"] = row.refuses == zorvan::refusal::silent;
+            fields["summary"] = std::string(row.summary);
+            fields["pixel_types"] = std::string(row.pixel_types);
+            fields["sizes"] = std::string(row.sizes);
+            rows.append(fields);
         }
         return rows;
     });
