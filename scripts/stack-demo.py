@@ -18,6 +18,7 @@ from distributed import Client, LocalCluster, progress
 
 import zorvan
 import zorvan.dask as zd
+from zorvan._memory import worker_memory
 
 MEDIAN_RADIUS = 2
 
@@ -39,7 +40,7 @@ def run_on_cluster(workers, source, out):
             print("  (its plots need bokeh; without it the workers and their tasks are at %s)" %
                   cluster.dashboard_link.replace("/status", "/info/main/workers.html"))
         client.run(lambda: zorvan.survey(np.zeros(4, np.float32)))  # each worker loads the plug-in once
-        start_memory, start_cpu = client.run(zd.worker_memory, True), client.run(time.process_time)
+        start_memory, start_cpu = client.run(worker_memory, True), client.run(time.process_time)
         load = os.getloadavg()[0]
         stack = zd.open_stack(source)
         start = time.perf_counter()
@@ -50,7 +51,7 @@ def run_on_cluster(workers, source, out):
         progress(futures)
         client.gather(futures)
         seconds = time.perf_counter() - start
-        peaks = {worker: peak for worker, (_, peak) in client.run(zd.worker_memory).items()}
+        peaks = {worker: peak for worker, (_, peak) in client.run(worker_memory).items()}
         cpu = sum(seconds - start_cpu[worker] for worker, seconds in client.run(time.process_time).items())
     print("\n  %.1f s for %d frames; peak memory per worker: %s" % (seconds, len(stack), ", ".join(
         "%.0f MiB (%.0f MiB above its start)" % (peak / 2**20, (peak - start_memory[worker][0]) / 2**20)

@@ -6,16 +6,19 @@ processes. A task carries NumPy blocks, the function and its numbers only:
 each worker process imports zorvan, which loads the plug-in into its own
 embedded host once, on its first task.
 
-Arrays are [y, x] images or [z, y, x] stacks. A stack is always worked
-plane by plane (zorvan.moving_average on a NumPy stack would also average
-along z; here it does not).
+Arrays are [y, x] images or [z, y, x] stacks. Each function follows the rule
+of the zorvan function of its name (the table "Stacks" in the README): a
+2-D function works on every plane of a stack; moving_average(a, r,
+cube=True) averages over the cubic window across planes; camera dtypes are
+converted as zorvan converts them.
 
 What equals the one-piece result:
 - median_filter, maximum_filter, diff_h over chunks of any size: bit for bit
   equal to the function on the whole plane. Each chunk is filtered with a
   halo of the radius (diff_h: n columns on the right) taken from its
-  neighbours and no padding at the true image edges, so every window is
-  the one-piece window, cut at the edges in the same way. The one freedom:
+  neighbours and no padding at the true image edges
+  (dask.array.map_overlap with boundary="none", as dask-image does), so
+  every window is the one-piece window, cut at the edges in the same way. The one freedom:
   where -0.0 and +0.0 tie in a window, the median and the maximum may
   return either zero, as the functions themselves may.
 - Everything done on whole planes (map_planes, wiener, survey,
@@ -41,13 +44,13 @@ from dask.base import tokenize
 
 import zorvan
 
-__all__ = ["MEAN_BOUND", "worker_memory", "SURVEY", "CENTER_OF_MASS", "median_filter", "maximum_filter", "moving_average",
+__all__ = ["MEAN_BOUND", "SURVEY", "CENTER_OF_MASS", "median_filter", "maximum_filter", "moving_average",
            "moving_average_pair", "diff_h", "map_planes", "wiener", "survey", "radial_survey", "center_of_mass",
            "open_stack", "store_npy"]
 
 MEAN_BOUND = 1e-5  # relative to max|a|: chunked moving averages against one piece
-SURVEY = np.dtype([("min", "f8"), ("max", "f8"), ("sum", "f8"), ("sqsum", "f8")])
-CENTER_OF_MASS = np.dtype([("cycles_done", "i8"), ("x", "f8"), ("y", "f8")])
+SURVEY = zorvan.SURVEY
+CENTER_OF_MASS = zorvan.CENTER_OF_MASS
 
 
 def _stack(a):
@@ -86,44 +89,71 @@ def _at_least(chunks, minimum):
     return tuple(merged)
 
 
+def _depths(a, reach):
+    """a rechunked so that an axis no larger than its reach is one chunk (no halo needed) and every other chunk
+    holds at least its halo, and the depth of each axis: reach = (z, y, x) pixels, or (y, x)."""
+    depths = [0] * (a.ndim - len(reach)) + list(reach)
+    chunks = list(a.chunks)
+    for axis, (size, depth) in enumerate(zip(a.shape, depths)):
+        if depth and size <= depth:
+            chunks[axis], depths[axis] = (size,), 0  # every window spans the whole axis
+        elif depth:
+            chunks[axis] = _at_least(chunks[axis], depth)
+    return a.rechunk(tuple(chunks)), depths
+
+
+def _overlapping(function, a, args, reach):
+    """function(block, *args) over the chunks of a, each with a halo of `reach` pixels from its neighbours and
+    none at the true edges; the output has the input's shape."""
+    a = _stack(a)
+    probe = function(np.zeros((1,) * a.ndim, a.dtype), *args)  # refuses bad dtypes and numbers now
+    depths = [0] * (a.ndim - len(reach)) + list(reach)
+    if any(depth >= size for depth, size in zip(depths, a.shape) if depth):
+        a, depths = _depths(a, reach)  # map_overlap merges small chunks, but cannot take a halo wider than the axis
+    return da.map_overlap(_apply, a, depth=dict(enumerate(depths)), boundary="none", dtype=probe.dtype,
+                          meta=np.empty((0,) * a.ndim, probe.dtype), function=function, args=args)
+
+
+def _apply(block, function, args):
+    return function(block, *args)
+
+
 def _halo_block(block, function, args, depths, narrower, block_info=None):
-    """Filters a block that carries halos of `depths` on its inner sides, then cuts the halos off.
-    The filter makes the block `narrower` columns narrower on the right (diff_h's n)."""
-    out = _each_plane(block, function, *args)
-    location, count = block_info[0]["chunk-location"][-2:], block_info[0]["num-chunks"][-2:]
-    cut = [slice(None)] * (out.ndim - 2)
+    """Filters a block that carries halos of `depths` on its inner sides, then cuts the halos off. The filter
+    makes the block `narrower` columns narrower on the right (diff_h's n) or adds axes in front (the pair)."""
+    out = function(block, *args)
+    location, count = block_info[0]["chunk-location"], block_info[0]["num-chunks"]
+    cut = [slice(None)] * out.ndim
     for axis, depth in enumerate(depths):
         last = location[axis] == count[axis] - 1
-        right = 0 if last else depth - (narrower if axis == 1 else 0)
-        cut.append(slice(depth if location[axis] > 0 else 0, out.shape[out.ndim - 2 + axis] - right))
+        right = 0 if last else depth - (narrower if axis == len(depths) - 1 else 0)
+        out_axis = out.ndim - block.ndim + axis
+        cut[out_axis] = slice(depth if location[axis] > 0 else 0, out.shape[out_axis] - right)
     return out[tuple(cut)]
 
 
-def _neighbourhood(function, a, args, reach, narrower=0):
-    """function over the chunks of a, each with a halo of `reach` = (y, x) pixels, none at the true edges."""
+def _halo(function, a, args, reach, narrower=0):
+    """function over the chunks of a with a halo made here, for outputs map_overlap cannot trim: narrower
+    ones (diff_h) and ones with an axis in front (the pair)."""
     a = _stack(a)
-    probe = function(np.zeros((1, a.shape[-1]), a.dtype), *args)  # refuses bad types and numbers now
-    chunks, depths = list(a.chunks), []
-    for axis, (size, depth) in enumerate(zip(a.shape[-2:], reach)):
-        index = a.ndim - 2 + axis
-        if depth and size <= depth:
-            chunks[index], depth = (size,), 0  # every window spans the whole axis: one chunk, no halo
-        elif depth:
-            chunks[index] = _at_least(chunks[index], depth)
-        depths.append(depth)
-    a = a.rechunk(tuple(chunks))
-    halos = da.overlap.overlap(a, depth={a.ndim - 2: depths[0], a.ndim - 1: depths[1]}, boundary="none")
+    probe = function(np.zeros((1,) * (a.ndim - 1) + (a.shape[-1],), a.dtype), *args)
+    a, depths = _depths(a, reach)
+    halos = da.overlap.overlap(a, depth=dict(enumerate(depths)), boundary="none")
     out_chunks = list(a.chunks)
     out_chunks[-1] = out_chunks[-1][:-1] + (out_chunks[-1][-1] - narrower,)
-    new_axis = list(range(a.ndim - 2, probe.ndim - 2 + a.ndim - 2))  # moving_average_pair's axis of two
-    out_chunks[a.ndim - 2:a.ndim - 2] = [(n,) for n in probe.shape[:-2]]
+    added = probe.ndim - a.ndim
+    out_chunks[0:0] = [(n,) for n in probe.shape[:added]]
     return halos.map_blocks(_halo_block, function, args, depths, narrower, chunks=tuple(out_chunks),
-                            new_axis=new_axis or None, dtype=probe.dtype,
+                            new_axis=list(range(added)) or None, dtype=probe.dtype,
                             meta=np.empty((0,) * len(out_chunks), probe.dtype))
 
 
-def _pair(plane, radius):
-    return np.stack(zorvan.moving_average_pair(plane, radius))
+def _moving_average(block, radius, cube):
+    return zorvan.moving_average(block, radius, cube=cube)
+
+
+def _pair(block, radius, cube):
+    return np.stack(zorvan.moving_average_pair(block, radius, cube=cube))
 
 
 _EXACT = """
@@ -133,36 +163,40 @@ _EXACT = """
 _ROUNDED = """
     Running sums start again at each chunk, so chunked results agree with the
     whole plane's within float rounding: |difference| <= MEAN_BOUND * max|a|
-    (measured: up to 6.3e-6 * max|a| on 4096 x 4096 planes). A stack chunked by whole planes is bit
-    for bit the per-plane result."""
+    (measured: up to 6.3e-6 * max|a| on 4096 x 4096 planes). A stack chunked by
+    whole planes (cube=False) is bit for bit the per-plane result."""
 
 
 def median_filter(a, radius):
     """median_filter(a, radius) -> dask array: zorvan.median_filter of every plane."""
-    return _neighbourhood(zorvan.median_filter, a, (radius,), (radius, radius))
+    return _overlapping(zorvan.median_filter, a, (radius,), (radius, radius))
 
 
 def maximum_filter(a, radius):
     """maximum_filter(a, radius) -> dask array: zorvan.maximum_filter of every plane."""
-    return _neighbourhood(zorvan.maximum_filter, a, (radius,), (radius, radius))
+    return _overlapping(zorvan.maximum_filter, a, (radius,), (radius, radius))
 
 
-def moving_average(a, radius):
-    """moving_average(a, radius) -> dask array: zorvan.moving_average of every plane (not along z)."""
-    return _neighbourhood(zorvan.moving_average, a, (radius,), (radius, radius))
+def moving_average(a, radius, cube=False):
+    """moving_average(a, radius, cube=False) -> dask array: zorvan.moving_average of every plane, or over the
+    cubic window across the planes of a stack with cube=True."""
+    return _overlapping(_moving_average, a, (radius, cube), (radius,) * (3 if cube else 2))
 
 
-def moving_average_pair(a, radius):
-    """moving_average_pair(a, radius) -> (mean, mean_sq) dask arrays of every plane."""
-    both = _neighbourhood(_pair, a, (radius,), (radius, radius))
-    return both[..., 0, :, :], both[..., 1, :, :]
+def moving_average_pair(a, radius, cube=False):
+    """moving_average_pair(a, radius, cube=False) -> (mean, mean_sq) dask arrays of every plane, or over the
+    cubic window across the planes of a stack with cube=True."""
+    both = _halo(_pair, a, (radius, cube), (radius,) * (3 if cube else 2))
+    return both[0], both[1]
 
 
 def diff_h(a, n=1):
-    """diff_h(a, n=1) -> dask array: zorvan.diff_h of every plane, n columns narrower; n <= 0 returns a."""
-    if isinstance(n, (int, np.integer)) and n <= 0:
-        return _stack(a)
-    return _neighbourhood(zorvan.diff_h, a, (n,), (0, n), narrower=n)
+    """diff_h(a, n=1) -> float32 dask array: zorvan.diff_h of every plane, n columns narrower; n = 0 returns a
+    as float32."""
+    if zorvan._count("diff_h", "n", n) == 0:
+        a = _stack(a)
+        return a if a.dtype == np.float32 else a.map_blocks(zorvan.diff_h, 0, dtype=np.float32)
+    return _halo(zorvan.diff_h, a, (n,), (0, n), narrower=n)
 
 
 for _function in (median_filter, maximum_filter, diff_h):
@@ -189,6 +223,8 @@ def map_planes(function, a, *args, dtype=None, plane_shape=None):
     a loop over the planes.
 
     >>> windowed = zorvan.dask.map_planes(zorvan.ft_window, stack, 1)
+    >>> windowed.dtype, windowed.shape
+    (dtype('float32'), (3, 16, 16))
     """
     a = _whole_planes(a)
     if a.ndim == 2:
@@ -242,11 +278,12 @@ def survey(a):
     return _table(zorvan.survey, SURVEY, a, ())
 
 
-def center_of_mass(a, x, y, radius, cycles, threshold):
-    """center_of_mass(a, x, y, radius, cycles, threshold) -> dask array of CENTER_OF_MASS records
+def center_of_mass(a, x, y, radius, cycles=50, threshold=0.1):
+    """center_of_mass(a, x, y, radius, cycles=50, threshold=0.1) -> dask array of CENTER_OF_MASS records
 
     zorvan.center_of_mass of each plane from the same start: (cycles_done, x, y).
     """
+    zorvan.center_of_mass(np.zeros((1, 1), np.float32), x, y, radius, cycles, threshold)  # refuses bad numbers now
     return _table(zorvan.center_of_mass, CENTER_OF_MASS, a, (x, y, radius, cycles, threshold))
 
 
@@ -327,7 +364,8 @@ def open_stack(path, planes_per_chunk=1):
     TIFF pages are read page by page. A 2-D file is a stack of one plane.
 
     >>> stack = zorvan.dask.open_stack("series.mrc")
-    >>> zorvan.dask.median_filter(stack, 2).max().compute()
+    >>> zorvan.dask.median_filter(stack, 2).shape
+    (3, 16, 16)
     """
     path = os.path.abspath(path)
     offset, shape, dtype = _layout(path)
@@ -355,16 +393,3 @@ def store_npy(a, path, compute=True):
     target = _MappedPlanes(path, header.offset, a.shape, a.dtype)
     del header
     return da.store(a, target, lock=False, compute=compute)
-
-
-def worker_memory(reset_peak=False):
-    """worker_memory(reset_peak=False) -> (resident, peak resident) bytes of this process (Linux).
-
-    With reset_peak the peak restarts from now. Run it on every worker with
-    client.run(zorvan.dask.worker_memory, True) to watch their memory."""
-    if reset_peak:
-        with open("/proc/self/clear_refs", "w") as clear:
-            clear.write("5")
-    with open("/proc/self/status") as status:
-        fields = dict(line.split(":", 1) for line in status)
-    return int(fields["VmRSS"].split()[0]) * 1024, int(fields["VmHWM"].split()[0]) * 1024
