@@ -118,7 +118,11 @@ bool same_centre(P ax, P ay, P bx, P by) {
 
 // Searches the nx x ny pixels (packed rows) from (start_x, start_y) with a
 // disc of `radius` for at most `cycles` cycles. A start or radius that is not
-// finite gives result 0 at once (a positive budget given).
+// finite makes a window bound that is computed from it non-finite, so the
+// disc is outside the image (result 0). On a single column (or row) the
+// forced axis's bounds are not computed: a non-finite start there puts no
+// cell inside the disc (its distances are NaN), and the centre jumps to the
+// window's corner like any empty disc's.
 //
 // Each cycle depends only on the current centre, so a centre that comes back
 // bit for bit repeats the cycles since it was last seen. Brent's cycle
@@ -133,7 +137,6 @@ centre_search<P> centre_of_mass(const P* pixels, std::int64_t nx, std::int64_t n
     static_assert(std::is_floating_point_v<P>);
     if (cycles <= 0) return {0, true, start_x, start_y};
     const centre_search<P> not_found{0, false, start_x, start_y};
-    if (!std::isfinite(start_x) || !std::isfinite(start_y) || !std::isfinite(radius)) return not_found;
 
     const P r2 = radius * radius;
     const std::int64_t last = std::int64_t{cycles} - 1;

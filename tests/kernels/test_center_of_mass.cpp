@@ -75,7 +75,15 @@ TEST(CenterOfMassKernel, WorkedSearchesOnTheEdgeRules) {
     search(ones, 12, 12, 5.5, 6.25, 0, 5, 1, {2, true, 5, 6});
     search(ones, 12, 12, 5, 5, -0.2, 3, 0, {1, true, 5, 5});
     search(ones, 12, 12, NAN, 5, 2, 3, 0, {0, false, NAN, 5});
-    search(line, 1, 12, NAN, 6, 2, 3, 0, {0, false, NAN, 6});  // never read along the forced axis
+    // A start that is not finite on a forced axis bounds nothing: no cell is
+    // inside the disc, the centre jumps to the window's corner (row 4, column 4)
+    // and settles there in the second cycle. Along the searched axis it is
+    // outside every image.
+    const std::vector<double> twelve_ones(12, 1.0);
+    search(twelve_ones, 1, 12, NAN, 6, 2, 3, 0, {2, true, 0, 4});
+    search(twelve_ones, 12, 1, 6, INFINITY, 2, 3, 0, {2, true, 4, 0});
+    search(twelve_ones, 12, 1, NAN, 0, 2, 3, 0, {0, false, NAN, 0});
+    search(line, 1, 12, NAN, 6, 2, 3, 0, {0, false, NAN, 6});  // the corner drifts from (NaN, 6): rejected at the last
     search(ones, 12, 12, 5, 5, NAN, 3, 0, {0, false, 5, 5});
     search(ones, 12, 12, 1e300, 5, 2, 3, 0, {0, false, 1e300, 5});
 }

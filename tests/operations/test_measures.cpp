@@ -174,6 +174,30 @@ TEST_F(CenterOfMass, OutArgumentsOnEveryPath) {
     }
 }
 
+// On one column (or one row) the forced axis's start is never a bound: a NaN
+// there leaves the disc empty, the centre jumps to the window's corner and
+// settles; on the searched axis it is outside the image.
+TEST_F(CenterOfMass, NonFiniteStartOnTheForcedAxisStillSearches) {
+    const double nan = std::nan("");
+    const Image columns[] = {image(type::real4, {1, 12}, std::vector<float>(12, 1)),
+                             image(type::real8, {1, 12}, std::vector<double>(12, 1))};
+    const Image rows[] = {image(type::real4, {12, 1}, std::vector<float>(12, 1)),
+                          image(type::real8, {12, 1}, std::vector<double>(12, 1))};
+    for (int precision = 0; precision < 2; ++precision) {
+        const Image& column = columns[precision];
+        const Image& row = rows[precision];
+        const Search down = search(column, nan, 6, 2, 3);
+        EXPECT_EQ(down.cycles, 2);
+        EXPECT_EQ(down.x, 0);
+        EXPECT_EQ(down.y, 4);
+        const Search across = search(row, 6, -std::numeric_limits<double>::infinity(), 2, 3);
+        EXPECT_EQ(across.cycles, 2);
+        EXPECT_EQ(across.x, 4);
+        EXPECT_EQ(across.y, 0);
+        EXPECT_EQ(search(row, nan, 0, 2, 3).cycles, 0);
+    }
+}
+
 // The table is every float of its image, whatever the shape: a 3 x 2 table
 // is six weights in storage order.
 TEST_F(Measures, WeightTableIsEveryFloatOfItsImage) {
