@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the plug-in, the host and the zorvan
-# command and the Python package, makes the package importable by
-# /usr/bin/python3 from any directory (a zorvan.pth in its site folder), and
-# runs the demo (a Wiener filter built from the plug-in's functions, its
+# command and the Python package, installs the package for /usr/bin/python3
+# with pip (offline, from the same build), and runs the demo (a Wiener filter built from the plug-in's functions, its
 # report in zorvan-demo/report.html) and the same filter on the demo's noisy
 # image as a user's file (zorvan-wiener/report.html).
 set -euo pipefail
@@ -11,9 +10,15 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DZORVAN_TESTS=OFF -DZORVAN_BENCH=OFF >/dev/null
 cmake --build build -j"$(nproc)" --target zorvan zorvan_python >/dev/null
+# pip puts it under /usr/local (root) or ~/.local, never among Debian's own
+# packages, and --no-deps lets it touch nothing else: that is what makes
+# --break-system-packages (Debian's guard against pip beside apt) safe here.
 site=$(/usr/bin/python3 -c 'import site; print(site.getsitepackages()[0])')
-mkdir -p "$site" && echo "$PWD/build/python" >"$site/zorvan.pth"
-echo "Python: /usr/bin/python3 imports zorvan from $PWD/build/python/zorvan"
+rm -f "$site/zorvan.pth"  # what earlier versions of this script wrote
+user=(); [[ $(id -u) -eq 0 ]] || user=(--user)
+ZORVAN_BUILD_DIR=build PIP_NO_INDEX=1 /usr/bin/python3 -m pip install --quiet --no-build-isolation --no-deps \
+  --break-system-packages --root-user-action=ignore "${user[@]}" .
+echo "Python: /usr/bin/python3 imports zorvan $(cd / && /usr/bin/python3 -c 'import zorvan; print(zorvan.__version__, "from", zorvan.__file__)')"
 echo "Registered script functions:"
 ./build/zorvan list
 echo

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake make g++ clang libomp-14-dev libboost-dev libffi-dev pkg-config binutils
           libgtest-dev libbenchmark-dev libtiff-dev libpng-dev libfftw3-dev liblapacke-dev libclang-rt-14-dev
-          pybind11-dev python3-dev python3-numpy python3-scipy python3-opencv python3-pytest python3-hypothesis
+          pybind11-dev python3-dev python3-pip python3-setuptools python3-venv python3-build python3-numpy python3-scipy python3-opencv python3-pytest python3-hypothesis
           python3-tifffile python3-mrcfile python3-dask python3-distributed python3-hyperspy python3-zarr
           chromium)
 
