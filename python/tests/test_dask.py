@@ -92,10 +92,11 @@ def test_stack_functions_equal_a_loop_over_planes(client):
     # The same names, the same rule: zorvan on the whole stack, zorvan.dask on chunks; the cubic window under cube=.
     cubic = zd.moving_average(lazy, 2, cube=True), zorvan.moving_average(stack, 2, cube=True)
     pair = zd.moving_average_pair(lazy, 1, cube=True), zorvan.moving_average_pair(stack, 1, cube=True)
+    plane = zd.moving_average(lazy[0], 2, cube=True), zorvan.moving_average(stack[0], 2)  # a 2-D image: no z
     for (_, want), got in zip(cases, client.compute([lazy for lazy, _ in cases], sync=True)):
         np.testing.assert_array_equal(got, np.asarray(want))
-    got = client.compute([cubic[0], *pair[0]], sync=True)
-    for chunked, whole in zip(got, (cubic[1], *pair[1])):
+    got = client.compute([cubic[0], *pair[0], plane[0]], sync=True)
+    for chunked, whole in zip(got, (cubic[1], *pair[1], plane[1])):
         assert np.abs(chunked - whole).max() <= zd.MEAN_BOUND * np.abs(stack).max() ** 2
 
 

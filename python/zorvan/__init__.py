@@ -825,5 +825,10 @@ def wiener(a, margin=4.0, smoothing=1000.0, window="hann"):
     return filtered, WienerDetails(dict(stages), planes, replaced, converted)
 
 
+_HELPERS = {"collections", "math", "numbers", "operator", "np"}
+
+
 def __dir__():
-    return __all__ + ["__version__", "dask"]
+    """The API: what the package defines and its submodules, not the modules it imports for its own use."""
+    return sorted(name for name in globals()
+                  if name not in _HELPERS and (not name.startswith("_") or name == "__version__"))

@@ -92,7 +92,7 @@ def _at_least(chunks, minimum):
 def _depths(a, reach):
     """a rechunked so that an axis no larger than its reach is one chunk (no halo needed) and every other chunk
     holds at least its halo, and the depth of each axis: reach = (z, y, x) pixels, or (y, x)."""
-    depths = [0] * (a.ndim - len(reach)) + list(reach)
+    depths = ([0] * a.ndim + list(reach))[-a.ndim:]
     chunks = list(a.chunks)
     for axis, (size, depth) in enumerate(zip(a.shape, depths)):
         if depth and size <= depth:
@@ -107,7 +107,7 @@ def _overlapping(function, a, args, reach):
     none at the true edges; the output has the input's shape."""
     a = _stack(a)
     probe = function(np.zeros((1,) * a.ndim, a.dtype), *args)  # refuses bad dtypes and numbers now
-    depths = [0] * (a.ndim - len(reach)) + list(reach)
+    depths = ([0] * a.ndim + list(reach))[-a.ndim:]  # a [y, x] image has no z to reach along
     if any(depth >= size for depth, size in zip(depths, a.shape) if depth):
         a, depths = _depths(a, reach)  # map_overlap merges small chunks, but cannot take a halo wider than the axis
     return da.map_overlap(_apply, a, depth=dict(enumerate(depths)), boundary="none", dtype=probe.dtype,
