@@ -152,6 +152,7 @@ def test_camera_data_is_converted_as_each_docstring_says(dtype):
     big = np.zeros((12, 16), np.float64)
     np.testing.assert_array_equal(zorvan.rescale(a, 2.0, 2.0, big), zorvan.rescale(a.astype(np.float64), 2.0, 2.0,
                                                                                  np.zeros_like(big)))
+    assert zorvan.survey(a > 100) == zorvan.survey((a > 100).astype(np.uint8))  # bool: the host's survey has none
     with pytest.raises(zorvan.ZorvanError, match=r"^All data type should be Real\.$"):
         zorvan.call("FMedianFilter", a.astype(np.int16), 1, None)  # the script function's own rule stays
 

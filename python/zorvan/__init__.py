@@ -454,7 +454,10 @@ def diff_h(a, n=1):
 
 # ---- the measurements ----
 
-@_script("FSurvey", a=_ANY_REAL)
+_SURVEY_PIXELS = _Pixels(_HOST_INTEGERS[1:] + _REAL, {"bool": "uint8", "int64": "float64", "float16": "float32"})
+
+
+@_script("FSurvey", a=_SURVEY_PIXELS)
 def survey(a):
     """survey(a) -> Survey(min, max, sum, sqsum); a stack: SURVEY records, one per plane
 
@@ -468,7 +471,7 @@ def survey(a):
     >>> zorvan.survey(np.array([[[1, 2]], [[3, 4]]], np.uint16))["max"]
     array([2., 4.])
     """
-    a = _ANY_REAL.accept("survey", "a", a)
+    a = _SURVEY_PIXELS.accept("survey", "a", a)
     return _stacked(a, lambda plane: Survey(*_run("FSurvey", _image(plane), None, None, None, None)[1]), SURVEY)
 
 
