@@ -324,6 +324,15 @@ def _object_counts():
     return _zorvan.object_counts()
 
 
+_HELPERS = {"collections", "math", "numbers", "operator", "np"}
+
+
+def __dir__():
+    """The API: what the package defines and its submodules, not the modules it imports for its own use."""
+    return sorted(name for name in globals()
+                  if name not in _HELPERS and (not name.startswith("_") or name == "__version__"))
+
+
 # ---- the neighbourhood filters ----
 
 @_script("FMovingAverage2", a=_FLOATS_OR_COMPLEX)
@@ -827,11 +836,3 @@ def wiener(a, margin=4.0, smoothing=1000.0, window="hann"):
                                                         float(margin), float(smoothing), int(window == "sine"))
     return filtered, WienerDetails(dict(stages), planes, replaced, converted)
 
-
-_HELPERS = {"collections", "math", "numbers", "operator", "np"}
-
-
-def __dir__():
-    """The API: what the package defines and its submodules, not the modules it imports for its own use."""
-    return sorted(name for name in globals()
-                  if name not in _HELPERS and (not name.startswith("_") or name == "__version__"))
