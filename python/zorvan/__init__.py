@@ -556,15 +556,18 @@ def center_of_mass(a, x, y, radius, cycles=50, threshold=0.1):
     return _stacked(a, refine, CENTER_OF_MASS)
 
 
-@_script("FWeight", a=_Pixels(("float32", "complex64"), _FLOAT32.converted), profile=_FLOAT32)
+_WEIGHT_PIXELS = _Pixels(("float32", "complex64"), _FLOAT32.converted)
+_PROFILE_PIXELS = _Pixels(("float32",), {**_FLOAT32.converted, "float64": "float32"})  # a weight table, not data
+
+
+@_script("FWeight", a=_WEIGHT_PIXELS, profile=_PROFILE_PIXELS)
 def weight(a, profile, cx, cy, scale_x, scale_y, mode, out=None):
     """weight(a, profile, cx, cy, scale_x, scale_y, mode, out=None) -> array
 
     Combines each pixel of each plane with the radial profile, linearly
     interpolated at the pixel's scaled distance from (cx, cy) (a real
     centre is rounded to the nearest pixel): mode 0 multiply, 1 add,
-    2 subtract, 3 replace. A 1-D profile of float64 is converted to float32
-    too. out= (the result's dtype, a's shape) is written in place and
+    2 subtract, 3 replace. out= (the result's dtype, a's shape) is written in place and
     returned; out=a works in place.
 
     >>> zorvan.weight(np.ones((1, 3), np.float32), np.array([1, 2, 3], np.float32), 0, 0, 1.0, 1.0, 0)
@@ -573,8 +576,8 @@ def weight(a, profile, cx, cy, scale_x, scale_y, mode, out=None):
     cx, cy = _centre("weight", "cx", cx), _centre("weight", "cy", cy)
     scale_x, scale_y = _real("weight", "scale_x", scale_x), _real("weight", "scale_y", scale_y)
     mode = _count("weight", "mode", mode)
-    a = _Pixels(("float32", "complex64"), _FLOAT32.converted).accept("weight", "a", a)
-    profile = _Pixels(("float32",), {**_FLOAT32.converted, "float64": "float32"}).accept("weight", "profile", profile)
+    a = _WEIGHT_PIXELS.accept("weight", "a", a)
+    profile = _PROFILE_PIXELS.accept("weight", "profile", profile)
     out = _out("weight", "out", out, a)
     return _each_plane(a, out, lambda plane, out_plane: _run(
         "FWeight", _image(plane), _image(profile), cx, cy, scale_x, scale_y, mode, out_plane)[0])
