@@ -23,11 +23,11 @@ def client(tmp_path_factory):
     """A cluster started as a deployment starts one: a scheduler and two worker processes, each under its
     nanny, on loopback."""
     address = tmp_path_factory.mktemp("cluster") / "scheduler.json"
-    dask = [sys.executable, "-m", "distributed.cli.dask_scheduler"]
-    worker = [sys.executable, "-m", "distributed.cli.dask_worker", "--scheduler-file", str(address), "--nthreads", "1",
+    scheduler = [sys.executable, "-m", "dask", "scheduler"]  # `dask scheduler`, by this interpreter
+    worker = [sys.executable, "-m", "dask", "worker", "--scheduler-file", str(address), "--nthreads", "1",
               "--host", "127.0.0.1", "--no-dashboard", "--memory-limit", "0"]
-    processes = [subprocess.Popen(dask + ["--host", "127.0.0.1", "--port", "0", "--no-dashboard", "--scheduler-file",
-                                          str(address)], stderr=subprocess.DEVNULL)]
+    processes = [subprocess.Popen(scheduler + ["--host", "127.0.0.1", "--port", "0", "--no-dashboard",
+                                               "--scheduler-file", str(address)], stderr=subprocess.DEVNULL)]
     try:
         deadline = time.monotonic() + 60
         while not address.exists() and time.monotonic() < deadline:
