@@ -2,7 +2,7 @@
 
 #include "demo/demo.h"
 
-#include "demo/report.h"
+#include "wiener/report.h"
 #include "files/image_io.h"
 
 #include <chrono>
@@ -16,6 +16,10 @@ namespace zorvan::demo {
 namespace {
 
 using host::Host;
+using wiener::kMinimumSide;
+using wiener::ReportPage;
+using wiener::ReportPlane;
+using wiener::WienerResult;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -86,7 +90,7 @@ DemoResult run_demo(Host& host, const DemoOptions& options, std::FILE* progress)
     files::ImageData input{host::data_type::real4, {w, h}, {}};
     input.bytes.resize(noisy.size() * sizeof(float));
     std::memcpy(input.bytes.data(), noisy.data(), input.bytes.size());
-    const WienerResult filtered = wiener_filter(host, input, options.wiener, progress);
+    const WienerResult filtered = wiener::wiener_filter(host, input, options.wiener, progress);
 
     DemoResult result;
     result.snr_noisy_db = snr_db(clean, noisy);
@@ -94,7 +98,7 @@ DemoResult run_demo(Host& host, const DemoOptions& options, std::FILE* progress)
     result.stages = filtered.stages;
     result.stages.insert(result.stages.begin(), Stage{synthesis, ms});
 
-    ReportPage page = wiener_report_page("a synthetic lattice", input, filtered, options.wiener);
+    ReportPage page = wiener::wiener_report_page("a synthetic lattice", input, filtered, options.wiener);
     page.title = "Wiener filter of a noisy lattice image";
     char snr[160], dose[32];
     std::snprintf(dose, sizeof dose, "%g", options.dose);
@@ -111,7 +115,7 @@ DemoResult run_demo(Host& host, const DemoOptions& options, std::FILE* progress)
     page.planes[2].caption = "noisy − filtered: what was removed";
     page.planes.insert(page.planes.begin(), ReportPlane{"clean", "clean lattice", clean, false});
     page.stages = result.stages;
-    result.files = write_report(options.out_dir, page);
+    result.files = wiener::write_report(options.out_dir, page);
     result.report = result.files.back();
     return result;
 }

@@ -70,11 +70,11 @@ TEST_F(Wiener, FiltersAStackPlaneByPlaneAfterConvertingItsPixels) {
         state = state * 1664525u + 1013904223u;
         pixels[i] = static_cast<std::int16_t>(static_cast<int>(state >> 28) + (i % w / 4 % 2) * 9 - 20 * static_cast<int>(i / (w * h)));
     }
-    const auto stack = zorvan::demo::wiener_filter(host_, image(type::int16, {w, h, 3}, pixels), {}, nullptr);
+    const auto stack = zorvan::wiener::wiener_filter(host_, image(type::int16, {w, h, 3}, pixels), {}, nullptr);
     ASSERT_EQ(stack.filtered.sizes, (std::vector<std::uint64_t>{w, h, 3}));
     for (std::size_t plane = 0; plane < 3; ++plane) {
         std::vector<float> reals(pixels.begin() + plane * w * h, pixels.begin() + (plane + 1) * w * h);
-        const auto single = zorvan::demo::wiener_filter(host_, image(type::real4, {w, h}, reals), {}, nullptr);
+        const auto single = zorvan::wiener::wiener_filter(host_, image(type::real4, {w, h}, reals), {}, nullptr);
         EXPECT_EQ(0, std::memcmp(single.filtered.bytes.data(), stack.filtered.bytes.data() + plane * w * h * 4, w * h * 4))
             << plane;
     }

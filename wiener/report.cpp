@@ -1,4 +1,4 @@
-#include "demo/report.h"
+#include "wiener/report.h"
 
 #include "files/image_io.h"
 
@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <cstring>
 
-namespace zorvan::demo {
+namespace zorvan::wiener {
 
 std::string base64(const std::string& bytes) {
     static constexpr char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -134,8 +134,9 @@ std::string figure_html(const Figure& figure) {
 std::string size_text(const ReportPage& page, std::uint64_t w, std::uint64_t h) {
     std::string text = std::to_string(w) + " × " + std::to_string(h) + " pixels";
     if (page.pixel_size_nm > 0) {
+        const std::string unit = page.reciprocal ? " 1/nm)" : " nm)";
         text += " (" + number(static_cast<double>(w) * page.pixel_size_nm, "%.4g") + " × " +
-                number(static_cast<double>(h) * page.pixel_size_nm, "%.4g") + " nm)";
+                number(static_cast<double>(h) * page.pixel_size_nm, "%.4g") + unit;
     }
     return text;
 }
@@ -148,7 +149,10 @@ ReportPage wiener_report_page(const std::string& input_name, const files::ImageD
     const WienerPlane& plane = result.first;
     page.width = input.sizes.at(0);
     page.height = input.sizes.at(1);
-    page.pixel_size_nm = input.pixel_size.reciprocal ? 0 : input.pixel_size.value;
+    page.pixel_size_nm = input.pixel_size.known() ? input.pixel_size.value : 0;
+    page.reciprocal = input.pixel_size.reciprocal;
+    page.spectrum_width = plane.spectrum_width;
+    page.spectrum_height = plane.spectrum_height;
     page.title = "Wiener filter of " + input_name;
 
     std::string shape;
@@ -175,8 +179,24 @@ ReportPage wiener_report_page(const std::string& input_name, const files::ImageD
                                   (result.replaced_pixels ? " (replaced by the mean of their plane's finite pixels)" : "")},
         {"window", options.window == Window::hann ? "Hann" : "sine"},
         {"smoothing λ", number(options.lambda, "%g")},
-        {"noise margin", number(options.noise_margin, "%g") + " times the background power"},
+        {"mode", options.mode == Mode::wiener
+                     ? "wiener: S / (S + N) per ring, or the lattice mask where it passes more; edges mirrored by " +
+                           std::to_string(kMirrorPadding) + " pixels"
+                     : "lattice: only reflections standing above their ring"},
+        {"lattice margin", number(options.noise_margin, "%g") + " times the ring's mean power"},
+        {"noise found", "a white noise of variance " + number(plane.noise_variance, "%.4g") +
+                            " per pixel (power " + number(plane.noise_power, "%.4g") +
+                            " in the transform), the median of the rings from " + number(kNoiseRingsFrom, "%g") +
+                            " to " + number(kNoiseRingsTo, "%g") + " of the Nyquist frequency"},
+        {"power kept", number(100 * plane.kept_fraction, "%.1f") +
+                           " % of the power above the noise (outside the zero frequency)"},
+        {"mask passes", std::to_string(plane.mask_passed) + " of " +
+                            std::to_string(plane.spectrum_width * plane.spectrum_height) +
+                            " frequencies at 0.5 or more"},
     };
+    if (options.mode == Mode::lattice && plane.kept_fraction < kLatticeWarningFraction) {
+        page.paragraphs.push_back(std::string("Warning: ") + kLittlePeriodicContent + ".");
+    }
     page.planes = {
         {"input", "the image filtered", plane.input, true},
         {"filtered", "Wiener-filtered", plane.filtered, true},
@@ -188,6 +208,7 @@ ReportPage wiener_report_page(const std::string& input_name, const files::ImageD
     page.profile = plane.profile;
     page.background = plane.background;
     page.threshold_offset = plane.threshold_offset;
+    page.noise_ln = options.mode == Mode::wiener ? plane.noise_ln_mean : NAN;
     page.rings_per_cycle = plane.rings_per_cycle;
     page.stages = result.stages;
     for (const auto& counter : host::Host::counters()) {
@@ -238,7 +259,8 @@ std::string profile_svg(const ReportPage& page) {
     }
     svg << "<text x=\"" << (left + width - right) / 2 << "\" y=\"" << height - 8
         << "\" font-size=\"12\" text-anchor=\"middle\">spatial frequency ("
-        << (page.pixel_size_nm > 0 ? "1/nm" : "cycles per pixel") << ")</text>\n";
+        << (page.pixel_size_nm <= 0 ? "cycles per pixel" : page.reciprocal ? "nm: the input is reciprocal, in 1/nm" : "1/nm")
+        << ")</text>\n";
     svg << "<text x=\"14\" y=\"" << (top + height - bottom) / 2 << "\" font-size=\"12\" text-anchor=\"middle\" "
         << "transform=\"rotate(-90 14 " << (top + height - bottom) / 2 << ")\">ln power</text>\n";
     svg << "<g fill=\"#1f77b4\">\n";
@@ -258,11 +280,16 @@ std::string profile_svg(const ReportPage& page) {
         }
         svg << "\"/>\n";
     }
+    if (std::isfinite(page.noise_ln)) {
+        svg << "<line x1=\"" << left << "\" x2=\"" << width - right << "\" y1=\"" << number(py(page.noise_ln), "%.2f")
+            << "\" y2=\"" << number(py(page.noise_ln), "%.2f") << "\" stroke=\"#555\" stroke-dasharray=\"2 3\"/>\n";
+    }
     svg << "<text x=\"" << width - right << "\" y=\"" << top - 12
-        << "\" font-size=\"12\" text-anchor=\"end\"><tspan fill=\"#1f77b4\">● mean ln power of each ring</tspan>  "
-           "<tspan fill=\"#d62728\">— smoothed background</tspan>  <tspan fill=\"#2ca02c\">- - mask threshold "
-           "(background + "
-        << number(page.threshold_offset, "%.2f") << ")</tspan></text>\n";
+        << "\" font-size=\"12\" text-anchor=\"end\"><tspan fill=\"#1f77b4\">● each ring</tspan>  "
+           "<tspan fill=\"#d62728\">— smoothed</tspan>  <tspan fill=\"#2ca02c\">- - lattice threshold: a "
+           "reflection passes where it stands above this (smoothed + "
+        << number(page.threshold_offset, "%.2f") << ", the margin times the ring's mean power)</tspan>"
+        << (std::isfinite(page.noise_ln) ? "  <tspan fill=\"#555\">··· noise</tspan>" : "") << "</text>\n";
     svg << "</svg>\n";
     return svg.str();
 }
@@ -278,18 +305,33 @@ std::vector<std::string> write_report(const std::string& dir, const ReportPage& 
         }
         return files.back();
     };
-    // The spectrum's log scale clipped to its 1st and 99.9th percentiles, so
-    // the zero frequency and the empty corners do not take all the grey levels.
+    // The spectrum's log scale clipped to its 1st and 99.9th percentiles for
+    // display, so the zero frequency and the empty corners do not take all
+    // the grey levels; its TIFF keeps the true values.
+    const std::uint64_t sw = page.spectrum_width ? page.spectrum_width : w;
+    const std::uint64_t sh = page.spectrum_height ? page.spectrum_height : h;
     const auto clip = percentiles(page.power, {0.01, 0.999});
     std::vector<float> power = page.power;
     for (float& v : power) v = std::clamp(v, clip[0], clip[1]);
+    files.push_back(dir + "/ln_power_spectrum.tif");
+    write_plane(files.back(), page.power, sw, sh);
+    files.push_back(dir + "/ln_power_spectrum_display.png");
+    write_plane(files.back(), power, sw, sh);
+    // A diffraction pattern's spectrum is in lengths: its edge is half the
+    // inverse of the reciprocal pixel size, in nm.
     const std::string frequency_edge =
-        page.pixel_size_nm > 0 ? number(0.5 / page.pixel_size_nm, "%.4g") + " 1/nm" : "0.5 cycles per pixel";
+        page.pixel_size_nm <= 0 ? "0.5 cycles per pixel"
+        : page.reciprocal       ? number(0.5 / page.pixel_size_nm, "%.4g") + " nm (the input is reciprocal, in 1/nm)"
+                                : number(0.5 / page.pixel_size_nm, "%.4g") + " 1/nm";
     std::vector<Figure> spectrum = {
-        {"power_spectrum", "ln power of the apodised image, zero frequency at the centre, clipped to its 1st–99.9th "
-                           "percentiles; the edges are at " + frequency_edge,
-         save("power_spectrum", power, w, h), w, h, false},
-        {"mask", "Wiener mask, on the same axes", save("mask", page.mask, w, h), w, h, false},
+        {"ln_power_spectrum", "ln power of the apodised image (with its mirrored edges in wiener mode), zero "
+                              "frequency at the centre; grey levels stretched linearly from its 1st percentile "
+                              "(black, " + number(clip[0], "%.3g") + ") to its 99.9th (white, " +
+                              number(clip[1], "%.3g") + "); the edges are at " + frequency_edge +
+                              "; the true values are in ln_power_spectrum.tif",
+         files.back(), sw, sh, false},
+        {"wiener_mask", "the mask, on the same axes: black 0 (removed) to white 1 (kept), linear",
+         save("wiener_mask", page.mask, sw, sh), sw, sh, false},
     };
     const std::uint64_t crop_w = std::min<std::uint64_t>(256, w), crop_h = std::min<std::uint64_t>(256, h);
     std::vector<Figure> crops, whole;
@@ -354,4 +396,4 @@ std::vector<std::string> write_report(const std::string& dir, const ReportPage& 
     return files;
 }
 
-}  // namespace zorvan::demo
+}  // namespace zorvan::wiener
