@@ -183,7 +183,7 @@ ReportPage wiener_report_page(const std::string& input_name, const files::ImageD
                      ? "wiener: S / (S + N) per ring, or the lattice mask where it passes more; edges mirrored by " +
                            std::to_string(kMirrorPadding) + " pixels"
                      : "lattice: only reflections standing above their ring"},
-        {"lattice margin", number(options.noise_margin, "%g") + " times the ring's mean power"},
+        {"lattice margin", number(options.margin(), "%g") + " times the ring's mean power"},
         {"noise found", "a white noise of variance " + number(plane.noise_variance, "%.4g") +
                             " per pixel (power " + number(plane.noise_power, "%.4g") +
                             " in the transform), the median of the rings from " + number(kNoiseRingsFrom, "%g") +

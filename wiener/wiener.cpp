@@ -349,7 +349,7 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
     // the squared window: per axis, its mean square is 3/8 (Hann) or 1/2 (sine).
     const double window_square = options.window == Window::hann ? 9.0 / 64.0 : 1.0 / 4.0;
     plane.noise_variance = plane.noise_power / (window_square * static_cast<double>(count));
-    plane.threshold_offset = to_ln_mean_power + std::log(options.noise_margin);
+    plane.threshold_offset = to_ln_mean_power + std::log(options.margin());
 
     // Each term is (A^2 - B^2) / A^2 of FCreateWienerMaskDLL. The lattice
     // term: A the amplitude, B^2 the margin times the ring's mean power. The
@@ -385,7 +385,8 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
             return 0;
         });
     }
-    // What the mask keeps of the power above the noise, leaving out the
+    // What the mask keeps of the power above the noise (the lattice mode's
+    // own noise estimate is the same median of the outermost rings), leaving out the
     // zero frequency and its window leakage (the mean level, always kept),
     // and how many frequencies it passes.
     {
@@ -399,13 +400,14 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
                 if (mask[i] >= 0.5f) ++plane.mask_passed;
                 const double u = (static_cast<double>(x) - static_cast<double>(w / 2)) * scale_x;
                 if (u * u + v * v <= leak * leak) continue;
+                // P - N estimates the signal's power at each frequency without
+                // bias, noise-only frequencies adding zero on average.
                 const double power = static_cast<double>(amplitude[i]) * amplitude[i] - plane.noise_power;
-                if (!(power > 0)) continue;
                 above += power;
                 kept += static_cast<double>(mask[i]) * mask[i] * power;
             }
         }
-        plane.kept_fraction = above > 0 ? kept / above : 1.0;
+        plane.kept_fraction = above > 0 ? std::clamp(kept / above, 0.0, 1.0) : 1.0;
     }
     const Image product = pipeline.stage("mask applied (FElementWiseProductComplexByRealDLL)", [&] {
         return pipeline.image_call("FElementWiseProductComplexByRealDLL", {raw_spectrum, plane.mask});

@@ -415,8 +415,8 @@ WienerProfile = collections.namedtuple("WienerProfile", "ring_means background t
 _WIENER_MODES = ("wiener", "lattice")
 
 
-def wiener(a, mode="wiener", margin=4.0, smoothing=1000.0, window="hann"):
-    """wiener(a, mode="wiener", margin=4.0, smoothing=1000.0, window="hann") -> (filtered, details)
+def wiener(a, mode="wiener", margin=None, smoothing=1000.0, window="hann"):
+    """wiener(a, mode="wiener", margin=None, smoothing=1000.0, window="hann") -> (filtered, details)
 
     The Wiener filter of `zorvan wiener`, by the same code: a 2-D image
     [y, x], or a stack [z, y, x] (or 4-D) filtered plane by plane. Pixels of
@@ -428,7 +428,8 @@ def wiener(a, mode="wiener", margin=4.0, smoothing=1000.0, window="hann"):
     rings, S the ring's smoothed mean power less N, together with the
     lattice mask. mode "lattice" (for crystal lattices): only the
     reflections standing `margin` times above their ring's mean power; it
-    removes non-periodic detail. `smoothing` is the Whittaker weight of the
+    removes non-periodic detail. margin None: the mode's, 8 (wiener) or 4
+    (lattice). `smoothing` is the Whittaker weight of the
     ring means; `window` the apodisation, "hann" or "sine".
 
     Returns the filtered float32 array of a's shape and WienerDetails:
@@ -466,12 +467,13 @@ def wiener(a, mode="wiener", margin=4.0, smoothing=1000.0, window="hann"):
         raise ValueError("zorvan: mode is \"wiener\" or \"lattice\", not %r" % (mode,))
     if not isinstance(window, str) or window not in ("hann", "sine"):
         raise ValueError("zorvan: window is \"hann\" or \"sine\", not %r" % (window,))
-    for name, value in (("margin", margin), ("smoothing", smoothing)):
+    for name, value in (("margin", 1.0 if margin is None else margin), ("smoothing", smoothing)):
         if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)) \
                 or not (value > 0 and math.isfinite(value)):
             raise ValueError("zorvan: %s takes a positive number, not %r" % (name, value))
     filtered, d = _zorvan.wiener(np.ascontiguousarray(a, a.dtype.newbyteorder("=")), _WIENER_MODES.index(mode),
-                                 float(margin), float(smoothing), int(window == "sine"))
+                                 math.nan if margin is None else float(margin), float(smoothing),
+                                 int(window == "sine"))
     profile = WienerProfile(d["ring_means"], d["background"], d["threshold"], d["noise_ln_mean"],
                             d["rings_per_cycle"])
     return filtered, WienerDetails(dict(d["stages"]), d["planes"], d["replaced_pixels"], cast or d["converted"],

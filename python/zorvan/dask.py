@@ -206,8 +206,8 @@ def _wiener_block(block, mode, margin, smoothing, window):
     return zorvan.wiener(block, mode, margin, smoothing, window)[0]
 
 
-def wiener(a, mode="wiener", margin=4.0, smoothing=1000.0, window="hann"):
-    """wiener(a, mode="wiener", margin=4.0, smoothing=1000.0, window="hann") -> float32 dask array
+def wiener(a, mode="wiener", margin=None, smoothing=1000.0, window="hann"):
+    """wiener(a, mode="wiener", margin=None, smoothing=1000.0, window="hann") -> float32 dask array
 
     zorvan.wiener of every plane (the filter of `zorvan wiener`), bit for bit;
     the details of each plane are left out. Types and numbers are checked
