@@ -147,7 +147,7 @@ int wiener(const WienerCommand& command) {
                     static_cast<unsigned long long>(result.replaced_pixels));
     }
     const auto& plane = result.first;
-    const std::uint64_t frequencies = plane.input.size();
+    const std::uint64_t frequencies = plane.spectrum_width * plane.spectrum_height;
     std::printf("%snoise: a white noise of variance %.4g per pixel (power %.4g in the transform), from the "
                 "spectrum's outermost rings\n",
                 result.planes > 1 ? "first plane's " : "", plane.noise_variance, plane.noise_power);

@@ -291,9 +291,9 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
         for (std::size_t i = 0; i < count; ++i) amplitude[i] = std::hypot(spectrum[2 * i], spectrum[2 * i + 1]);
         Image surveyed = plane.power;
         if (mean_power) {
-            std::vector<double> power(count);
-            for (std::size_t i = 0; i < count; ++i) power[i] = static_cast<double>(amplitude[i]) * amplitude[i];
-            surveyed = pipeline.make(host::data_type::real8, {w, h}, power.data(), count * sizeof(double));
+            std::vector<float> power(count);
+            for (std::size_t i = 0; i < count; ++i) power[i] = amplitude[i] * amplitude[i];
+            surveyed = pipeline.make(host::data_type::real4, {w, h}, power.data(), real_bytes);
         }
         return pipeline.image_call("FRadialSurvey", {surveyed, static_cast<std::int32_t>(w / 2),
                                                      static_cast<std::int32_t>(h / 2), scale_x, scale_y});
@@ -307,8 +307,8 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
     const auto rings = static_cast<std::size_t>(survey.size(0));
     std::vector<double> profile(rings);
     if (mean_power) {
-        const auto rows = survey.pixels<double>();
-        for (std::size_t k = 0; k < rings; ++k) profile[k] = std::log(rows[3 * rings + k]);
+        const auto rows = survey.pixels<float>();
+        for (std::size_t k = 0; k < rings; ++k) profile[k] = std::log(static_cast<double>(rows[3 * rings + k]));
     } else {
         const auto rows = survey.pixels<float>();
         for (std::size_t k = 0; k < rings; ++k) profile[k] = rows[3 * rings + k];
