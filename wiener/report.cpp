@@ -2,6 +2,8 @@
 
 #include "files/image_io.h"
 
+#include <png.h>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -77,14 +79,6 @@ std::vector<float> percentiles(std::vector<float> values, const std::vector<doub
 
 namespace {
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error(path + ": cannot be read for the report");
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 std::string escape(const std::string& text) {
     std::string out;
     for (char c : text) {
@@ -105,12 +99,16 @@ std::string number(double value, const char* format = "%.1f") {
     return text;
 }
 
+// A picture of the page: its PNG made in memory, with what its grey levels
+// mean and, where the pixel size is known, a scale bar.
 struct Figure {
     std::string name;
     std::string caption;
-    std::string png_path;
+    std::string png;  // the encoded bytes
     std::uint64_t width, height;
-    bool actual_size;  // one image pixel per screen pixel
+    bool actual_size;   // one image pixel per screen pixel
+    double black, white;  // the values shown black and white, linearly between
+    std::string scale_bar;  // HTML, or empty
 };
 
 void write_plane(const std::string& path, const std::vector<float>& pixels, std::uint64_t w, std::uint64_t h) {
@@ -120,14 +118,49 @@ void write_plane(const std::string& path, const std::vector<float>& pixels, std:
     files::write_image(path, data);
 }
 
+// An 8-bit grey PNG of the pixels stretched linearly from `black` to `white`
+// (values beyond are clipped; NaN is black).
+std::string grey_png(const std::vector<float>& pixels, std::uint64_t w, std::uint64_t h, double black, double white) {
+    std::vector<std::uint8_t> grey(pixels.size());
+    const double span = white > black ? white - black : 1.0;
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const double level = std::isnan(pixels[i]) ? 0.0 : std::clamp((pixels[i] - black) / span, 0.0, 1.0);
+        grey[i] = static_cast<std::uint8_t>(std::lround(255.0 * level));
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(w);
+    image.height = static_cast<png_uint_32>(h);
+    image.format = PNG_FORMAT_GRAY;
+    png_alloc_size_t bytes = 0;
+    if (!png_image_write_to_memory(&image, nullptr, &bytes, 0, grey.data(), 0, nullptr)) {
+        throw std::runtime_error(std::string("the report's PNG could not be made (libpng: ") + image.message + ")");
+    }
+    std::string png(bytes, '\0');
+    if (!png_image_write_to_memory(&image, png.data(), &bytes, 0, grey.data(), 0, nullptr)) {
+        throw std::runtime_error(std::string("the report's PNG could not be made (libpng: ") + image.message + ")");
+    }
+    png.resize(bytes);
+    return png;
+}
+
+void write_bytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out.flush()) throw std::runtime_error(path + ": could not be written");
+}
+
 std::string figure_html(const Figure& figure) {
     std::ostringstream html;
-    html << "<figure><img alt=\"" << escape(figure.name) << "\" ";
+    html << "<figure><div class=\"pair\"><img alt=\"" << escape(figure.name) << "\" ";
     if (figure.actual_size) {
         html << "class=\"actual\" width=\"" << figure.width << "\" height=\"" << figure.height << "\" ";
     }
-    html << "src=\"data:image/png;base64," << base64(read_file(figure.png_path)) << "\"><figcaption><b>"
-         << escape(figure.name) << "</b>: " << escape(figure.caption) << "</figcaption></figure>\n";
+    // The grey-level bar: white at the top, black at the bottom, the values beside.
+    html << "src=\"data:image/png;base64," << base64(figure.png) << "\"><div class=\"bar\"><span>"
+         << number(figure.white, "%.4g") << "</span><span>" << number(figure.black, "%.4g") << "</span></div></div>"
+         << figure.scale_bar << "<figcaption><b>" << escape(figure.name) << "</b>: " << escape(figure.caption)
+         << "</figcaption></figure>\n";
     return html.str();
 }
 
@@ -298,25 +331,22 @@ std::vector<std::string> write_report(const std::string& dir, const ReportPage& 
     if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) throw std::runtime_error(dir + ": " + std::strerror(errno));
     const std::uint64_t w = page.width, h = page.height;
     std::vector<std::string> files;
-    auto save = [&](const std::string& name, const std::vector<float>& pixels, std::uint64_t pw, std::uint64_t ph) {
-        for (const char* extension : {".tif", ".png"}) {
-            files.push_back(dir + "/" + name + extension);
-            write_plane(files.back(), pixels, pw, ph);
-        }
-        return files.back();
+    // Each picture as NAME.tif (its values) and NAME.png (as shown).
+    auto save = [&](const std::string& name, const std::vector<float>& pixels, std::uint64_t pw, std::uint64_t ph,
+                    double black, double white) {
+        files.push_back(dir + "/" + name + ".tif");
+        write_plane(files.back(), pixels, pw, ph);
+        std::string png = grey_png(pixels, pw, ph, black, white);
+        files.push_back(dir + "/" + name + ".png");
+        write_bytes(files.back(), png);
+        return png;
     };
-    // The spectrum's log scale clipped to its 1st and 99.9th percentiles for
-    // display, so the zero frequency and the empty corners do not take all
-    // the grey levels; its TIFF keeps the true values.
+    // The spectrum's picture is stretched between its 1st and 99.9th
+    // percentiles, so the zero frequency and the empty corners do not take
+    // all the grey levels; its TIFF keeps the true values.
     const std::uint64_t sw = page.spectrum_width ? page.spectrum_width : w;
     const std::uint64_t sh = page.spectrum_height ? page.spectrum_height : h;
     const auto clip = percentiles(page.power, {0.01, 0.999});
-    std::vector<float> power = page.power;
-    for (float& v : power) v = std::clamp(v, clip[0], clip[1]);
-    files.push_back(dir + "/ln_power_spectrum.tif");
-    write_plane(files.back(), page.power, sw, sh);
-    files.push_back(dir + "/ln_power_spectrum_display.png");
-    write_plane(files.back(), power, sw, sh);
     // A diffraction pattern's spectrum is in lengths: its edge is half the
     // inverse of the reciprocal pixel size, in nm.
     const std::string frequency_edge =
@@ -324,20 +354,40 @@ std::vector<std::string> write_report(const std::string& dir, const ReportPage& 
         : page.reciprocal       ? number(0.5 / page.pixel_size_nm, "%.4g") + " nm (the input is reciprocal, in 1/nm)"
                                 : number(0.5 / page.pixel_size_nm, "%.4g") + " 1/nm";
     std::vector<Figure> spectrum = {
-        {"ln_power_spectrum", "ln power of the apodised image (with its mirrored edges in wiener mode), zero "
-                              "frequency at the centre; grey levels stretched linearly from its 1st percentile "
-                              "(black, " + number(clip[0], "%.3g") + ") to its 99.9th (white, " +
-                              number(clip[1], "%.3g") + "); the edges are at " + frequency_edge +
-                              "; the true values are in ln_power_spectrum.tif",
-         files.back(), sw, sh, false},
-        {"wiener_mask", "the mask, on the same axes: black 0 (removed) to white 1 (kept), linear",
-         save("wiener_mask", page.mask, sw, sh), sw, sh, false},
+        {"ln_power_spectrum",
+         "ln power of the apodised image (with its mirrored edges in wiener mode), zero frequency at the centre; "
+         "grey levels linear from its 1st percentile (black) to its 99.9th (white); the edges are at " +
+             frequency_edge + "; the true values are in ln_power_spectrum.tif",
+         save("ln_power_spectrum", page.power, sw, sh, clip[0], clip[1]), sw, sh, false, clip[0], clip[1], ""},
+        {"wiener_mask", "the mask, on the same axes: linear, black 0 (removed) to white 1 (kept)",
+         save("wiener_mask", page.mask, sw, sh, 0, 1), sw, sh, false, 0, 1, ""},
+    };
+    // Every image on the first one's scale (its 0.1st to 99.9th
+    // percentiles), the difference on a scale as wide centred on 0, so that
+    // what was removed is seen in proportion to the input.
+    const auto range = page.planes.empty() ? std::vector<float>{0, 1} : percentiles(page.planes[0].pixels, {0.001, 0.999});
+    const double half = (range[1] - range[0]) / 2;
+    // A scale bar of a round length near a quarter of the width, under an
+    // image shown `shown` CSS pixels wide, of `columns` pixels.
+    auto scale_bar = [&](std::uint64_t columns, double shown) -> std::string {
+        if (page.pixel_size_nm <= 0 || columns == 0) return "";
+        const auto lengths = round_ticks(0, 0.3 * static_cast<double>(columns) * page.pixel_size_nm, 3);
+        const double length = lengths.size() > 1 ? lengths[1] : 0;
+        if (!(length > 0)) return "";
+        const double width = length / page.pixel_size_nm * shown / static_cast<double>(columns);
+        return "<div class=\"scale\"><span style=\"width:" + number(width, "%.1f") + "px\"></span>" +
+               number(length, "%g") + (page.reciprocal ? " 1/nm" : " nm") + "</div>";
     };
     const std::uint64_t crop_w = std::min<std::uint64_t>(256, w), crop_h = std::min<std::uint64_t>(256, h);
     std::vector<Figure> crops, whole;
     for (const auto& plane : page.planes) {
-        whole.push_back({plane.name, plane.caption + ", " + size_text(page, w, h), save(plane.name, plane.pixels, w, h),
-                         w, h, false});
+        const bool difference = plane.name == "difference";
+        const double black = difference ? -half : range[0], white = difference ? half : range[1];
+        const std::string stretch = difference ? ", grey levels linear, 0 mid-grey, as wide as the input's"
+                                               : ", grey levels linear on the input's scale";
+        whole.push_back({plane.name, plane.caption + ", " + size_text(page, w, h) + stretch,
+                         save(plane.name, plane.pixels, w, h, black, white), w, h, false, black, white,
+                         scale_bar(w, 256)});
         if (!plane.cropped) continue;
         std::vector<float> crop;
         for (std::uint64_t y = (h - crop_h) / 2; y < (h - crop_h) / 2 + crop_h; ++y) {
@@ -345,7 +395,8 @@ std::vector<std::string> write_report(const std::string& dir, const ReportPage& 
             crop.insert(crop.end(), row, row + crop_w);
         }
         crops.push_back({plane.name + "_crop", plane.caption + ", the central " + size_text(page, crop_w, crop_h) + " at 1:1",
-                         save(plane.name + "_crop", crop, crop_w, crop_h), crop_w, crop_h, true});
+                         save(plane.name + "_crop", crop, crop_w, crop_h, black, white), crop_w, crop_h, true, black,
+                         white, scale_bar(crop_w, static_cast<double>(crop_w))});
     }
 
     std::ostringstream html;
@@ -355,6 +406,10 @@ std::vector<std::string> write_report(const std::string& dir, const ReportPage& 
          << ".grid{display:flex;flex-wrap:wrap;gap:16px;align-items:flex-start}\nfigure{margin:0;max-width:520px}\n"
          << "figure img{width:256px;height:auto;image-rendering:pixelated;border:1px solid #ccc}\n"
          << ".wide img{width:512px}\nfigure img.actual{width:auto}\n"
+         << ".pair{display:flex;gap:4px}.bar{width:14px;background:linear-gradient(#fff,#000);border:1px solid #999;"
+            "display:flex;flex-direction:column;justify-content:space-between;font-size:10px}"
+            ".bar span{margin-left:18px;white-space:nowrap}.pair{margin-right:40px}\n"
+         << ".scale{font-size:11px}.scale span{display:inline-block;height:4px;background:#000;margin-right:6px}\n"
          << "figcaption{font-size:13px}\ntable{border-collapse:collapse}td,th{padding:3px 10px;border-bottom:1px solid #ddd;"
             "text-align:left}\ntd.n{text-align:right;font-variant-numeric:tabular-nums}\n"
          << "</style>\n</head>\n<body>\n<h1>" << escape(page.title) << "</h1>\n";

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -52,7 +53,7 @@ TEST(Demo, FiltersThroughThePlugInAndReportsEveryImage) {
     EXPECT_NE(html.find("<figcaption><b>ln_power_spectrum</b>"), std::string::npos);
     const auto ln_power = zorvan::files::read_image(options.out_dir + "/ln_power_spectrum.tif");
     EXPECT_EQ(ln_power.sizes, (std::vector<std::uint64_t>{128 + 32, 128 + 32})) << "with its mirrored edges";
-    EXPECT_TRUE(std::filesystem::exists(options.out_dir + "/ln_power_spectrum_display.png"));
+    EXPECT_TRUE(std::filesystem::exists(options.out_dir + "/ln_power_spectrum.png"));
     for (const char* diagnostic : {"noise found", "power kept", "mask passes"}) {
         EXPECT_NE(html.find(diagnostic), std::string::npos) << diagnostic;
     }
@@ -60,9 +61,39 @@ TEST(Demo, FiltersThroughThePlugInAndReportsEveryImage) {
     std::size_t embedded = 0;
     for (std::size_t at = html.find(embedded_png); at != std::string::npos; at = html.find(embedded_png, at + 1)) ++embedded;
     EXPECT_EQ(embedded, 8u) << "every picture is embedded as a PNG";
+    std::size_t bars = 0;
+    for (std::size_t at = html.find("<div class=\"bar\">"); at != std::string::npos; at = html.find("<div class=\"bar\">", at + 1)) ++bars;
+    EXPECT_EQ(bars, 8u) << "a grey-level bar beside every picture";
     EXPECT_NE(html.find("lattice threshold: a reflection passes where it stands above this"), std::string::npos);
     EXPECT_EQ(html.find("src=\"http"), std::string::npos) << "the page is self-contained";
     std::filesystem::remove_all(options.out_dir);
+}
+
+TEST(Report, AReciprocalPixelSizeIsShownAsSuch) {
+    char pattern[] = "/tmp/zorvan-report-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    Host host;
+    host.load_plugin(ZORVAN_PLUGIN_PATH);
+    // A diffraction pattern's calibration: 0.25 1/nm per pixel.
+    zorvan::files::ImageData input{zorvan::host::data_type::real4, {64, 48}, std::vector<std::byte>(64 * 48 * 4)};
+    std::uint32_t state = 9;
+    for (std::size_t i = 0; i < 64 * 48; ++i) {
+        state = state * 1664525u + 1013904223u;
+        const float v = static_cast<float>(state >> 24);
+        std::memcpy(input.bytes.data() + 4 * i, &v, 4);
+    }
+    input.pixel_size = {0.25, true};
+    const auto result = zorvan::wiener::wiener_filter(host, input, {}, nullptr);
+    const auto page = zorvan::wiener::wiener_report_page("pattern", input, result, {});
+    std::stringstream text;
+    text << std::ifstream(zorvan::wiener::write_report(pattern, page).back()).rdbuf();
+    const std::string html = text.str();
+    EXPECT_NE(html.find("64 × 48 pixels (16 × 12 1/nm)"), std::string::npos);
+    EXPECT_NE(html.find("the edges are at 2 nm (the input is reciprocal, in 1/nm)"), std::string::npos);
+    EXPECT_NE(html.find("spatial frequency (nm: the input is reciprocal, in 1/nm)"), std::string::npos);
+    EXPECT_NE(html.find(" 1/nm</div>"), std::string::npos) << "the scale bar";
+    EXPECT_EQ(html.find(" nm</div>"), std::string::npos);
+    std::filesystem::remove_all(pattern);
 }
 
 TEST(Report, Base64MatchesTheStandardAlphabetAndPadding) {
