@@ -314,6 +314,9 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
         for (std::size_t k = 0; k < rings; ++k) profile[k] = rows[3 * rings + k];
     }
     const std::vector<double> surveyed_profile = profile;
+    if (std::any_of(profile.begin(), profile.end(), [](double v) { return v == INFINITY; })) {
+        throw WienerRefusal("the image's power spectrum overflows 4-byte reals: its values are too large; scale them down");
+    }
     const auto leaked = static_cast<std::size_t>(std::ceil(std::hypot(scale_x, scale_y))) + 1;
     const std::size_t first_background_ring = std::min(leaked, rings - 1);
     for (std::size_t k = 0; k < first_background_ring; ++k) profile[k] = profile[first_background_ring];
@@ -343,7 +346,8 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
     if (options.mode == Mode::wiener && !(std::isfinite(plane.noise_power) && plane.noise_power > 0)) {
         throw WienerRefusal(
             "the noise power cannot be estimated: the outermost rings of the spectrum hold no power (an image "
-            "without noise, or one filtered already); --mode lattice needs no noise estimate");
+            "without noise, one filtered already, or values too small for 4-byte reals); --mode lattice needs no "
+            "noise estimate");
     }
     // A white noise of variance v per pixel has the power v times the sum of
     // the squared window: per axis, its mean square is 3/8 (Hann) or 1/2 (sine).
