@@ -190,7 +190,6 @@ ReportPage wiener_report_page(const std::string& input_name, const files::ImageD
 
     std::string shape;
     for (std::size_t k = 0; k < input.sizes.size(); ++k) shape += (k ? " × " : "") + std::to_string(input.sizes[k]);
-    const dm::pixel_type* type = dm::find_pixel_type(input.data_type);
     double low = INFINITY, high = -INFINITY, sum = 0, squares = 0;
     for (float v : plane.input) {
         low = std::min<double>(low, v);
@@ -202,8 +201,7 @@ ReportPage wiener_report_page(const std::string& input_name, const files::ImageD
     page.facts = {
         {"input", input_name},
         {"size", shape + (result.planes > 1 ? " (the report shows plane 1)" : "")},
-        {"pixel type", std::string(type ? type->name : "unknown") +
-                           (input.data_type == host::data_type::real4 ? "" : ", filtered as 4-byte real")},
+        {"pixel type", result.type_name + (result.converted ? ", filtered as 4-byte real" : "")},
         {"pixel size", input.pixel_size.known() ? number(input.pixel_size.value, "%.6g") + " " + input.pixel_size.unit()
                                                  : "not given"},
         {"minimum, maximum", number(low, "%.6g") + ", " + number(high, "%.6g")},
