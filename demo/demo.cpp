@@ -5,7 +5,6 @@
 #include "wiener/report.h"
 #include "files/image_io.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -80,12 +79,12 @@ DemoResult run_demo(Host& host, const DemoOptions& options, std::FILE* progress)
     if (w < kMinimumSide || h < kMinimumSide || w > 8192 || h > 8192) {
         throw std::runtime_error("the demo's sides must be between 16 and 8192");
     }
-    const auto start = std::chrono::steady_clock::now();
-    const auto clean = synthesise_lattice(w, h, options.dose);
-    const auto noisy = add_shot_noise(clean, options.seed);
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    const std::string synthesis = "synthesise the lattice and its shot noise (host)";
-    if (progress != nullptr) std::fprintf(progress, "  %-58s %9.1f ms\n", synthesis.c_str(), ms);
+    wiener::StageTimer timer(progress);
+    std::vector<float> clean, noisy;
+    timer.run("synthesise the lattice and its shot noise (host)", [&] {
+        clean = synthesise_lattice(w, h, options.dose);
+        noisy = add_shot_noise(clean, options.seed);
+    });
 
     files::ImageData input{host::data_type::real4, {w, h}, {}};
     input.bytes.resize(noisy.size() * sizeof(float));
@@ -96,7 +95,7 @@ DemoResult run_demo(Host& host, const DemoOptions& options, std::FILE* progress)
     result.snr_noisy_db = snr_db(clean, noisy);
     result.snr_filtered_db = snr_db(clean, filtered.first.filtered);
     result.stages = filtered.stages;
-    result.stages.insert(result.stages.begin(), Stage{synthesis, ms});
+    result.stages.insert(result.stages.begin(), timer.stages.front());
 
     ReportPage page = wiener::wiener_report_page("a synthetic lattice", input, filtered, options.wiener);
     page.title = "Wiener filter of a noisy lattice image";
