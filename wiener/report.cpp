@@ -211,8 +211,8 @@ ReportPage wiener_report_page(const std::string& input_name, const files::ImageD
         {"window", options.window == Window::hann ? "Hann" : "sine"},
         {"smoothing λ", number(options.lambda, "%g")},
         {"mode", options.mode == Mode::wiener
-                     ? "wiener: S / (S + N) per ring, or the lattice mask where it passes more; edges mirrored by " +
-                           std::to_string(kMirrorPadding) + " pixels"
+                     ? "wiener: S / (S + N) per ring, or the lattice mask where it passes more; edges mirrored by at "
+                           "least " + std::to_string(kMirrorPadding) + " pixels"
                      : "lattice: only reflections standing above their ring"},
         {"lattice margin", number(options.margin(), "%g") + " times the ring's mean power"},
         {"noise found", "a white noise of variance " + number(plane.noise_variance, "%.4g") +

@@ -161,6 +161,18 @@ std::string plane_name(std::uint64_t plane, std::uint64_t planes) {
 
 }  // namespace
 
+std::uint64_t mirrored_side(std::uint64_t side) {
+    // The smallest number of 2, 3, 5 and 7 alone as factors, which FFTW
+    // transforms fastest: 4096 + 32 would be 2^5 x 3 x 43, four times slower.
+    for (std::uint64_t n = side + 2 * kMirrorPadding;; ++n) {
+        std::uint64_t rest = n;
+        for (std::uint64_t factor : {2, 3, 5, 7}) {
+            while (rest % factor == 0) rest /= factor;
+        }
+        if (rest == 1) return n;
+    }
+}
+
 void StageTimer::finish(const std::string& name, std::chrono::steady_clock::time_point start) {
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     stages.push_back({name, ms});
@@ -226,24 +238,24 @@ PreparedImage prepare(const files::ImageData& input) {
 
 WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t width, std::uint64_t height,
                          const WienerOptions& options, std::FILE* progress) {
-    const std::size_t pad = options.mode == Mode::wiener ? kMirrorPadding : 0;
-    const std::size_t w = width + 2 * pad, h = height + 2 * pad, count = w * h;
+    const bool mirrored = options.mode == Mode::wiener;
+    const std::size_t w = mirrored ? mirrored_side(width) : width, h = mirrored ? mirrored_side(height) : height;
+    const std::size_t count = w * h, left = (w - width) / 2, top = (h - height) / 2;
     Pipeline pipeline(host, progress);
     std::vector<float> padded;
     const float* pixels = plane_pixels;
-    if (pad > 0) {
+    if (mirrored) {
         pipeline.stage("mirrored edges", [&] {
-            // Pixel -1 mirrors pixel 0: the plane continues as its own mirror image.
-            auto mirror = [](std::size_t i, std::size_t pad_, std::size_t n) {
-                const auto j = static_cast<std::ptrdiff_t>(i) - static_cast<std::ptrdiff_t>(pad_);
-                if (j < 0) return static_cast<std::size_t>(-j - 1);
-                if (j >= static_cast<std::ptrdiff_t>(n)) return 2 * n - 1 - static_cast<std::size_t>(j);
-                return static_cast<std::size_t>(j);
+            // Pixel -1 mirrors pixel 0: the plane continues as its own mirror
+            // image, repeating with the period 2n however far it is extended.
+            auto mirror = [](std::size_t i, std::size_t before, std::size_t n) {
+                const std::size_t j = (i + 2 * n - before % (2 * n)) % (2 * n);
+                return j < n ? j : 2 * n - 1 - j;
             };
             padded.resize(count);
             for (std::size_t y = 0; y < h; ++y) {
-                const float* row = plane_pixels + mirror(y, pad, height) * width;
-                for (std::size_t x = 0; x < w; ++x) padded[y * w + x] = row[mirror(x, pad, width)];
+                const float* row = plane_pixels + mirror(y, top, height) * width;
+                for (std::size_t x = 0; x < w; ++x) padded[y * w + x] = row[mirror(x, left, width)];
             }
         });
         pixels = padded.data();
@@ -418,10 +430,10 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
     });
     plane.filtered = pipeline.stage("inverse transform (FFTW)", [&] {
         std::vector<float> filtered = centred_inverse(static_cast<const float*>(product.data()), w, h);
-        if (pad == 0) return filtered;
+        if (!mirrored) return filtered;
         std::vector<float> inner(width * height);
         for (std::size_t y = 0; y < height; ++y) {
-            std::copy_n(filtered.data() + (y + pad) * w + pad, width, inner.data() + y * width);
+            std::copy_n(filtered.data() + (y + top) * w + left, width, inner.data() + y * width);
         }
         return inner;
     });
@@ -435,6 +447,11 @@ WienerResult wiener_filter(Host& host, const files::ImageData& input, const Wien
                            std::FILE* progress) {
     StageTimer timer(progress);
     const PreparedImage image = timer.run("4-byte real planes, non-finite pixels replaced", [&] { return prepare(input); });
+    const bool mirrored = options.mode == Mode::wiener;
+    if (mirrored && mirrored_side(image.width) * mirrored_side(image.height) >= (std::uint64_t{1} << 31)) {
+        throw WienerRefusal("a plane of 2^31 pixels or more with its mirrored edges is too large for the plug-in's "
+                            "Fourier functions (--mode lattice mirrors none)");
+    }
     WienerResult result;
     result.planes = image.planes;
     result.replaced_pixels = image.replaced_pixels;

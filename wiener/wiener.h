@@ -47,7 +47,10 @@ struct WienerOptions {
 // mirrored, before the transform, which treats a plane as periodic: without
 // it, opposite edges meet, and a filter that keeps edges smears one into the
 // other (0.2 to 0.5 dB lost on sharp-edged particles, measured).
+// At least that many on each side, more to make a side FFTW transforms fast,
+// split evenly (the extra pixel after).
 inline constexpr std::uint64_t kMirrorPadding = 16;
+std::uint64_t mirrored_side(std::uint64_t side);
 
 // The outermost rings the noise power is taken from: between these
 // fractions of the Nyquist frequency along the shorter axis' scale.
