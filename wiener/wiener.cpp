@@ -401,10 +401,10 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
             return 0;
         });
     }
-    // What the mask keeps of the power above the noise (the lattice mode's
-    // own noise estimate is the same median of the outermost rings), leaving out the
-    // zero frequency and its window leakage (the mean level, always kept),
-    // and how many frequencies it passes.
+    // What the mask keeps of the power above the noise (in lattice mode too,
+    // with the same estimate of N), leaving out the zero frequency and its
+    // window leakage (the mean level, always kept), and how many
+    // frequencies it passes.
     {
         const auto mask = plane.mask.pixels<float>();
         double above = 0, kept = 0;
