@@ -73,7 +73,7 @@ namespace {
 // One of the filter's options and its value into `options`; false for any
 // other option.
 bool filter_option(const std::string& command, const std::string& word, const std::string& value,
-                   demo::WienerOptions& options) {
+                   wiener::WienerOptions& options) {
     const auto number = parse_number(value);
     if (word == "--margin" || word == "--smoothing") {
         if (!number || !(*number > 0) || !std::isfinite(*number)) {
@@ -82,9 +82,14 @@ bool filter_option(const std::string& command, const std::string& word, const st
         (word == "--margin" ? options.noise_margin : options.lambda) = *number;
         return true;
     }
+    if (word == "--mode") {
+        if (value != "wiener" && value != "lattice") throw UsageError{command + ": --mode takes wiener or lattice"};
+        options.mode = value == "wiener" ? wiener::Mode::wiener : wiener::Mode::lattice;
+        return true;
+    }
     if (word == "--window") {
         if (value != "hann" && value != "sine") throw UsageError{command + ": --window takes hann or sine"};
-        options.window = value == "hann" ? demo::Window::hann : demo::Window::sine;
+        options.window = value == "hann" ? wiener::Window::hann : wiener::Window::sine;
         return true;
     }
     return false;

@@ -39,12 +39,12 @@ Options parse_options(int argc, char** argv);
 demo::DemoOptions parse_demo_options(int argc, char** argv);
 
 // `zorvan wiener IN [-o OUT] [--report DIR] [FILTER OPTIONS]`, the filter
-// options being [--margin K] [--smoothing L] [--window hann|sine].
+// options being [--mode wiener|lattice] [--margin K] [--smoothing L] [--window hann|sine].
 struct WienerCommand {
     std::string input;
     std::string output;  // default: IN with "-wiener" before the extension (.tif for a PNG)
     std::string report_dir;
-    demo::WienerOptions options;
+    wiener::WienerOptions options;
 };
 WienerCommand parse_wiener_command(int argc, char** argv);
 

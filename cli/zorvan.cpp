@@ -6,7 +6,7 @@
 #include "cli/output.h"
 #include "contract/script_functions.h"
 #include "demo/demo.h"
-#include "demo/report.h"
+#include "wiener/report.h"
 #include "files/image_io.h"
 #include "host/host.h"
 
@@ -100,17 +100,6 @@ double milliseconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Runs one step of the command as a stage: its time is printed like the
-// filter's own stages and kept, so that every part of the run is accounted for.
-template <class Work>
-void stage(std::vector<zorvan::demo::Stage>& stages, const std::string& name, Work&& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    stages.push_back({name, milliseconds_since(start)});
-    std::printf("  %-58s %9.1f ms\n", name.c_str(), stages.back().milliseconds);
-    std::fflush(stdout);
-}
-
 int demo(const zorvan::demo::DemoOptions& options) {
     Host host;
     host.load_plugin(ZORVAN_PLUGIN_PATH);
@@ -126,34 +115,30 @@ int demo(const zorvan::demo::DemoOptions& options) {
 }
 
 int wiener(const WienerCommand& command) {
+    using zorvan::wiener::Mode;
     const auto start = std::chrono::steady_clock::now();
-    std::vector<zorvan::demo::Stage> steps;
+    zorvan::wiener::StageTimer steps(stdout);
     zorvan::files::ImageData input;
     try {
-        stage(steps, "read " + command.input, [&] { input = zorvan::files::read_image(command.input); });
+        steps.run("read " + command.input, [&] { input = zorvan::files::read_image(command.input); });
     } catch (const zorvan::files::FileError& error) {
         throw FileFailure{error.what()};
     }
-    std::string shape;
-    for (std::size_t k = 0; k < input.sizes.size(); ++k) shape += (k ? " x " : "") + std::to_string(input.sizes[k]);
-    const zorvan::dm::pixel_type* type = zorvan::dm::find_pixel_type(input.data_type);
-    const std::string type_name = type ? std::string(type->name) : "unknown pixel type";
-    std::printf("%s: %s, %s\n", command.input.c_str(), type_name.c_str(), shape.c_str());
     Host host;
-    stage(steps, "load the plug-in", [&] { host.load_plugin(ZORVAN_PLUGIN_PATH); });
+    steps.run("load the plug-in", [&] { host.load_plugin(ZORVAN_PLUGIN_PATH); });
     Host::reset_counters();
-    zorvan::demo::WienerResult result;
+    std::printf("%s mode\n", command.options.mode == Mode::wiener ? "wiener" : "lattice");
+    zorvan::wiener::WienerResult result;
     try {
-        if (type != nullptr && input.data_type != zorvan::host::data_type::real4 &&
-            (type->kind == zorvan::dm::pixel_kind::integer || type->kind == zorvan::dm::pixel_kind::real ||
-             type->kind == zorvan::dm::pixel_kind::binary)) {
-            std::printf("  converted to 4-byte real for the filter\n");
-        }
-        result = zorvan::demo::wiener_filter(host, input, command.options, stdout);
-    } catch (const zorvan::demo::WienerRefusal& refusal) {
+        result = zorvan::wiener::wiener_filter(host, input, command.options, stdout);
+    } catch (const zorvan::wiener::WienerRefusal& refusal) {
         std::fprintf(stderr, "zorvan: %s: %s; nothing written\n", command.input.c_str(), refusal.what());
         return 1;
     }
+    std::string shape;
+    for (std::size_t k = 0; k < input.sizes.size(); ++k) shape += (k ? " x " : "") + std::to_string(input.sizes[k]);
+    std::printf("%s: %s, %s%s\n", command.input.c_str(), result.type_name.c_str(), shape.c_str(),
+                result.converted ? ", converted to 4-byte real for the filter" : "");
     double filter_ms = 0;
     for (const auto& step : result.stages) filter_ms += step.milliseconds;
     if (result.planes > 1) std::printf("  %-58s %9.1f ms\n", "all planes' stages", filter_ms);
@@ -161,24 +146,37 @@ int wiener(const WienerCommand& command) {
         std::printf("  %llu NaN or infinite pixels replaced by the mean of their plane's finite pixels\n",
                     static_cast<unsigned long long>(result.replaced_pixels));
     }
+    const auto& plane = result.first;
+    const std::uint64_t frequencies = plane.spectrum_width * plane.spectrum_height;
+    std::printf("%snoise: a white noise of variance %.4g per pixel (power %.4g in the transform), from the "
+                "spectrum's outermost rings\n",
+                result.planes > 1 ? "first plane's " : "", plane.noise_variance, plane.noise_power);
+    std::printf("mask: passes %llu of %llu frequencies (%.2f %%) at 0.5 or more; keeps %.1f %% of the power above "
+                "the noise\n",
+                static_cast<unsigned long long>(plane.mask_passed), static_cast<unsigned long long>(frequencies),
+                100.0 * static_cast<double>(plane.mask_passed) / static_cast<double>(frequencies),
+                100.0 * plane.kept_fraction);
+    if (command.options.mode == Mode::lattice && plane.kept_fraction < zorvan::wiener::kLatticeWarningFraction) {
+        std::fprintf(stderr, "zorvan: warning: %s\n", zorvan::wiener::kLittlePeriodicContent);
+    }
     try {
-        stage(steps, "write " + command.output, [&] { zorvan::files::write_image(command.output, result.filtered); });
+        steps.run("write " + command.output, [&] { zorvan::files::write_image(command.output, result.filtered); });
     } catch (const zorvan::files::FileError& error) {
         throw FileFailure{error.what()};
     }
     std::printf("filtered image (4-byte real) written to %s\n", command.output.c_str());
     if (!command.report_dir.empty()) {
         std::string written;
-        stage(steps, "report in " + command.report_dir, [&] {
+        steps.run("report in " + command.report_dir, [&] {
             const auto slash = command.input.rfind('/');
             const std::string name = slash == std::string::npos ? command.input : command.input.substr(slash + 1);
-            const auto page = zorvan::demo::wiener_report_page(name, input, result, command.options);
-            written = zorvan::demo::write_report(command.report_dir, page).back();
+            const auto page = zorvan::wiener::wiener_report_page(name, input, result, command.options);
+            written = zorvan::wiener::write_report(command.report_dir, page).back();
         });
         std::printf("report written to %s\n", written.c_str());
     }
     double stages_ms = filter_ms;
-    for (const auto& step : steps) stages_ms += step.milliseconds;
+    for (const auto& step : steps.stages) stages_ms += step.milliseconds;
     std::printf("whole run %.1f ms, of which the stages above %.1f ms\n\n", milliseconds_since(start), stages_ms);
     print_trace();
     return 0;

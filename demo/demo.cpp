@@ -2,10 +2,9 @@
 
 #include "demo/demo.h"
 
-#include "demo/report.h"
+#include "wiener/report.h"
 #include "files/image_io.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -16,6 +15,10 @@ namespace zorvan::demo {
 namespace {
 
 using host::Host;
+using wiener::kMinimumSide;
+using wiener::ReportPage;
+using wiener::ReportPlane;
+using wiener::WienerResult;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -76,25 +79,25 @@ DemoResult run_demo(Host& host, const DemoOptions& options, std::FILE* progress)
     if (w < kMinimumSide || h < kMinimumSide || w > 8192 || h > 8192) {
         throw std::runtime_error("the demo's sides must be between 16 and 8192");
     }
-    const auto start = std::chrono::steady_clock::now();
-    const auto clean = synthesise_lattice(w, h, options.dose);
-    const auto noisy = add_shot_noise(clean, options.seed);
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    const std::string synthesis = "synthesise the lattice and its shot noise (host)";
-    if (progress != nullptr) std::fprintf(progress, "  %-58s %9.1f ms\n", synthesis.c_str(), ms);
+    wiener::StageTimer timer(progress);
+    std::vector<float> clean, noisy;
+    timer.run("synthesise the lattice and its shot noise (host)", [&] {
+        clean = synthesise_lattice(w, h, options.dose);
+        noisy = add_shot_noise(clean, options.seed);
+    });
 
     files::ImageData input{host::data_type::real4, {w, h}, {}};
     input.bytes.resize(noisy.size() * sizeof(float));
     std::memcpy(input.bytes.data(), noisy.data(), input.bytes.size());
-    const WienerResult filtered = wiener_filter(host, input, options.wiener, progress);
+    const WienerResult filtered = wiener::wiener_filter(host, input, options.wiener, progress);
 
     DemoResult result;
     result.snr_noisy_db = snr_db(clean, noisy);
     result.snr_filtered_db = snr_db(clean, filtered.first.filtered);
     result.stages = filtered.stages;
-    result.stages.insert(result.stages.begin(), Stage{synthesis, ms});
+    result.stages.insert(result.stages.begin(), timer.stages.front());
 
-    ReportPage page = wiener_report_page("a synthetic lattice", input, filtered, options.wiener);
+    ReportPage page = wiener::wiener_report_page("a synthetic lattice", input, filtered, options.wiener);
     page.title = "Wiener filter of a noisy lattice image";
     char snr[160], dose[32];
     std::snprintf(dose, sizeof dose, "%g", options.dose);
@@ -111,7 +114,7 @@ DemoResult run_demo(Host& host, const DemoOptions& options, std::FILE* progress)
     page.planes[2].caption = "noisy − filtered: what was removed";
     page.planes.insert(page.planes.begin(), ReportPlane{"clean", "clean lattice", clean, false});
     page.stages = result.stages;
-    result.files = write_report(options.out_dir, page);
+    result.files = wiener::write_report(options.out_dir, page);
     result.report = result.files.back();
     return result;
 }

@@ -3,7 +3,7 @@
 // lattice, with the signal-to-noise ratios it can measure against the clean
 // image, and the report.
 
-#include "demo/wiener.h"
+#include "wiener/wiener.h"
 #include "host/host.h"
 
 #include <cstdint>
@@ -12,6 +12,9 @@
 #include <vector>
 
 namespace zorvan::demo {
+
+using wiener::Stage;
+using wiener::WienerOptions;
 
 struct DemoOptions {
     std::string out_dir = "zorvan-demo";

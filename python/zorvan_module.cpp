@@ -5,8 +5,8 @@
 
 #include "contract/data_types.h"
 #include "contract/script_functions.h"
-#include "demo/wiener.h"
 #include "host/host.h"
+#include "wiener/wiener.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -218,10 +218,16 @@ py::tuple call(const std::string& name, const py::sequence& values) {
     return py::make_tuple(value, outputs);
 }
 
+py::array_t<double> doubles(const std::vector<double>& values) {
+    py::array_t<double> out(static_cast<py::ssize_t>(values.size()));
+    std::copy(values.begin(), values.end(), out.mutable_data());
+    return out;
+}
+
 // The filter of `zorvan wiener` on a C-contiguous array of a host pixel
-// type: (float32 array of a's shape, [(stage, ms)], planes, replaced pixels).
-// A refusal raises ZorvanError with the pipeline's message.
-py::tuple wiener(const py::array& a, double margin, double smoothing, int window) {
+// type: (float32 array of a's shape, dict of details). A refusal raises
+// ZorvanError with the pipeline's message.
+py::tuple wiener(const py::array& a, int mode, double margin, double smoothing, int window) {
     zorvan::files::ImageData input;
     input.data_type = code_of(a.dtype());
     if (input.data_type == 0 || a.dtype().byteorder() == '>' || !(a.flags() & py::array::c_style)) {
@@ -230,12 +236,14 @@ py::tuple wiener(const py::array& a, double margin, double smoothing, int window
     for (py::ssize_t axis = a.ndim(); axis-- > 0;) input.sizes.push_back(static_cast<std::uint64_t>(a.shape(axis)));
     input.bytes.resize(static_cast<std::size_t>(a.nbytes()));
     if (!input.bytes.empty()) std::memcpy(input.bytes.data(), a.data(), input.bytes.size());
-    const zorvan::demo::WienerOptions options{margin, smoothing, static_cast<zorvan::demo::Window>(window)};
+    zorvan::wiener::WienerOptions options;
+    options.noise_margin = margin;
+    options.lambda = smoothing;
+    options.window = static_cast<zorvan::wiener::Window>(window);
+    options.mode = static_cast<zorvan::wiener::Mode>(mode);
 
     Loaded& state = loaded();
-    auto filtered = std::make_unique<std::vector<std::byte>>();
-    std::vector<zorvan::demo::Stage> stages;
-    std::uint64_t planes = 0, replaced = 0;
+    auto result = std::make_unique<zorvan::wiener::WienerResult>();
     std::string refusal;
     bool closed = false;
     {
@@ -246,14 +254,8 @@ py::tuple wiener(const py::array& a, double margin, double smoothing, int window
         std::lock_guard one(one_at_a_time);
         closed = state.closed;
         try {
-            if (!closed) {
-                zorvan::demo::WienerResult result = zorvan::demo::wiener_filter(state.host, input, options, nullptr);
-                *filtered = std::move(result.filtered.bytes);
-                stages = std::move(result.stages);
-                planes = result.planes;
-                replaced = result.replaced_pixels;
-            }
-        } catch (const zorvan::demo::WienerRefusal& error) {
+            if (!closed) *result = zorvan::wiener::wiener_filter(state.host, input, options, nullptr);
+        } catch (const zorvan::wiener::WienerRefusal& error) {
             refusal = error.what();
         }
     }
@@ -262,12 +264,35 @@ py::tuple wiener(const py::array& a, double margin, double smoothing, int window
         PyErr_SetString(g_zorvan_error, refusal.c_str());
         throw py::error_already_set();
     }
-    std::vector<py::ssize_t> shape(a.shape(), a.shape() + a.ndim());
-    void* data = filtered->data();
-    py::capsule base(filtered.release(), [](void* held) { delete static_cast<std::vector<std::byte>*>(held); });
+    const auto& plane = result->first;
+    py::dict details;
     py::list times;
-    for (const auto& stage : stages) times.append(py::make_tuple(stage.name, stage.milliseconds));
-    return py::make_tuple(py::array(py::dtype("f4"), shape, data, base), times, planes, replaced);
+    for (const auto& stage : result->stages) times.append(py::make_tuple(stage.name, stage.milliseconds));
+    details["stages"] = times;
+    details["planes"] = result->planes;
+    details["replaced_pixels"] = result->replaced_pixels;
+    details["converted"] = result->converted;
+    const auto w = static_cast<py::ssize_t>(plane.spectrum_width), h = static_cast<py::ssize_t>(plane.spectrum_height);
+    py::array_t<float> mask({h, w});
+    const auto mask_pixels = plane.mask.pixels<float>();
+    std::copy(mask_pixels.begin(), mask_pixels.end(), mask.mutable_data());
+    details["mask"] = mask;
+    details["noise_power"] = plane.noise_power;
+    details["noise_variance"] = plane.noise_variance;
+    details["noise_ln_mean"] = plane.noise_ln_mean;
+    details["kept_fraction"] = plane.kept_fraction;
+    details["mask_passed"] = plane.mask_passed;
+    details["ring_means"] = doubles(plane.profile);
+    details["background"] = doubles(plane.background);
+    std::vector<double> threshold(plane.background);
+    for (double& t : threshold) t += plane.threshold_offset;
+    details["threshold"] = doubles(threshold);
+    details["rings_per_cycle"] = plane.rings_per_cycle;
+
+    std::vector<py::ssize_t> shape(a.shape(), a.shape() + a.ndim());
+    auto* filtered = new std::vector<std::byte>(std::move(result->filtered.bytes));
+    py::capsule base(filtered, [](void* held) { delete static_cast<std::vector<std::byte>*>(held); });
+    return py::make_tuple(py::array(py::dtype("f4"), shape, filtered->data(), base), details);
 }
 
 }  // namespace
@@ -289,7 +314,7 @@ PYBIND11_MODULE(_zorvan, module) {
     py::module_::import("atexit").attr("register")(py::cpp_function(&shutdown));
 
     module.def("call", &call, py::arg("name"), py::arg("args"));
-    module.def("wiener", &wiener, py::arg("a"), py::arg("margin"), py::arg("smoothing"), py::arg("window"));
+    module.def("wiener", &wiener, py::arg("a"), py::arg("mode"), py::arg("margin"), py::arg("smoothing"), py::arg("window"));
     module.def("functions", [] { return loaded().host.published_prototypes(); });
     module.def("table", [] {
         py::list rows;

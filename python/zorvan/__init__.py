@@ -794,48 +794,75 @@ def rescale(a, fx, fy, out):
     return out
 
 
-WienerDetails = collections.namedtuple("WienerDetails", "stages planes replaced_pixels converted")
+WienerDetails = collections.namedtuple(
+    "WienerDetails", "stages planes replaced_pixels converted mask noise_power noise_variance kept_fraction "
+                     "mask_passed profile")
+WienerProfile = collections.namedtuple("WienerProfile", "ring_means background threshold noise rings_per_cycle")
+_WIENER_MODES = ("wiener", "lattice")
 
 
-def wiener(a, margin=4.0, smoothing=1000.0, window="hann"):
-    """wiener(a, margin=4.0, smoothing=1000.0, window="hann") -> (filtered, details)
+def wiener(a, mode="wiener", margin=None, smoothing=1000.0, window="hann"):
+    """wiener(a, mode="wiener", margin=None, smoothing=1000.0, window="hann") -> (filtered, details)
 
     The Wiener filter of `zorvan wiener`, by the same code: a 2-D image
     [y, x], or a stack [z, y, x] (or 4-D) filtered plane by plane. Pixels of
     any integer or real dtype are converted to float32 first; NaN and
     infinite pixels are replaced by the mean of their plane's finite pixels.
-    The mask passes the power above `margin` times the background, smoothed
-    with weight `smoothing`; `window` is the apodisation, "hann" or "sine".
 
-    Returns the filtered float32 array of a's shape and
-    WienerDetails(stages, planes, replaced_pixels, converted): stages maps
-    each stage to its milliseconds, summed over the planes; converted says
-    whether the pixels were converted to float32.
+    mode "wiener" (for any image): the classical Wiener filter S / (S + N)
+    of each ring of the spectrum, N the white noise power of its outermost
+    rings, S the ring's smoothed mean power less N, together with the
+    lattice mask. mode "lattice" (for crystal lattices): only the
+    reflections standing `margin` times above their ring's mean power; it
+    removes non-periodic detail. margin None: the mode's, 8 (wiener) or 4
+    (lattice). `smoothing` is the Whittaker weight of the
+    ring means; `window` the apodisation, "hann" or "sine".
+
+    Returns the filtered float32 array of a's shape and WienerDetails:
+    stages (each stage's milliseconds, summed over the planes), planes,
+    replaced_pixels, converted (whether the pixels were converted to
+    float32), and of the first plane: mask (float32 [y, x], the zero
+    frequency at [h//2, w//2]), noise_power (N in the transform of the
+    apodised plane), noise_variance (N as a white noise's variance per
+    pixel), kept_fraction (of the power above N, the share the mask keeps),
+    mask_passed (frequencies at 0.5 or more) and profile: WienerProfile of
+    ring_means (mean ln power per ring), background (their smoothing),
+    threshold (the lattice mask's level), noise (the mean ln power of noise
+    alone) and rings_per_cycle (ring k is at k / rings_per_cycle cycles per
+    pixel).
 
     Raises ZorvanError with the filter's message for what it refuses:
     complex pixels, a plane under 16 x 16 or of 2^31 pixels or more, a
-    plane that is constant or has no finite pixel. Releases the GIL.
+    plane that is constant or has no finite pixel, and in wiener mode one
+    whose outermost rings hold no power. Releases the GIL.
 
     >>> rng = np.random.default_rng(0)
     >>> filtered, details = zorvan.wiener(rng.poisson(10, (256, 256)).astype(np.uint16))
-    >>> filtered.dtype, details.converted
-    (dtype('float32'), True)
+    >>> filtered.dtype, details.converted, round(details.noise_variance)
+    (dtype('float32'), True, 10)
     """
     if not isinstance(a, np.ndarray):
         raise TypeError("zorvan: an image must be a NumPy array, not " + type(a).__name__)
-    converted = a.dtype.kind in "iubf" and a.dtype != np.float32
-    if a.dtype.newbyteorder("=") not in _CODES and a.dtype.kind in "iuf":
+    cast = a.dtype.newbyteorder("=") not in _CODES and a.dtype.kind in "iuf"
+    if cast:
         a = a.astype(np.float32)  # int64, float16 and the like: what the command cannot read
     _dtype_check(a)
     if not 2 <= a.ndim <= 4:
         raise ValueError("zorvan: wiener takes a 2-D image or a stack of them, not %d-D" % a.ndim)
+    if not isinstance(mode, str) or mode not in _WIENER_MODES:
+        raise ValueError("zorvan: mode is \"wiener\" or \"lattice\", not %r" % (mode,))
     if not isinstance(window, str) or window not in ("hann", "sine"):
         raise ValueError("zorvan: window is \"hann\" or \"sine\", not %r" % (window,))
-    for name, value in (("margin", margin), ("smoothing", smoothing)):
+    for name, value in (("margin", 1.0 if margin is None else margin), ("smoothing", smoothing)):
         if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)) \
                 or not (value > 0 and math.isfinite(value)):
             raise ValueError("zorvan: %s takes a positive number, not %r" % (name, value))
-    filtered, stages, planes, replaced = _zorvan.wiener(np.ascontiguousarray(a, a.dtype.newbyteorder("=")),
-                                                        float(margin), float(smoothing), int(window == "sine"))
-    return filtered, WienerDetails(dict(stages), planes, replaced, converted)
+    filtered, d = _zorvan.wiener(np.ascontiguousarray(a, a.dtype.newbyteorder("=")), _WIENER_MODES.index(mode),
+                                 math.nan if margin is None else float(margin), float(smoothing),
+                                 int(window == "sine"))
+    profile = WienerProfile(d["ring_means"], d["background"], d["threshold"], d["noise_ln_mean"],
+                            d["rings_per_cycle"])
+    return filtered, WienerDetails(dict(d["stages"]), d["planes"], d["replaced_pixels"], cast or d["converted"],
+                                   d["mask"], d["noise_power"], d["noise_variance"], d["kept_fraction"],
+                                   d["mask_passed"], profile)
 

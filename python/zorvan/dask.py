@@ -238,12 +238,12 @@ def map_planes(function, a, *args, dtype=None, plane_shape=None):
                         meta=np.empty((0,) * (1 + len(plane_shape)), dtype))
 
 
-def _wiener_block(block, margin, smoothing, window):
-    return zorvan.wiener(block, margin, smoothing, window)[0]
+def _wiener_block(block, mode, margin, smoothing, window):
+    return zorvan.wiener(block, mode, margin, smoothing, window)[0]
 
 
-def wiener(a, margin=4.0, smoothing=1000.0, window="hann"):
-    """wiener(a, margin=4.0, smoothing=1000.0, window="hann") -> float32 dask array
+def wiener(a, mode="wiener", margin=None, smoothing=1000.0, window="hann"):
+    """wiener(a, mode="wiener", margin=None, smoothing=1000.0, window="hann") -> float32 dask array
 
     zorvan.wiener of every plane (the filter of `zorvan wiener`), bit for bit;
     the details of each plane are left out. Types and numbers are checked
@@ -251,8 +251,8 @@ def wiener(a, margin=4.0, smoothing=1000.0, window="hann"):
     raises ZorvanError at compute time.
     """
     a = _whole_planes(a)
-    zorvan.wiener(np.arange(256).reshape(16, 16).astype(a.dtype), margin, smoothing, window)
-    return a.map_blocks(_wiener_block, margin, smoothing, window, dtype=np.float32,
+    zorvan.wiener(np.arange(256).reshape(16, 16).astype(a.dtype), mode, margin, smoothing, window)
+    return a.map_blocks(_wiener_block, mode, margin, smoothing, window, dtype=np.float32,
                         meta=np.empty((0,) * a.ndim, np.float32))
 
 

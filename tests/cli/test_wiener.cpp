@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -70,11 +71,11 @@ TEST_F(Wiener, FiltersAStackPlaneByPlaneAfterConvertingItsPixels) {
         state = state * 1664525u + 1013904223u;
         pixels[i] = static_cast<std::int16_t>(static_cast<int>(state >> 28) + (i % w / 4 % 2) * 9 - 20 * static_cast<int>(i / (w * h)));
     }
-    const auto stack = zorvan::demo::wiener_filter(host_, image(type::int16, {w, h, 3}, pixels), {}, nullptr);
+    const auto stack = zorvan::wiener::wiener_filter(host_, image(type::int16, {w, h, 3}, pixels), {}, nullptr);
     ASSERT_EQ(stack.filtered.sizes, (std::vector<std::uint64_t>{w, h, 3}));
     for (std::size_t plane = 0; plane < 3; ++plane) {
         std::vector<float> reals(pixels.begin() + plane * w * h, pixels.begin() + (plane + 1) * w * h);
-        const auto single = zorvan::demo::wiener_filter(host_, image(type::real4, {w, h}, reals), {}, nullptr);
+        const auto single = zorvan::wiener::wiener_filter(host_, image(type::real4, {w, h}, reals), {}, nullptr);
         EXPECT_EQ(0, std::memcmp(single.filtered.bytes.data(), stack.filtered.bytes.data() + plane * w * h * 4, w * h * 4))
             << plane;
     }
@@ -108,6 +109,51 @@ TEST_F(Wiener, RefusesWhatItCannotFilterAndWritesNothing) {
     EXPECT_EQ(wiener(path("in.npy")), 0);
     EXPECT_NE(last_.out.find("1 NaN or infinite pixels replaced"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(path("in-wiener.npy")));
+}
+
+TEST(MirroredSide, AtLeast16PixelsEachSideToASizeOfFactors2357Only) {
+    struct Case {
+        std::uint64_t side, mirrored;
+    };
+    for (const auto& test : {Case{16, 48}, Case{17, 49}, Case{150, 189}, Case{512, 560}, Case{1024, 1080},
+                             Case{4096, 4200}}) {
+        EXPECT_EQ(zorvan::wiener::mirrored_side(test.side), test.mirrored) << test.side;
+    }
+}
+
+TEST_F(Wiener, SaysTheNoiseItFoundAndWarnsWhereTheLatticeModeWouldRemoveTheSpecimen) {
+    // A bright disc over a flat background, in shot noise of 10 counts per pixel: no lattice.
+    const std::uint64_t w = 120, h = 100;
+    std::vector<float> counts(w * h);
+    std::mt19937 generator(4);
+    for (std::uint64_t y = 0; y < h; ++y) {
+        for (std::uint64_t x = 0; x < w; ++x) {
+            const bool inside = std::hypot(static_cast<double>(x) - 50.0, static_cast<double>(y) - 55.0) < 25.0;
+            counts[y * w + x] = static_cast<float>(std::poisson_distribution<int>(inside ? 15.0 : 10.0)(generator));
+        }
+    }
+    zorvan::files::write_image(path("disc.npy"), image(type::real4, {w, h}, counts));
+    ASSERT_EQ(wiener(path("disc.npy")), 0) << last_.err;
+    const std::string noise = "noise: a white noise of variance ";
+    const auto at = last_.out.find(noise);
+    ASSERT_NE(at, std::string::npos) << last_.out;
+    // The mean count where the window looks: between the background's 10 and the disc's 15.
+    const double variance = std::strtod(last_.out.c_str() + at + noise.size(), nullptr);
+    EXPECT_GT(variance, 9.0);
+    EXPECT_LT(variance, 15.0);
+    EXPECT_NE(last_.out.find("mask: passes "), std::string::npos);
+    EXPECT_NE(last_.out.find(" of 21600 frequencies ("), std::string::npos) << "160 x 135: mirrored by at least 16 pixels";
+    EXPECT_EQ(last_.err.find("warning"), std::string::npos);
+
+    ASSERT_EQ(wiener(path("disc.npy") + " --mode lattice"), 0);
+    EXPECT_NE(last_.err.find("zorvan: warning: this image shows little periodic content: the default mode keeps "
+                             "non-periodic detail\n"),
+              std::string::npos)
+        << last_.err;
+    EXPECT_NE(last_.out.find(" of 12000 frequencies ("), std::string::npos) << "not mirrored";
+
+    EXPECT_EQ(wiener(path("disc.npy") + " --mode blur"), 2);
+    EXPECT_NE(last_.err.find("zorvan: wiener: --mode takes wiener or lattice\n"), std::string::npos) << last_.err;
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // only what a host provides: the Fourier transforms (FFTW), a banded linear
 // solve (LAPACK) and element-wise conversions.
 
-#include "demo/wiener.h"
+#include "wiener/wiener.h"
 
 #include <fftw3.h>
 #include <lapacke.h>
@@ -15,7 +15,7 @@
 #include <new>
 #include <utility>
 
-namespace zorvan::demo {
+namespace zorvan::wiener {
 
 namespace {
 
@@ -116,16 +116,11 @@ std::vector<double> whittaker_solve(const std::vector<double>& penalty, std::vec
 
 class Pipeline {
 public:
-    Pipeline(Host& host, std::FILE* progress) : host_(host), progress_(progress) {}
+    Pipeline(Host& host, std::FILE* progress) : timer(progress), host_(host) {}
 
     template <class Work>
-    auto stage(const std::string& name, Work&& work) {
-        const auto start = std::chrono::steady_clock::now();
-        auto result = work();
-        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        stages.push_back({name, ms});
-        if (progress_ != nullptr) std::fprintf(progress_, "  %-58s %9.1f ms\n", name.c_str(), ms);
-        return result;
+    decltype(auto) stage(const std::string& name, Work&& work) {
+        return timer.run(name, std::forward<Work>(work));
     }
 
     Image image_call(const char* function, std::vector<Arg> args) {
@@ -145,11 +140,10 @@ public:
         return host_.wrap_image(type, std::move(sizes), data, std::move(pixels));
     }
 
-    std::vector<Stage> stages;
+    StageTimer timer;
 
 private:
     Host& host_;
-    std::FILE* progress_;
 };
 
 template <class T>
@@ -167,6 +161,27 @@ std::string plane_name(std::uint64_t plane, std::uint64_t planes) {
 
 }  // namespace
 
+std::uint64_t mirrored_side(std::uint64_t side) {
+    // The smallest number of 2, 3, 5 and 7 alone as factors, which FFTW
+    // transforms fastest: 4096 + 32 would be 2^5 x 3 x 43, four times slower.
+    for (std::uint64_t n = side + 2 * kMirrorPadding;; ++n) {
+        std::uint64_t rest = n;
+        for (std::uint64_t factor : {2, 3, 5, 7}) {
+            while (rest % factor == 0) rest /= factor;
+        }
+        if (rest == 1) return n;
+    }
+}
+
+void StageTimer::finish(const std::string& name, std::chrono::steady_clock::time_point start) {
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    stages.push_back({name, ms});
+    if (progress_ != nullptr) {
+        std::fprintf(progress_, "  %-58s %9.1f ms\n", name.c_str(), ms);
+        std::fflush(progress_);
+    }
+}
+
 PreparedImage prepare(const files::ImageData& input) {
     const dm::pixel_type* type = dm::find_pixel_type(input.data_type);
     if (type == nullptr || type->kind == dm::pixel_kind::complex || type->kind == dm::pixel_kind::packed) {
@@ -174,6 +189,8 @@ PreparedImage prepare(const files::ImageData& input) {
                             " pixels: the Wiener filter takes integer or real images");
     }
     PreparedImage image;
+    image.type_name = type->name;
+    image.converted = input.data_type != host::data_type::real4;
     image.width = input.sizes.empty() ? 1 : input.sizes[0];
     image.height = input.sizes.size() < 2 ? 1 : input.sizes[1];
     image.planes = 1;
@@ -219,10 +236,30 @@ PreparedImage prepare(const files::ImageData& input) {
     return image;
 }
 
-WienerPlane wiener_plane(Host& host, const float* pixels, std::uint64_t width, std::uint64_t height,
+WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t width, std::uint64_t height,
                          const WienerOptions& options, std::FILE* progress) {
-    const std::size_t w = width, h = height, count = w * h;
+    const bool mirrored = options.mode == Mode::wiener;
+    const std::size_t w = mirrored ? mirrored_side(width) : width, h = mirrored ? mirrored_side(height) : height;
+    const std::size_t count = w * h, left = (w - width) / 2, top = (h - height) / 2;
     Pipeline pipeline(host, progress);
+    std::vector<float> padded;
+    const float* pixels = plane_pixels;
+    if (mirrored) {
+        pipeline.stage("mirrored edges", [&] {
+            // Pixel -1 mirrors pixel 0: the plane continues as its own mirror
+            // image, repeating with the period 2n however far it is extended.
+            auto mirror = [](std::size_t i, std::size_t before, std::size_t n) {
+                const std::size_t j = (i + 2 * n - before % (2 * n)) % (2 * n);
+                return j < n ? j : 2 * n - 1 - j;
+            };
+            padded.resize(count);
+            for (std::size_t y = 0; y < h; ++y) {
+                const float* row = plane_pixels + mirror(y, top, height) * width;
+                for (std::size_t x = 0; x < w; ++x) padded[y * w + x] = row[mirror(x, left, width)];
+            }
+        });
+        pixels = padded.data();
+    }
     const std::size_t real_bytes = count * sizeof(float);
     const Image input = pipeline.make(host::data_type::real4, {w, h}, pixels, real_bytes);
 
@@ -242,7 +279,9 @@ WienerPlane wiener_plane(Host& host, const float* pixels, std::uint64_t width, s
     const Image& window_spectrum = spectra.first;
     const Image& raw_spectrum = spectra.second;
     WienerPlane plane;
-    plane.input.assign(pixels, pixels + count);
+    plane.input.assign(plane_pixels, plane_pixels + width * height);
+    plane.spectrum_width = w;
+    plane.spectrum_height = h;
     plane.power = pipeline.stage("power spectrum (FCalculatePowerSpectrumDLL)", [&] {
         return pipeline.image_call("FCalculatePowerSpectrumDLL", {window_spectrum});
     });
@@ -251,8 +290,24 @@ WienerPlane wiener_plane(Host& host, const float* pixels, std::uint64_t width, s
     const double longer = static_cast<double>(std::max(w, h));
     const double scale_x = longer / static_cast<double>(w), scale_y = longer / static_cast<double>(h);
     plane.rings_per_cycle = longer;
+    // The lattice mode surveys ln P, whose ring means lie Euler's constant
+    // below ln of the mean power for exponentially distributed powers (noise,
+    // and a ring of it with a few reflections). The Wiener mode needs the
+    // ring's mean power itself, whatever the distribution (a specimen's
+    // power is spread unevenly round a ring): it surveys P.
+    const auto spectrum = window_spectrum.pixels<float>();
+    std::vector<float> amplitude(count);
+    const bool mean_power = options.mode == Mode::wiener;
+    const double to_ln_mean_power = mean_power ? 0.0 : kEulerGamma;
     const Image survey = pipeline.stage("radial survey about the centre (FRadialSurvey)", [&] {
-        return pipeline.image_call("FRadialSurvey", {plane.power, static_cast<std::int32_t>(w / 2),
+        for (std::size_t i = 0; i < count; ++i) amplitude[i] = std::hypot(spectrum[2 * i], spectrum[2 * i + 1]);
+        Image surveyed = plane.power;
+        if (mean_power) {
+            std::vector<float> power(count);
+            for (std::size_t i = 0; i < count; ++i) power[i] = amplitude[i] * amplitude[i];
+            surveyed = pipeline.make(host::data_type::real4, {w, h}, power.data(), real_bytes);
+        }
+        return pipeline.image_call("FRadialSurvey", {surveyed, static_cast<std::int32_t>(w / 2),
                                                      static_cast<std::int32_t>(h / 2), scale_x, scale_y});
     });
 
@@ -262,9 +317,18 @@ WienerPlane wiener_plane(Host& host, const float* pixels, std::uint64_t width, s
     // rings, and one ring more by interpolation): they are kept out of the
     // background (their mask is 1: they are signal).
     const auto rings = static_cast<std::size_t>(survey.size(0));
-    const auto survey_rows = survey.pixels<float>();
     std::vector<double> profile(rings);
-    for (std::size_t k = 0; k < rings; ++k) profile[k] = survey_rows[3 * rings + k];
+    if (mean_power) {
+        const auto rows = survey.pixels<float>();
+        for (std::size_t k = 0; k < rings; ++k) profile[k] = std::log(static_cast<double>(rows[3 * rings + k]));
+    } else {
+        const auto rows = survey.pixels<float>();
+        for (std::size_t k = 0; k < rings; ++k) profile[k] = rows[3 * rings + k];
+    }
+    const std::vector<double> surveyed_profile = profile;
+    if (std::any_of(profile.begin(), profile.end(), [](double v) { return v == INFINITY; })) {
+        throw WienerRefusal("the image's power spectrum overflows 4-byte reals: its values are too large; scale them down");
+    }
     const auto leaked = static_cast<std::size_t>(std::ceil(std::hypot(scale_x, scale_y))) + 1;
     const std::size_t first_background_ring = std::min(leaked, rings - 1);
     for (std::size_t k = 0; k < first_background_ring; ++k) profile[k] = profile[first_background_ring];
@@ -277,42 +341,117 @@ WienerPlane wiener_plane(Host& host, const float* pixels, std::uint64_t width, s
                                                   {static_cast<std::int32_t>(rings), options.lambda});
         return whittaker_solve(penalty.pixels<double>(), profile);
     });
-    plane.threshold_offset = kEulerGamma + std::log(options.noise_margin);
-    const Image base = pipeline.stage("background into 2-D (FRadialWarpDLL)", [&] {
-        std::vector<float> amplitude(rings);
+    // The noise power N: shot noise is white, so the outermost rings, where a
+    // specimen's own power has fallen away, hold noise alone; the median of
+    // the rings keeps a lattice reflection among them from raising it.
+    const double nyquist_ring = longer / 2;
+    std::vector<double> outer;
+    for (auto k = static_cast<std::size_t>(std::ceil(kNoiseRingsFrom * nyquist_ring));
+         k <= static_cast<std::size_t>(kNoiseRingsTo * nyquist_ring) && k < rings; ++k) {
+        if (!std::isnan(surveyed_profile[k])) outer.push_back(surveyed_profile[k]);
+    }
+    std::sort(outer.begin(), outer.end());
+    const double outer_median =
+        outer.empty() ? NAN : (outer[(outer.size() - 1) / 2] + outer[outer.size() / 2]) / 2;
+    plane.noise_ln_mean = outer_median;
+    plane.noise_power = std::exp(outer_median + to_ln_mean_power);
+    if (options.mode == Mode::wiener && !(std::isfinite(plane.noise_power) && plane.noise_power > 0)) {
+        throw WienerRefusal(
+            "the noise power cannot be estimated: the outermost rings of the spectrum hold no power (an image "
+            "without noise, one filtered already, or values too small for 4-byte reals); --mode lattice needs no "
+            "noise estimate");
+    }
+    // A white noise of variance v per pixel has the power v times the sum of
+    // the squared window: per axis, its mean square is 3/8 (Hann) or 1/2 (sine).
+    const double window_square = options.window == Window::hann ? 9.0 / 64.0 : 1.0 / 4.0;
+    plane.noise_variance = plane.noise_power / (window_square * static_cast<double>(count));
+    plane.threshold_offset = to_ln_mean_power + std::log(options.margin());
+
+    // Each term is (A^2 - B^2) / A^2 of FCreateWienerMaskDLL. The lattice
+    // term: A the amplitude, B^2 the margin times the ring's mean power. The
+    // Wiener term: A^2 the ring's mean power S + N, B^2 = N, giving S / (S + N).
+    const Image lattice_base = pipeline.stage("background into 2-D (FRadialWarpDLL)", [&] {
+        std::vector<float> base(rings);
         for (std::size_t k = 0; k < rings; ++k) {
-            amplitude[k] = static_cast<float>(std::exp(0.5 * (background[k] + plane.threshold_offset)));
+            base[k] = static_cast<float>(std::exp(0.5 * (background[k] + plane.threshold_offset)));
         }
-        const Image profile_image =
-            pipeline.make(host::data_type::real4, {rings}, amplitude.data(), amplitude.size() * sizeof(float));
+        const Image profile_image = pipeline.make(host::data_type::real4, {rings}, base.data(), base.size() * sizeof(float));
         return pipeline.image_call("FRadialWarpDLL", {plane.power, profile_image, scale_x, scale_y});
     });
-    plane.mask = pipeline.stage("Wiener mask (FCreateWienerMaskDLL)", [&] {
-        const auto spectrum = window_spectrum.pixels<float>();
-        std::vector<float> amplitude(count);
-        for (std::size_t i = 0; i < count; ++i) amplitude[i] = std::hypot(spectrum[2 * i], spectrum[2 * i + 1]);
+    plane.mask = pipeline.stage("lattice mask (FCreateWienerMaskDLL)", [&] {
         const Image amplitude_image = pipeline.make(host::data_type::real4, {w, h}, amplitude.data(), real_bytes);
-        return pipeline.image_call("FCreateWienerMaskDLL", {amplitude_image, base});
+        return pipeline.image_call("FCreateWienerMaskDLL", {amplitude_image, lattice_base});
     });
+    if (options.mode == Mode::wiener) {
+        const Image ring_power = pipeline.stage("ring power into 2-D (FRadialWarpDLL)", [&] {
+            std::vector<float> total(rings);
+            for (std::size_t k = 0; k < rings; ++k) {
+                total[k] = static_cast<float>(std::exp(0.5 * background[k]));
+            }
+            const Image profile_image = pipeline.make(host::data_type::real4, {rings}, total.data(), total.size() * sizeof(float));
+            return pipeline.image_call("FRadialWarpDLL", {plane.power, profile_image, scale_x, scale_y});
+        });
+        pipeline.stage("Wiener mask (FCreateWienerMaskDLL), the larger of the two", [&] {
+            const std::vector<float> noise(count, static_cast<float>(std::sqrt(plane.noise_power)));
+            const Image noise_image = pipeline.make(host::data_type::real4, {w, h}, noise.data(), real_bytes);
+            const Image wiener = pipeline.image_call("FCreateWienerMaskDLL", {ring_power, noise_image});
+            const float* from = static_cast<const float*>(wiener.data());
+            float* mask = static_cast<float*>(const_cast<void*>(plane.mask.data()));
+            for (std::size_t i = 0; i < count; ++i) mask[i] = std::max(mask[i], from[i]);
+            return 0;
+        });
+    }
+    // What the mask keeps of the power above the noise (in lattice mode too,
+    // with the same estimate of N), leaving out the zero frequency and its
+    // window leakage (the mean level, always kept), and how many
+    // frequencies it passes.
+    {
+        const auto mask = plane.mask.pixels<float>();
+        double above = 0, kept = 0;
+        const double leak = static_cast<double>(leaked);
+        for (std::size_t y = 0; y < h; ++y) {
+            const double v = (static_cast<double>(y) - static_cast<double>(h / 2)) * scale_y;
+            for (std::size_t x = 0; x < w; ++x) {
+                const std::size_t i = y * w + x;
+                if (mask[i] >= 0.5f) ++plane.mask_passed;
+                const double u = (static_cast<double>(x) - static_cast<double>(w / 2)) * scale_x;
+                if (u * u + v * v <= leak * leak) continue;
+                // P - N estimates the signal's power at each frequency without
+                // bias, noise-only frequencies adding zero on average.
+                const double power = static_cast<double>(amplitude[i]) * amplitude[i] - plane.noise_power;
+                above += power;
+                kept += static_cast<double>(mask[i]) * mask[i] * power;
+            }
+        }
+        plane.kept_fraction = above > 0 ? std::clamp(kept / above, 0.0, 1.0) : 1.0;
+    }
     const Image product = pipeline.stage("mask applied (FElementWiseProductComplexByRealDLL)", [&] {
         return pipeline.image_call("FElementWiseProductComplexByRealDLL", {raw_spectrum, plane.mask});
     });
     plane.filtered = pipeline.stage("inverse transform (FFTW)", [&] {
-        return centred_inverse(static_cast<const float*>(product.data()), w, h);
+        std::vector<float> filtered = centred_inverse(static_cast<const float*>(product.data()), w, h);
+        if (!mirrored) return filtered;
+        std::vector<float> inner(width * height);
+        for (std::size_t y = 0; y < height; ++y) {
+            std::copy_n(filtered.data() + (y + top) * w + left, width, inner.data() + y * width);
+        }
+        return inner;
     });
     plane.profile = std::move(profile);
     plane.background = background;
-    plane.stages = std::move(pipeline.stages);
+    plane.stages = std::move(pipeline.timer.stages);
     return plane;
 }
 
 WienerResult wiener_filter(Host& host, const files::ImageData& input, const WienerOptions& options,
                            std::FILE* progress) {
-    const auto preparing = std::chrono::steady_clock::now();
-    const PreparedImage image = prepare(input);
-    const Stage prepared{"4-byte real planes, non-finite pixels replaced",
-                         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - preparing).count()};
-    if (progress != nullptr) std::fprintf(progress, "  %-58s %9.1f ms\n", prepared.name.c_str(), prepared.milliseconds);
+    StageTimer timer(progress);
+    const PreparedImage image = timer.run("4-byte real planes, non-finite pixels replaced", [&] { return prepare(input); });
+    const bool mirrored = options.mode == Mode::wiener;
+    if (mirrored && mirrored_side(image.width) * mirrored_side(image.height) >= (std::uint64_t{1} << 31)) {
+        throw WienerRefusal("a plane of 2^31 pixels or more with its mirrored edges is too large for the plug-in's "
+                            "Fourier functions (--mode lattice mirrors none)");
+    }
     WienerResult result;
     result.planes = image.planes;
     result.replaced_pixels = image.replaced_pixels;
@@ -342,8 +481,10 @@ WienerResult wiener_filter(Host& host, const files::ImageData& input, const Wien
             std::fflush(progress);
         }
     }
-    result.stages.insert(result.stages.begin(), prepared);
+    result.stages.insert(result.stages.begin(), timer.stages.front());
+    result.type_name = image.type_name;
+    result.converted = image.converted;
     return result;
 }
 
-}  // namespace zorvan::demo
+}  // namespace zorvan::wiener

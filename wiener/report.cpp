@@ -1,6 +1,8 @@
-#include "demo/report.h"
+#include "wiener/report.h"
 
 #include "files/image_io.h"
+
+#include <png.h>
 
 #include <sys/stat.h>
 
@@ -13,7 +15,7 @@
 #include <stdexcept>
 #include <cstring>
 
-namespace zorvan::demo {
+namespace zorvan::wiener {
 
 std::string base64(const std::string& bytes) {
     static constexpr char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -77,14 +79,6 @@ std::vector<float> percentiles(std::vector<float> values, const std::vector<doub
 
 namespace {
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error(path + ": cannot be read for the report");
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 std::string escape(const std::string& text) {
     std::string out;
     for (char c : text) {
@@ -105,12 +99,16 @@ std::string number(double value, const char* format = "%.1f") {
     return text;
 }
 
+// A picture of the page: its PNG made in memory, with what its grey levels
+// mean and, where the pixel size is known, a scale bar.
 struct Figure {
     std::string name;
     std::string caption;
-    std::string png_path;
+    std::string png;  // the encoded bytes
     std::uint64_t width, height;
-    bool actual_size;  // one image pixel per screen pixel
+    bool actual_size;   // one image pixel per screen pixel
+    double black, white;  // the values shown black and white, linearly between
+    std::string scale_bar;  // HTML, or empty
 };
 
 void write_plane(const std::string& path, const std::vector<float>& pixels, std::uint64_t w, std::uint64_t h) {
@@ -120,22 +118,58 @@ void write_plane(const std::string& path, const std::vector<float>& pixels, std:
     files::write_image(path, data);
 }
 
+// An 8-bit grey PNG of the pixels stretched linearly from `black` to `white`
+// (values beyond are clipped; NaN is black).
+std::string grey_png(const std::vector<float>& pixels, std::uint64_t w, std::uint64_t h, double black, double white) {
+    std::vector<std::uint8_t> grey(pixels.size());
+    const double span = white > black ? white - black : 1.0;
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const double level = std::isnan(pixels[i]) ? 0.0 : std::clamp((pixels[i] - black) / span, 0.0, 1.0);
+        grey[i] = static_cast<std::uint8_t>(std::lround(255.0 * level));
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(w);
+    image.height = static_cast<png_uint_32>(h);
+    image.format = PNG_FORMAT_GRAY;
+    png_alloc_size_t bytes = 0;
+    if (!png_image_write_to_memory(&image, nullptr, &bytes, 0, grey.data(), 0, nullptr)) {
+        throw std::runtime_error(std::string("the report's PNG could not be made (libpng: ") + image.message + ")");
+    }
+    std::string png(bytes, '\0');
+    if (!png_image_write_to_memory(&image, png.data(), &bytes, 0, grey.data(), 0, nullptr)) {
+        throw std::runtime_error(std::string("the report's PNG could not be made (libpng: ") + image.message + ")");
+    }
+    png.resize(bytes);
+    return png;
+}
+
+void write_bytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out.flush()) throw std::runtime_error(path + ": could not be written");
+}
+
 std::string figure_html(const Figure& figure) {
     std::ostringstream html;
-    html << "<figure><img alt=\"" << escape(figure.name) << "\" ";
+    html << "<figure><div class=\"pair\"><img alt=\"" << escape(figure.name) << "\" ";
     if (figure.actual_size) {
         html << "class=\"actual\" width=\"" << figure.width << "\" height=\"" << figure.height << "\" ";
     }
-    html << "src=\"data:image/png;base64," << base64(read_file(figure.png_path)) << "\"><figcaption><b>"
-         << escape(figure.name) << "</b>: " << escape(figure.caption) << "</figcaption></figure>\n";
+    // The grey-level bar: white at the top, black at the bottom, the values beside.
+    html << "src=\"data:image/png;base64," << base64(figure.png) << "\"><div class=\"bar\"><span>"
+         << number(figure.white, "%.4g") << "</span><span>" << number(figure.black, "%.4g") << "</span></div></div>"
+         << figure.scale_bar << "<figcaption><b>" << escape(figure.name) << "</b>: " << escape(figure.caption)
+         << "</figcaption></figure>\n";
     return html.str();
 }
 
 std::string size_text(const ReportPage& page, std::uint64_t w, std::uint64_t h) {
     std::string text = std::to_string(w) + " × " + std::to_string(h) + " pixels";
     if (page.pixel_size_nm > 0) {
+        const std::string unit = page.reciprocal ? " 1/nm)" : " nm)";
         text += " (" + number(static_cast<double>(w) * page.pixel_size_nm, "%.4g") + " × " +
-                number(static_cast<double>(h) * page.pixel_size_nm, "%.4g") + " nm)";
+                number(static_cast<double>(h) * page.pixel_size_nm, "%.4g") + unit;
     }
     return text;
 }
@@ -148,12 +182,14 @@ ReportPage wiener_report_page(const std::string& input_name, const files::ImageD
     const WienerPlane& plane = result.first;
     page.width = input.sizes.at(0);
     page.height = input.sizes.at(1);
-    page.pixel_size_nm = input.pixel_size.reciprocal ? 0 : input.pixel_size.value;
+    page.pixel_size_nm = input.pixel_size.known() ? input.pixel_size.value : 0;
+    page.reciprocal = input.pixel_size.reciprocal;
+    page.spectrum_width = plane.spectrum_width;
+    page.spectrum_height = plane.spectrum_height;
     page.title = "Wiener filter of " + input_name;
 
     std::string shape;
     for (std::size_t k = 0; k < input.sizes.size(); ++k) shape += (k ? " × " : "") + std::to_string(input.sizes[k]);
-    const dm::pixel_type* type = dm::find_pixel_type(input.data_type);
     double low = INFINITY, high = -INFINITY, sum = 0, squares = 0;
     for (float v : plane.input) {
         low = std::min<double>(low, v);
@@ -165,8 +201,7 @@ ReportPage wiener_report_page(const std::string& input_name, const files::ImageD
     page.facts = {
         {"input", input_name},
         {"size", shape + (result.planes > 1 ? " (the report shows plane 1)" : "")},
-        {"pixel type", std::string(type ? type->name : "unknown") +
-                           (input.data_type == host::data_type::real4 ? "" : ", filtered as 4-byte real")},
+        {"pixel type", result.type_name + (result.converted ? ", filtered as 4-byte real" : "")},
         {"pixel size", input.pixel_size.known() ? number(input.pixel_size.value, "%.6g") + " " + input.pixel_size.unit()
                                                  : "not given"},
         {"minimum, maximum", number(low, "%.6g") + ", " + number(high, "%.6g")},
@@ -175,8 +210,24 @@ ReportPage wiener_report_page(const std::string& input_name, const files::ImageD
                                   (result.replaced_pixels ? " (replaced by the mean of their plane's finite pixels)" : "")},
         {"window", options.window == Window::hann ? "Hann" : "sine"},
         {"smoothing λ", number(options.lambda, "%g")},
-        {"noise margin", number(options.noise_margin, "%g") + " times the background power"},
+        {"mode", options.mode == Mode::wiener
+                     ? "wiener: S / (S + N) per ring, or the lattice mask where it passes more; edges mirrored by at "
+                           "least " + std::to_string(kMirrorPadding) + " pixels"
+                     : "lattice: only reflections standing above their ring"},
+        {"lattice margin", number(options.margin(), "%g") + " times the ring's mean power"},
+        {"noise found", "a white noise of variance " + number(plane.noise_variance, "%.4g") +
+                            " per pixel (power " + number(plane.noise_power, "%.4g") +
+                            " in the transform), the median of the rings from " + number(kNoiseRingsFrom, "%g") +
+                            " to " + number(kNoiseRingsTo, "%g") + " of the Nyquist frequency"},
+        {"power kept", number(100 * plane.kept_fraction, "%.1f") +
+                           " % of the power above the noise (outside the zero frequency)"},
+        {"mask passes", std::to_string(plane.mask_passed) + " of " +
+                            std::to_string(plane.spectrum_width * plane.spectrum_height) +
+                            " frequencies at 0.5 or more"},
     };
+    if (options.mode == Mode::lattice && plane.kept_fraction < kLatticeWarningFraction) {
+        page.paragraphs.push_back(std::string("Warning: ") + kLittlePeriodicContent + ".");
+    }
     page.planes = {
         {"input", "the image filtered", plane.input, true},
         {"filtered", "Wiener-filtered", plane.filtered, true},
@@ -188,6 +239,7 @@ ReportPage wiener_report_page(const std::string& input_name, const files::ImageD
     page.profile = plane.profile;
     page.background = plane.background;
     page.threshold_offset = plane.threshold_offset;
+    page.noise_ln = options.mode == Mode::wiener ? plane.noise_ln_mean : NAN;
     page.rings_per_cycle = plane.rings_per_cycle;
     page.stages = result.stages;
     for (const auto& counter : host::Host::counters()) {
@@ -238,7 +290,8 @@ std::string profile_svg(const ReportPage& page) {
     }
     svg << "<text x=\"" << (left + width - right) / 2 << "\" y=\"" << height - 8
         << "\" font-size=\"12\" text-anchor=\"middle\">spatial frequency ("
-        << (page.pixel_size_nm > 0 ? "1/nm" : "cycles per pixel") << ")</text>\n";
+        << (page.pixel_size_nm <= 0 ? "cycles per pixel" : page.reciprocal ? "nm: the input is reciprocal, in 1/nm" : "1/nm")
+        << ")</text>\n";
     svg << "<text x=\"14\" y=\"" << (top + height - bottom) / 2 << "\" font-size=\"12\" text-anchor=\"middle\" "
         << "transform=\"rotate(-90 14 " << (top + height - bottom) / 2 << ")\">ln power</text>\n";
     svg << "<g fill=\"#1f77b4\">\n";
@@ -258,11 +311,16 @@ std::string profile_svg(const ReportPage& page) {
         }
         svg << "\"/>\n";
     }
+    if (std::isfinite(page.noise_ln)) {
+        svg << "<line x1=\"" << left << "\" x2=\"" << width - right << "\" y1=\"" << number(py(page.noise_ln), "%.2f")
+            << "\" y2=\"" << number(py(page.noise_ln), "%.2f") << "\" stroke=\"#555\" stroke-dasharray=\"2 3\"/>\n";
+    }
     svg << "<text x=\"" << width - right << "\" y=\"" << top - 12
-        << "\" font-size=\"12\" text-anchor=\"end\"><tspan fill=\"#1f77b4\">● mean ln power of each ring</tspan>  "
-           "<tspan fill=\"#d62728\">— smoothed background</tspan>  <tspan fill=\"#2ca02c\">- - mask threshold "
-           "(background + "
-        << number(page.threshold_offset, "%.2f") << ")</tspan></text>\n";
+        << "\" font-size=\"12\" text-anchor=\"end\"><tspan fill=\"#1f77b4\">● each ring</tspan>  "
+           "<tspan fill=\"#d62728\">— smoothed</tspan>  <tspan fill=\"#2ca02c\">- - lattice threshold: a "
+           "reflection passes where it stands above this (smoothed + "
+        << number(page.threshold_offset, "%.2f") << ", the margin times the ring's mean power)</tspan>"
+        << (std::isfinite(page.noise_ln) ? "  <tspan fill=\"#555\">··· noise</tspan>" : "") << "</text>\n";
     svg << "</svg>\n";
     return svg.str();
 }
@@ -271,31 +329,63 @@ std::vector<std::string> write_report(const std::string& dir, const ReportPage& 
     if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) throw std::runtime_error(dir + ": " + std::strerror(errno));
     const std::uint64_t w = page.width, h = page.height;
     std::vector<std::string> files;
-    auto save = [&](const std::string& name, const std::vector<float>& pixels, std::uint64_t pw, std::uint64_t ph) {
-        for (const char* extension : {".tif", ".png"}) {
-            files.push_back(dir + "/" + name + extension);
-            write_plane(files.back(), pixels, pw, ph);
-        }
-        return files.back();
+    // Each picture as NAME.tif (its values) and NAME.png (as shown).
+    auto save = [&](const std::string& name, const std::vector<float>& pixels, std::uint64_t pw, std::uint64_t ph,
+                    double black, double white) {
+        files.push_back(dir + "/" + name + ".tif");
+        write_plane(files.back(), pixels, pw, ph);
+        std::string png = grey_png(pixels, pw, ph, black, white);
+        files.push_back(dir + "/" + name + ".png");
+        write_bytes(files.back(), png);
+        return png;
     };
-    // The spectrum's log scale clipped to its 1st and 99.9th percentiles, so
-    // the zero frequency and the empty corners do not take all the grey levels.
+    // The spectrum's picture is stretched between its 1st and 99.9th
+    // percentiles, so the zero frequency and the empty corners do not take
+    // all the grey levels; its TIFF keeps the true values.
+    const std::uint64_t sw = page.spectrum_width ? page.spectrum_width : w;
+    const std::uint64_t sh = page.spectrum_height ? page.spectrum_height : h;
     const auto clip = percentiles(page.power, {0.01, 0.999});
-    std::vector<float> power = page.power;
-    for (float& v : power) v = std::clamp(v, clip[0], clip[1]);
+    // A diffraction pattern's spectrum is in lengths: its edge is half the
+    // inverse of the reciprocal pixel size, in nm.
     const std::string frequency_edge =
-        page.pixel_size_nm > 0 ? number(0.5 / page.pixel_size_nm, "%.4g") + " 1/nm" : "0.5 cycles per pixel";
+        page.pixel_size_nm <= 0 ? "0.5 cycles per pixel"
+        : page.reciprocal       ? number(0.5 / page.pixel_size_nm, "%.4g") + " nm (the input is reciprocal, in 1/nm)"
+                                : number(0.5 / page.pixel_size_nm, "%.4g") + " 1/nm";
     std::vector<Figure> spectrum = {
-        {"power_spectrum", "ln power of the apodised image, zero frequency at the centre, clipped to its 1st–99.9th "
-                           "percentiles; the edges are at " + frequency_edge,
-         save("power_spectrum", power, w, h), w, h, false},
-        {"mask", "Wiener mask, on the same axes", save("mask", page.mask, w, h), w, h, false},
+        {"ln_power_spectrum",
+         "ln power of the apodised image (with its mirrored edges in wiener mode), zero frequency at the centre; "
+         "grey levels linear from its 1st percentile (black) to its 99.9th (white); the edges are at " +
+             frequency_edge + "; the true values are in ln_power_spectrum.tif",
+         save("ln_power_spectrum", page.power, sw, sh, clip[0], clip[1]), sw, sh, false, clip[0], clip[1], ""},
+        {"wiener_mask", "the mask, on the same axes: linear, black 0 (removed) to white 1 (kept)",
+         save("wiener_mask", page.mask, sw, sh, 0, 1), sw, sh, false, 0, 1, ""},
+    };
+    // Every image on the first one's scale (its 0.1st to 99.9th
+    // percentiles), the difference on a scale as wide centred on 0, so that
+    // what was removed is seen in proportion to the input.
+    const auto range = page.planes.empty() ? std::vector<float>{0, 1} : percentiles(page.planes[0].pixels, {0.001, 0.999});
+    const double half = (range[1] - range[0]) / 2;
+    // A scale bar of a round length near a quarter of the width, under an
+    // image shown `shown` CSS pixels wide, of `columns` pixels.
+    auto scale_bar = [&](std::uint64_t columns, double shown) -> std::string {
+        if (page.pixel_size_nm <= 0 || columns == 0) return "";
+        const auto lengths = round_ticks(0, 0.3 * static_cast<double>(columns) * page.pixel_size_nm, 3);
+        const double length = lengths.size() > 1 ? lengths[1] : 0;
+        if (!(length > 0)) return "";
+        const double width = length / page.pixel_size_nm * shown / static_cast<double>(columns);
+        return "<div class=\"scale\"><span style=\"width:" + number(width, "%.1f") + "px\"></span>" +
+               number(length, "%g") + (page.reciprocal ? " 1/nm" : " nm") + "</div>";
     };
     const std::uint64_t crop_w = std::min<std::uint64_t>(256, w), crop_h = std::min<std::uint64_t>(256, h);
     std::vector<Figure> crops, whole;
     for (const auto& plane : page.planes) {
-        whole.push_back({plane.name, plane.caption + ", " + size_text(page, w, h), save(plane.name, plane.pixels, w, h),
-                         w, h, false});
+        const bool difference = plane.name == "difference";
+        const double black = difference ? -half : range[0], white = difference ? half : range[1];
+        const std::string stretch = difference ? ", grey levels linear, 0 mid-grey, as wide as the input's"
+                                               : ", grey levels linear on the input's scale";
+        whole.push_back({plane.name, plane.caption + ", " + size_text(page, w, h) + stretch,
+                         save(plane.name, plane.pixels, w, h, black, white), w, h, false, black, white,
+                         scale_bar(w, 256)});
         if (!plane.cropped) continue;
         std::vector<float> crop;
         for (std::uint64_t y = (h - crop_h) / 2; y < (h - crop_h) / 2 + crop_h; ++y) {
@@ -303,7 +393,8 @@ std::vector<std::string> write_report(const std::string& dir, const ReportPage& 
             crop.insert(crop.end(), row, row + crop_w);
         }
         crops.push_back({plane.name + "_crop", plane.caption + ", the central " + size_text(page, crop_w, crop_h) + " at 1:1",
-                         save(plane.name + "_crop", crop, crop_w, crop_h), crop_w, crop_h, true});
+                         save(plane.name + "_crop", crop, crop_w, crop_h, black, white), crop_w, crop_h, true, black,
+                         white, scale_bar(crop_w, static_cast<double>(crop_w))});
     }
 
     std::ostringstream html;
@@ -313,6 +404,10 @@ std::vector<std::string> write_report(const std::string& dir, const ReportPage& 
          << ".grid{display:flex;flex-wrap:wrap;gap:16px;align-items:flex-start}\nfigure{margin:0;max-width:520px}\n"
          << "figure img{width:256px;height:auto;image-rendering:pixelated;border:1px solid #ccc}\n"
          << ".wide img{width:512px}\nfigure img.actual{width:auto}\n"
+         << ".pair{display:flex;gap:4px}.bar{width:14px;background:linear-gradient(#fff,#000);border:1px solid #999;"
+            "display:flex;flex-direction:column;justify-content:space-between;font-size:10px}"
+            ".bar span{margin-left:18px;white-space:nowrap}.pair{margin-right:40px}\n"
+         << ".scale{font-size:11px}.scale span{display:inline-block;height:4px;background:#000;margin-right:6px}\n"
          << "figcaption{font-size:13px}\ntable{border-collapse:collapse}td,th{padding:3px 10px;border-bottom:1px solid #ddd;"
             "text-align:left}\ntd.n{text-align:right;font-variant-numeric:tabular-nums}\n"
          << "</style>\n</head>\n<body>\n<h1>" << escape(page.title) << "</h1>\n";
@@ -354,4 +449,4 @@ std::vector<std::string> write_report(const std::string& dir, const ReportPage& 
     return files;
 }
 
-}  // namespace zorvan::demo
+}  // namespace zorvan::wiener

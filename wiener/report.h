@@ -2,14 +2,15 @@
 // The Wiener filter's report: one self-contained HTML page, its pictures
 // embedded as PNG.
 
-#include "demo/wiener.h"
+#include "wiener/wiener.h"
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
-namespace zorvan::demo {
+namespace zorvan::wiener {
 
 // An image of the report, width x height 4-byte reals.
 struct ReportPlane {
@@ -25,12 +26,15 @@ struct ReportPage {
     std::vector<std::pair<std::string, std::string>> facts;  // the input and the parameters
     std::uint64_t width = 0, height = 0;
     double pixel_size_nm = 0;  // 0: unknown, the axes are in pixels
+    bool reciprocal = false;   // pixel_size_nm is then in 1/nm per pixel: a diffraction pattern
+    std::uint64_t spectrum_width = 0, spectrum_height = 0;  // power and mask: the plane with its mirrored edges
     std::vector<ReportPlane> planes;
     std::vector<float> power;  // ln power, zero frequency at (w/2, h/2)
     std::vector<float> mask;
     std::vector<double> profile;     // mean ln power per ring
     std::vector<double> background;  // its smoothed background
-    double threshold_offset = 0;     // the mask's threshold: background + this
+    double threshold_offset = 0;     // the lattice mask's threshold: background + this
+    double noise_ln = NAN;           // the noise alone, on the profile's scale (NaN: not shown)
     double rings_per_cycle = 1;      // ring k is at k / rings_per_cycle cycles per pixel
     std::vector<Stage> stages;
     struct Counter {
@@ -55,8 +59,9 @@ std::vector<float> percentiles(std::vector<float> values, const std::vector<doub
 // An SVG plot of the ring means (points), the background (line) and the
 // mask's threshold (dashed) against spatial frequency.
 std::string profile_svg(const ReportPage& page);
-// Writes each picture as DIR/NAME.tif and .png, then DIR/report.html (to a
+// Writes each picture as DIR/NAME.tif (its values) and .png (for display;
+// the ln power spectrum's PNG is clipped, its TIFF is not), then DIR/report.html (to a
 // temporary file renamed into place). Returns the files written, the page last.
 std::vector<std::string> write_report(const std::string& dir, const ReportPage& page);
 
-}  // namespace zorvan::demo
+}  // namespace zorvan::wiener
