@@ -169,7 +169,8 @@ def _read_with_hyperspy(path, index):
     general = signal.metadata.get_item("General", {})
     name = general.get_item("title", "") if hasattr(general, "get_item") else ""
     voltage = signal.metadata.get_item("Acquisition_instrument.TEM.beam_energy")
-    exposure = signal.metadata.get_item("Acquisition_instrument.TEM.Detector.Camera.exposure")
+    exposure = (signal.metadata.get_item("Acquisition_instrument.TEM.Camera.exposure")
+                or signal.metadata.get_item("Acquisition_instrument.TEM.Detector.Camera.exposure"))
     return np.asarray(signal.data), Metadata(pixel_size=pixel_size, unit=unit, axes=tuple(axes), name=str(name),
                                              voltage=float(voltage) * 1e3 if voltage else None,
                                              exposure=float(exposure) if exposure else None, format="hyperspy")
@@ -180,9 +181,9 @@ def imwrite(path, array, pixel_size=None, unit="nm"):
 
     ``pixel_size`` in ``unit`` (any length unit: "nm", "µm", "Å", ... or a
     reciprocal one: "1/nm", "1/Å") is kept as the file can hold it: TIFF
-    as hyperspy, ImageJ and tifffile read it, MRC in Å (MRC holds no
-    reciprocal calibration: the image is then written without one, with a
-    warning).
+    as hyperspy, ImageJ and tifffile read it, MRC in Å. Where the format
+    cannot hold it (a reciprocal one in MRC, any in .npy and PNG) the image
+    is written without one, with a warning.
     """
     path = os.fspath(path)
     array = np.ascontiguousarray(array)
@@ -195,8 +196,8 @@ def imwrite(path, array, pixel_size=None, unit="nm"):
             raise ValueError("pixel_size %r %r: the pixel size must be a positive number and the unit one of length "
                              "or reciprocal length" % (pixel_size, unit))
         if not _zorvan.keeps_calibration(path, value, reciprocal):
-            warnings.warn("%s: MRC files hold no reciprocal calibration; written without a pixel size" % path,
-                          stacklevel=2)
+            held = "MRC files hold no reciprocal" if _format(path) == "mrc" else ".npy and PNG files hold no"
+            warnings.warn("%s: %s calibration; written without a pixel size" % (path, held), stacklevel=2)
     _zorvan.write_image(path, array, value, reciprocal)
 
 
