@@ -194,3 +194,15 @@ def test_imwrite_takes_any_layout_and_refuses_what_has_no_file_form(tmp_path):
         zorvan.imwrite(target, a)
     assert str(raised.value) == target + ": files of the host application (.dm3, .dm4) are read, not written"
     assert sorted(os.listdir(tmp_path)) == ["big-endian.tif", "mask.mrc", "view.npy"]
+
+
+def test_hyperspy_signals_filter_image_by_image_keeping_their_axes():
+    for name in ["dm3_2D_data/test_STEM_image.dm3", "dm4_3D_data/test-2.dm4"]:
+        signal = hyperspy_signals(os.path.join(DATA, name))[0]
+        signal.change_dtype("float32")
+        filtered = signal.map(zorvan.median_filter, radius=2, inplace=False, show_progressbar=False)
+        planes = signal.data.reshape((-1,) + signal.data.shape[-2:])
+        expected = np.stack([zorvan.median_filter(plane, 2) for plane in planes]).reshape(signal.data.shape)
+        assert filtered.data.dtype == np.float32 and np.array_equal(filtered.data, expected), name
+        for ours, theirs in zip(filtered.axes_manager._axes, signal.axes_manager._axes):
+            assert (ours.scale, ours.offset, ours.units) == (theirs.scale, theirs.offset, theirs.units), name
