@@ -161,6 +161,8 @@ def test_other_microscope_formats_go_through_hyperspy_or_say_what_to_install(mon
     assert array.dtype == signal.data.dtype and np.array_equal(array, signal.data)
     assert (meta.pixel_size, meta.unit, meta.format) == (signal.axes_manager[-1].scale, "nm", "hyperspy")
     assert [axis.offset for axis in meta.axes] == [axis.offset for axis in signal.axes_manager._axes]
+    [info] = zorvan.list_images(ser)
+    assert (info.index, info.shape, info.dtype, info.metadata, info.refusal) == (0, array.shape, array.dtype, meta, "")
     monkeypatch.setitem(sys.modules, "hyperspy", None)
     monkeypatch.setitem(sys.modules, "hyperspy.api", None)
     with pytest.raises(zorvan.FileError) as raised:

@@ -142,7 +142,7 @@ def imread(path, index=None):
     return _read_with_hyperspy(path, index)
 
 
-def _read_with_hyperspy(path, index):
+def _hyperspy_signals(path, lazy):
     try:
         import hyperspy.api as hs
     except ImportError:
@@ -151,13 +151,19 @@ def _read_with_hyperspy(path, index):
                         % path) from None
     if not os.path.exists(path):
         raise FileError("%s: No such file or directory" % path)
-    signals = hs.load(path, lazy=False)
-    if not isinstance(signals, list):
-        signals = [signals]
+    signals = hs.load(path, lazy=lazy)
+    return signals if isinstance(signals, list) else [signals]
+
+
+def _read_with_hyperspy(path, index):
+    signals = _hyperspy_signals(path, lazy=index is not None)
     chosen = 0 if index is None else index
     if not 0 <= chosen < len(signals):
         raise FileError("%s: holds %d signals; there is no signal %d" % (path, len(signals), chosen))
-    signal = signals[chosen]
+    return np.asarray(signals[chosen].data), _hyperspy_metadata(signals[chosen])
+
+
+def _hyperspy_metadata(signal):
     # hyperspy lists the axes in array order.
     axes = []
     for axis in signal.axes_manager._axes:
@@ -171,9 +177,9 @@ def _read_with_hyperspy(path, index):
     voltage = signal.metadata.get_item("Acquisition_instrument.TEM.beam_energy")
     exposure = (signal.metadata.get_item("Acquisition_instrument.TEM.Camera.exposure")
                 or signal.metadata.get_item("Acquisition_instrument.TEM.Detector.Camera.exposure"))
-    return np.asarray(signal.data), Metadata(pixel_size=pixel_size, unit=unit, axes=tuple(axes), name=str(name),
-                                             voltage=float(voltage) * 1e3 if voltage else None,
-                                             exposure=float(exposure) if exposure else None, format="hyperspy")
+    return Metadata(pixel_size=pixel_size, unit=unit, axes=tuple(axes), name=str(name),
+                    voltage=float(voltage) * 1e3 if voltage else None, exposure=float(exposure) if exposure else None,
+                    format="hyperspy")
 
 
 def imwrite(path, array, pixel_size=None, unit="nm"):
@@ -203,8 +209,14 @@ def imwrite(path, array, pixel_size=None, unit="nm"):
 
 def list_images(path):
     """Every image of a file as ``ImageInfo``, in order (one for most formats;
-    the host application's files may hold several, the thumbnail left out)."""
+    the host application's files may hold several, the thumbnail left out;
+    other formats as hyperspy lists their signals)."""
     path = os.fspath(path)
+    if _extension(path) not in _OURS:
+        return [ImageInfo(index=k, name=meta.name, dtype=np.dtype(signal.data.dtype), type_text=str(signal.data.dtype),
+                          shape=tuple(signal.data.shape), metadata=meta, refusal="", raw_data_offset=0)
+                for k, signal in enumerate(_hyperspy_signals(path, lazy=True))
+                for meta in [_hyperspy_metadata(signal)]]
     infos = []
     for info in _zorvan.list_images(path):
         shape = tuple(int(size) for size in reversed(info["sizes"]))
