@@ -100,6 +100,11 @@ def test_files_with_nothing_to_read_say_what_they_hold():
     with pytest.raises(zorvan.FileError) as raised:
         zorvan.imread(multi, 2)
     assert str(raised.value) == multi + ": holds 2 images, 0 to 1; there is no image 2"
+    for index in [-1, 1.0, True, "1"]:
+        with pytest.raises(ValueError) as raised:
+            zorvan.imread(multi, index)
+        assert str(raised.value) == "index %r: an image index is a whole number from 0" % (index,)
+    assert zorvan.imread(multi, np.int64(1))[0].shape == (512,)
     info = zorvan.list_images(multi)
     assert [(i.index, i.name, i.shape, i.dtype) for i in info] == [
         (0, "HAADF", (512, 512), np.dtype("uint16")), (1, "Plot", (512,), np.dtype("float32"))]
