@@ -17,7 +17,8 @@ hs = pytest.importorskip("hyperspy.api")
 tifffile = pytest.importorskip("tifffile")
 
 DATA = "/usr/lib/python3/dist-packages/hyperspy/tests/io"
-FOLDERS = ["dm3_1D_data", "dm4_1D_data", "dm3_2D_data", "dm4_2D_data", "dm3_3D_data", "dm4_3D_data"]
+FOLDERS = ["dm3_1D_data", "dm4_1D_data", "dm3_2D_data", "dm4_2D_data", "dm3_3D_data", "dm4_3D_data",
+           "dm3_locale", "dm_stackbuilder_plugin", "tiff_files"]
 FILES = sorted(f for folder in FOLDERS for f in glob.glob(os.path.join(DATA, folder, "*.dm[34]")))
 
 # What we refuse, by the start of the reason: colour pixels and spectra.
@@ -41,7 +42,7 @@ def same_unit(ours, theirs):
 
 
 def test_there_are_real_files_to_compare():
-    assert len(FILES) >= 90, FILES
+    assert len(FILES) >= 100, FILES
 
 
 @pytest.mark.parametrize("path", FILES, ids=lambda p: os.path.relpath(p, DATA))
