@@ -1,56 +1,20 @@
 #pragma once
-// Image files: TIFF, grey PNG, NumPy .npy and MRC, read into and written
-// from the host's pixel layout. Plain C++ over libtiff and libpng: no host
-// needed.
+// Image files: TIFF, grey PNG, NumPy .npy, MRC and the host application's
+// .dm3/.dm4, read into and written from the host's pixel layout (.dm3/.dm4
+// are read only). Plain C++ over libtiff and libpng: no host needed.
 
-#include "contract/data_types.h"
-#include "files/calibration.h"
+#include "files/image_data.h"
 
 #include <cstddef>
-#include <cstdint>
-#include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace zorvan::files {
 
-// The codes of the pixel types that have a file form: every one with an
-// element type. Packed complex and RGB have none.
-using file_codes = dm::codes<dm::data_type::int16, dm::data_type::real4, dm::data_type::complex8,
-                             dm::data_type::uint8, dm::data_type::int32, dm::data_type::int8, dm::data_type::uint16,
-                             dm::data_type::uint32, dm::data_type::real8, dm::data_type::complex16,
-                             dm::data_type::binary>;
-
-// Pixels as the host holds them: a data-type code, 1 to 4 sizes (dimension
-// 0 fastest) and the packed bytes.
-struct ImageData {
-    ImageData() = default;
-    ImageData(std::int32_t type, std::vector<std::uint64_t> dimension_sizes, std::vector<std::byte> pixels,
-              PixelSize size = {})
-        : data_type(type), sizes(std::move(dimension_sizes)), bytes(std::move(pixels)), pixel_size(size) {}
-
-    std::int32_t data_type = 0;
-    std::vector<std::uint64_t> sizes;
-    std::vector<std::byte> bytes;
-    PixelSize pixel_size;  // along x and y; unknown when the file does not say
-    // Each axis's calibration as the file gives it, x first, one per size;
-    // empty when the file gives none.
-    std::vector<AxisCalibration> axes;
-    std::string name;         // the image's own name, where the file has one
-    double voltage_v = 0;     // the microscope's accelerating voltage; 0 when not given
-    double exposure_s = 0;    // the exposure time; 0 when not given
-};
-
-// A file that is missing, truncated, or of a kind or pixel type we cannot
-// read or write; the message says which and why.
-class FileError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 // The format follows the extension, in any case: .tif/.tiff, .png, .npy,
-// and .mrc/.mrcs/.map/.st/.ali/.rec.
+// .mrc/.mrcs/.map/.st/.ali/.rec, and .dm3/.dm4 (read only). "path:N" names
+// image N (from 0, as list_images lists them) of a file; N is 0 for all but
+// the host application's files.
 //
 // TIFF: one sample per pixel, 8/16/32-bit signed or unsigned integers,
 // 32/64-bit reals, complex of 32/64-bit reals; strips or tiles, any
@@ -58,9 +22,13 @@ public:
 // W x H x pages stack (all pages alike). Writing is uncompressed: 1-D as one
 // row (reads back W x 1), 2-D as one page, 3-D a page per plane, 4-D a page
 // per (z, t) plane with z fastest (reads back as a 3-D stack); binary is
-// written as unsigned 8-bit (reads back as code 6). The pixel size comes
-// from XResolution in centimetres, or with no unit from ImageJ's "unit="
-// (nm, micron, um, mm); it is written in centimetres.
+// written as unsigned 8-bit (reads back as code 6). The pixel size is read
+// from hyperspy's tags (65003/65004 units, 65009/65010 scales), else from
+// XResolution in the unit of ImageJ's "unit=" (nm, µm/um/micron, Å/A, pm,
+// mm, 1/nm, ...; it overrides ResolutionUnit), else from XResolution in
+// centimetres; x and y must agree. It is written as hyperspy's tags, and on
+// one page as ImageJ's description "unit=nm" (or "1/nm") with XResolution
+// and YResolution per unit; on a stack in centimetres (real space only).
 //
 // PNG: reads 8-bit grey (code 6) and 16-bit grey (code 10). Writing makes an
 // 8-bit grey preview of the first plane, scaled from its minimum to its
@@ -76,8 +44,18 @@ public:
 // order by MACHST; the extended header skipped; sections in file order
 // (MAPC/MAPR/MAPS not applied); NZ > 1 as W x H x NZ. The pixel size is
 // CELLA.x / MX in Angstrom. Written little-endian, NVERSION 20140, with the
-// statistics of real pixels, 1-D as one row, 3-D as a volume (ISPG 1), 4-D
-// as its z x t sections; other pixel types are refused.
+// statistics of real pixels, 1-D as one row, 3-D as a stack of images
+// (ISPG 0, MZ 1), 4-D as its z x t sections; no reciprocal pixel size
+// (keeps_calibration); other pixel types are refused.
+//
+// The host application's .dm3/.dm4: versions 3 and 4, either value byte
+// order; the images of its ImageList less the thumbnail; every host pixel
+// type (complex as (re, im)), 1 to 4 dimensions, x fastest, binary as 0/1.
+// Each axis's calibration (scale, origin, unit, reciprocal units too), the
+// pixel size where x and y agree in unit and scale, the name, the voltage
+// (Microscope Info) and exposure (DataBar). Without an index the first
+// image that reads; RGB, packed complex, other codes, spectra and spectrum
+// images are refused, each with its reason.
 //
 // Every message starts with the path. Images above 8 GiB are refused.
 // A write goes to a temporary file beside the target, renamed over it only
@@ -85,25 +63,14 @@ public:
 ImageData read_image(const std::string& path);
 void write_image(const std::string& path, const ImageData& image);
 
-// What one image in a file is, for listing a file's contents (`zorvan info`):
-// files of the host application can hold several images; the others hold one.
-struct ImageSummary {
-    std::size_t index = 0;    // what "path:index" names; the thumbnail is not listed
-    std::string name;         // the image's own name, or ""
-    std::int32_t data_type = 0;
-    std::string type_text;    // "4-byte real", or what the file holds where it cannot be read ("RGB")
-    std::vector<std::uint64_t> sizes;
-    std::vector<AxisCalibration> axes;
-    PixelSize pixel_size;
-    double voltage_v = 0, exposure_s = 0;
-    std::string refusal;      // why read_image would refuse it; "" when it reads
-    // Where the pixels lie when the file stores them raw (uncompressed, x
-    // fastest, little-endian, no padding), so that they can be mapped in
-    // place; 0 when they cannot.
-    std::uint64_t raw_data_offset = 0;
-};
-// Every image in the file, in order; one for a TIFF, PNG, .npy or MRC file.
+// Every image in the file, in order, refused ones with their reason; one for
+// a TIFF, PNG, .npy or MRC file.
 std::vector<ImageSummary> list_images(const std::string& path);
+
+// Whether a file written at `path` keeps this pixel size, so that the
+// caller can say when it is dropped: TIFF keeps any, MRC no reciprocal one,
+// .npy and PNG none. True for an unknown size.
+bool keeps_calibration(const std::string& path, const PixelSize& size);
 
 // read_image over bytes in memory, `name` giving the format and the messages'
 // prefix. For fuzzing and for callers that hold a file's contents already.
