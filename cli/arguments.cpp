@@ -138,6 +138,7 @@ WienerCommand parse_wiener_command(int argc, char** argv) {
             if (!command.output.empty()) throw UsageError{"wiener: -o is given twice"};
             command.output = value;
         } else if (word == "--report") {
+            if (!command.report_dir.empty()) throw UsageError{"wiener: --report is given twice"};
             command.report_dir = value;
         } else if (!filter_option("wiener", word, value, command.options)) {
             throw UsageError{"wiener: unknown option " + word};

@@ -1,0 +1,126 @@
+// `zorvan wiener` on several files, folders and patterns: a line per file,
+// a summary, the others going on when one fails, and usage refused before
+// any work.
+
+#include "files/image_io.h"
+#include "tests/support/command_test.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+using zorvan::files::ImageData;
+using zorvan::testing::Outcome;
+namespace fs = std::filesystem;
+
+class WienerBatch : public zorvan::testing::CommandTest {
+protected:
+    // A 24 x 20 image of noise over stripes, different for each seed.
+    std::string noisy(const std::string& name, std::uint32_t seed) const {
+        std::vector<float> pixels(24 * 20);
+        std::uint32_t state = seed;
+        for (std::size_t i = 0; i < pixels.size(); ++i) {
+            state = state * 1664525u + 1013904223u;
+            pixels[i] = static_cast<float>(state >> 26) + static_cast<float>(i % 24 / 3 % 2) * 20;
+        }
+        ImageData data{zorvan::host::data_type::real4, {24, 20}, std::vector<std::byte>(pixels.size() * 4)};
+        std::memcpy(data.bytes.data(), pixels.data(), data.bytes.size());
+        data.pixel_size = {0.125, false};
+        zorvan::files::write_image(path(name), data);
+        return path(name);
+    }
+    std::string truncated(const std::string& name) const {
+        const std::string whole = zorvan::testing::slurp(noisy(name, 9));
+        std::ofstream(path(name), std::ios::binary) << whole.substr(0, whole.size() - 10);
+        return path(name);
+    }
+};
+
+TEST_F(WienerBatch, AFileThatFailsIsReportedAndTheOthersAreFiltered) {
+    fs::create_directory(path("in"));
+    const std::string a = noisy("in/a.mrc", 1), b = truncated("in/b.mrc"), c = noisy("in/c.mrc", 3);
+    const Outcome one = run("wiener " + c + " -o " + path("c-alone.mrc"));
+    ASSERT_EQ(one.status, 0) << one.err;
+
+    const Outcome batch = run("wiener " + a + " " + b + " " + c + " -o " + path("out/"));
+    EXPECT_EQ(batch.status, 1);
+    EXPECT_EQ(batch.err, "zorvan: 1 of 3 files failed\n");
+    EXPECT_EQ(batch.out.rfind("Wiener filter of 3 files into " + path("out/") + "\n[1/3] " + a +
+                                  ": 4-byte real, 24 x 20, pixel size 0.125 nm -> " + path("out/a.mrc") + " (",
+                              0), 0u)
+        << batch.out;
+    EXPECT_NE(batch.out.find("\n[2/3] " + b + ": failed: is truncated"), std::string::npos) << batch.out;
+    EXPECT_NE(batch.out.find("; nothing written\n[3/3] " + c + ": "), std::string::npos) << batch.out;
+    EXPECT_TRUE(batch.out.ends_with("\n3 files: 2 filtered, 1 failed (" + b + ")\n")) << batch.out;
+    // Each file as filtered alone, calibration kept; nothing for the bad one.
+    const ImageData alone = zorvan::files::read_image(path("c-alone.mrc")), in_batch = zorvan::files::read_image(path("out/c.mrc"));
+    EXPECT_EQ(in_batch.bytes, alone.bytes);
+    EXPECT_EQ(in_batch.pixel_size.value, 0.125);
+    std::vector<std::string> written;
+    for (const auto& entry : fs::directory_iterator(path("out"))) written.push_back(entry.path().filename());
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (std::vector<std::string>{"a.mrc", "c.mrc"}));
+
+    // A folder and an unexpanded pattern name the same files; -o without a slash is a folder here; reports
+    // go to a sub-folder each, made with their parents.
+    for (const std::string& inputs : {path("in"), "'" + path("in/*.mrc") + "'"}) {
+        fs::remove_all(path("reports"));
+        const Outcome again = run("wiener " + inputs + " -o " + path("new/folder") + " --report " + path("reports/new/"));
+        EXPECT_EQ(again.status, 1) << inputs;
+        EXPECT_NE(again.out.find("] " + c + ": 4-byte real, 24 x 20, pixel size 0.125 nm -> " + path("new/folder/c.mrc") + " ("),
+                  std::string::npos) << again.out;
+        EXPECT_TRUE(fs::exists(path("reports/new/a/report.html")) && fs::exists(path("reports/new/c/report.html")));
+        EXPECT_FALSE(fs::exists(path("reports/new/b")));
+    }
+    // A format that cannot hold the pixel size: written without it, and said.
+    const Outcome npy = run("wiener " + a + " -o " + path("a.npy"));
+    EXPECT_NE(npy.out.find("\n" + path("a.npy") + ": written without pixel size 0.125 nm (the format cannot hold it)\n"),
+              std::string::npos) << npy.out;
+    // All good: exit 0, outputs beside the inputs when -o is not given.
+    fs::remove(b);
+    const Outcome good = run("wiener " + path("in"));
+    EXPECT_EQ(good.status, 0) << good.err;
+    EXPECT_TRUE(good.out.ends_with("\n2 files: 2 filtered, 0 failed\n")) << good.out;
+    EXPECT_EQ(zorvan::files::read_image(path("in/c-wiener.mrc")).bytes, alone.bytes);
+}
+
+TEST_F(WienerBatch, BadUsageIsRefusedBeforeAnyWork) {
+    fs::create_directories(path("in/empty"));
+    const std::string a = noisy("in/a.tif", 1), b = noisy("in/b.tif", 2);
+    fs::create_directory(path("other"));
+    noisy("other/a.tif", 4);
+    const std::tuple<std::string, std::string> cases[] = {  // arguments, stderr after "zorvan: "
+        {a + " -o " + path("out.jpg"),
+         path("out.jpg") + ": unknown image file extension '.jpg'; write .tif/.tiff, .mrc (.mrcs, .map, .st, .ali, .rec), .npy or .png"},
+        {a + " -o " + path("out.dm3"), path("out.dm3") + ": .dm3 files are read only; write .tif/.tiff, .mrc (.mrcs, .map, .st, .ali, .rec), .npy or .png"},
+        {a + " -o " + path("no/such/out.tif"), path("no/such") + ": no such folder to write out.tif in"},
+        {a + " " + b + " -o " + path("out.tif"), "with several inputs -o names a folder, not " + path("out.tif") + " (end a folder's name with /)"},
+        {a + " " + b + " -o " + a, "with several inputs -o names a folder, not " + a + " (a file)"},
+        {a + " -o " + path("in/"), a + ": its output would be written over it"},
+        {a + " " + path("other/a.tif") + " -o " + path("out/"), a + " and " + path("other/a.tif") + " would both be written to " + path("out/a.tif")},
+        {a + " --report " + a + "/report", path("in/a.tif/report") + ": cannot be made: " + a + " is not a folder"},
+        {"'" + path("in/*.mrc") + "'", "no image file matches " + path("in/*.mrc")},
+        {path("in/empty"), path("in/empty") + ": holds no image files (.tif, .mrc, .npy, .png, .dm3, .dm4)"},
+        {"", "wiener needs an input image"},
+        {a + " --report " + path("r1") + " --report " + path("r2"), "wiener: --report is given twice"},
+        {a + " -o " + path("x.tif") + " -o " + path("y.tif"), "wiener: -o is given twice"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        SCOPED_TRACE(arguments);
+        const bool report = arguments.find("--report") == std::string::npos;
+        const Outcome refused = run("wiener " + arguments + (report ? " --report " + path("report") : ""));
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_EQ(refused.err.rfind("zorvan: " + message + "\n\nusage: zorvan wiener IN...", 0), 0u) << refused.err;
+        EXPECT_EQ(refused.out, "");
+        EXPECT_FALSE(fs::exists(path("out")) || fs::exists(path("report")) || fs::exists(path("in/a-wiener.tif")));
+    }
+}
+
+}  // namespace
