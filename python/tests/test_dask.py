@@ -110,3 +110,27 @@ def test_a_worker_killed_mid_run_is_replaced_and_the_result_unchanged(client):
     os.kill(pids[victim], signal.SIGKILL)
     np.testing.assert_array_equal(future.result(timeout=120), want)
     assert victim not in client.scheduler_info()["workers"]
+
+
+def test_a_result_stored_to_zarr_keeps_its_pixel_size(client, tmp_path):
+    zarr = pytest.importorskip("zarr")
+    stack = np.random.default_rng(7).random((3, 20, 24), dtype=np.float32)
+    filtered = zd.median_filter(da.from_array(stack, chunks=(2, 7, 24)), 2)
+    path = tmp_path / "filtered.zarr"
+    client.compute(zd.store_zarr(filtered, path, 0.0178, compute=False), sync=True)
+    stored = zarr.open(str(path), mode="r")
+    np.testing.assert_array_equal(stored[:], [zorvan.median_filter(plane, 2) for plane in stack])
+    assert stored.attrs["pixel_size"] == 0.0178 and stored.attrs["unit"] == "nm"
+    assert [(axis["name"], axis["scale"], axis["units"]) for axis in stored.attrs["axes"]] == \
+        [("z", 1.0, ""), ("y", 0.0178, "nm"), ("x", 0.0178, "nm")]
+    assert os.listdir(tmp_path) == ["filtered.zarr"], "no temporary store left behind"
+    # Stored again over it, unknown calibration, a diffraction pattern in 1/nm.
+    zd.store_zarr(da.from_array(stack[0]), path)
+    assert zarr.open(str(path)).attrs["pixel_size"] is None and zarr.open(str(path)).shape == (20, 24)
+    zd.store_zarr(da.from_array(stack[0]), path, 0.25, unit="1/nm")
+    assert zarr.open(str(path)).attrs["axes"][1]["units"] == "1/nm"
+    for pixel_size, unit, message in ((0, "nm", "pixel_size is a positive number"), (-1, "nm", "positive"),
+                                      (float("nan"), "nm", "positive"), (1, "inch", "unit is \"nm\" or \"1/nm\"")):
+        with pytest.raises(ValueError, match=message):
+            zd.store_zarr(da.from_array(stack), tmp_path / "bad.zarr", pixel_size, unit)
+    assert os.listdir(tmp_path) == ["filtered.zarr"]

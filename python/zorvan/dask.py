@@ -43,7 +43,7 @@ import zorvan
 
 __all__ = ["MEAN_BOUND", "worker_memory", "SURVEY", "CENTER_OF_MASS", "median_filter", "maximum_filter", "moving_average",
            "moving_average_pair", "diff_h", "map_planes", "wiener", "survey", "radial_survey", "center_of_mass",
-           "open_stack", "store_npy"]
+           "open_stack", "store_npy", "store_zarr"]
 
 MEAN_BOUND = 1e-5  # relative to max|a|: chunked moving averages against one piece
 SURVEY = np.dtype([("min", "f8"), ("max", "f8"), ("sum", "f8"), ("sqsum", "f8")])
@@ -368,3 +368,61 @@ def worker_memory(reset_peak=False):
     with open("/proc/self/status") as status:
         fields = dict(line.split(":", 1) for line in status)
     return int(fields["VmRSS"].split()[0]) * 1024, int(fields["VmHWM"].split()[0]) * 1024
+
+
+# ---- results stored with their calibration ----
+
+def _axes(shape, pixel_size, unit):
+    """Each axis of an [y, x] or [z, y, x] array in hyperspy's terms (its axes_manager dictionaries),
+    z first: the planes are the navigation axis, x and y carry the pixel size (1 and no unit when unknown)."""
+    scale, units = (float(pixel_size), unit) if pixel_size else (1.0, "")
+    names = ("z", "y", "x")[3 - len(shape):]
+    return [{"name": name, "size": int(size), "scale": scale if name != "z" else 1.0, "offset": 0.0,
+             "units": units if name != "z" else "", "navigate": name == "z"} for name, size in zip(names, shape)]
+
+
+def _finish_zarr(_stored, temporary, path):
+    """Moves the complete store into place: a reader never sees half a result."""
+    import shutil
+    if os.path.isdir(path):
+        shutil.rmtree(path)
+    os.rename(temporary, path)
+
+
+def store_zarr(a, path, pixel_size=None, unit="nm", compute=True):
+    """store_zarr(a, path, pixel_size=None, unit="nm", compute=True) -> None, or a dask object to compute
+
+    Writes the dask array a (an image [y, x] or a stack [z, y, x]) into a new
+    zarr array, a folder at path, chunked as a (made regular), each block by
+    the worker that made it: a result larger than memory streams to disk. The
+    calibration goes into the array's attributes: pixel_size (a number, or None
+    when unknown), unit ("nm", or "1/nm" for a diffraction pattern), and axes,
+    each axis as hyperspy describes it (name, size, scale, offset, units,
+    navigate). The store is written beside path and moved there when complete,
+    so a reader never sees half of it; an existing store at path is replaced.
+    The workers must see the path (one machine, or a shared file system).
+
+    >>> zorvan.dask.store_zarr(zorvan.dask.wiener(stack), "filtered.zarr", 0.0178)
+    >>> zarr.open("filtered.zarr").attrs["pixel_size"]
+    0.0178
+    """
+    import uuid
+
+    import dask
+    import zarr
+
+    a = _stack(a)
+    if pixel_size is not None and not (np.isfinite(pixel_size) and pixel_size > 0):
+        raise ValueError("zorvan.dask: pixel_size is a positive number, or None when unknown, not %r" % (pixel_size,))
+    if unit not in ("nm", "1/nm"):
+        raise ValueError("zorvan.dask: unit is \"nm\" or \"1/nm\", not %r" % (unit,))
+    a = a.rechunk(a.chunksize)  # zarr's chunks are all alike but the last
+    path = os.path.abspath(os.fspath(path))
+    temporary = "%s.tmp-%s" % (path, uuid.uuid4().hex)
+    target = zarr.open_array(temporary, mode="w", shape=a.shape, chunks=a.chunksize, dtype=a.dtype)
+    target.attrs.update({"pixel_size": None if pixel_size is None else float(pixel_size),
+                         "unit": unit if pixel_size is not None else None, "axes": _axes(a.shape, pixel_size, unit)})
+    stored = da.store(a, target, lock=False, compute=False)
+    done = dask.delayed(_finish_zarr)(stored, temporary, path)
+    return done.compute() if compute else done
+
