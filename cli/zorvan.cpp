@@ -223,7 +223,8 @@ void wiener_file(Host& host, const WienerRun& run, const zorvan::demo::WienerOpt
                 written = zorvan::demo::write_report(run.report_dir, page).back();
             });
         } catch (const std::exception& error) {
-            std::filesystem::remove(run.output);  // a file's results come whole or not at all
+            std::error_code ignored;
+            std::filesystem::remove(run.output, ignored);  // a file's results come whole or not at all
             throw FileFailure{run.report_dir + ": the report could not be written: " + error.what()};
         }
         if (verbose) std::printf("report written to %s\n", written.c_str());

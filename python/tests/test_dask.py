@@ -125,7 +125,7 @@ def test_a_result_stored_to_zarr_keeps_its_pixel_size(client, tmp_path):
         [("z", 1.0, ""), ("y", 0.0178, "nm"), ("x", 0.0178, "nm")]
     assert os.listdir(tmp_path) == ["filtered.zarr"], "no temporary store left behind"
     # Stored again over it, unknown calibration, a diffraction pattern in 1/nm.
-    zd.store_zarr(da.from_array(stack[0]), path)
+    zd.store_zarr(da.from_array(stack[0]), path, None, None)  # as zorvan.imread gives an uncalibrated file
     assert zarr.open(str(path)).attrs["pixel_size"] is None and zarr.open(str(path)).shape == (20, 24)
     zd.store_zarr(da.from_array(stack[0]), path, 0.25, unit="1/nm")
     assert zarr.open(str(path)).attrs["axes"][1]["units"] == "1/nm"

@@ -414,7 +414,7 @@ def store_zarr(a, path, pixel_size=None, unit="nm", compute=True):
     a = _stack(a)
     if pixel_size is not None and not (np.isfinite(pixel_size) and pixel_size > 0):
         raise ValueError("zorvan.dask: pixel_size is a positive number, or None when unknown, not %r" % (pixel_size,))
-    if unit not in ("nm", "1/nm"):
+    if pixel_size is not None and unit not in ("nm", "1/nm"):
         raise ValueError("zorvan.dask: unit is \"nm\" or \"1/nm\", not %r" % (unit,))
     a = a.rechunk(a.chunksize)  # zarr's chunks are all alike but the last
     path = os.path.abspath(os.fspath(path))
