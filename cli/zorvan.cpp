@@ -187,13 +187,15 @@ void wiener_file(Host& host, const WienerRun& run, const zorvan::demo::WienerOpt
         std::printf("  converted to 4-byte real for the filter\n");
     }
     Host::reset_counters();
-    const zorvan::demo::WienerResult result = zorvan::demo::wiener_filter(host, input, options, verbose ? stdout : nullptr);
+    const zorvan::demo::WienerResult result =
+        zorvan::demo::wiener_filter(host, input, options, verbose ? stdout : nullptr);
     double filter_ms = 0;
     for (const auto& filter_step : result.stages) filter_ms += filter_step.milliseconds;
     if (verbose && result.planes > 1) std::printf("  %-58s %9.1f ms\n", "all planes' stages", filter_ms);
     if (result.replaced_pixels > 0) {
         char replaced[120];
-        std::snprintf(replaced, sizeof replaced, "%llu NaN or infinite pixels replaced by the mean of their plane's finite pixels",
+        std::snprintf(replaced, sizeof replaced,
+                      "%llu NaN or infinite pixels replaced by the mean of their plane's finite pixels",
                       static_cast<unsigned long long>(result.replaced_pixels));
         if (verbose) std::printf("  %s\n", replaced);
         facts += std::string("; ") + replaced;
