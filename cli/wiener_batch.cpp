@@ -93,7 +93,10 @@ WienerPlan plan_wiener(const WienerCommand& command) {
         plan.output_dir = output;
         if (const std::string problem = folder_problem(output); !problem.empty()) throw UsageError{problem};
     } else if (!output.empty()) {
-        if (const std::string problem = output_problem(output); !problem.empty()) throw UsageError{problem};
+        if (const std::string problem = output_problem(output); !problem.empty()) {
+            const bool folder_meant = fs::path(output).extension().empty();
+            throw UsageError{problem + (folder_meant ? " (a folder's name ends with /)" : "")};
+        }
     }
     if (!command.report_dir.empty()) {
         if (const std::string problem = folder_problem(command.report_dir); !problem.empty()) throw UsageError{problem};

@@ -100,6 +100,8 @@ TEST_F(WienerBatch, BadUsageIsRefusedBeforeAnyWork) {
         {a + " -o " + path("out.jpg"),
          path("out.jpg") + ": unknown image file extension '.jpg'; write .tif/.tiff, .mrc (.mrcs, .map, .st, .ali, .rec), .npy or .png"},
         {a + " -o " + path("out.dm3"), path("out.dm3") + ": .dm3 files are read only; write .tif/.tiff, .mrc (.mrcs, .map, .st, .ali, .rec), .npy or .png"},
+        {a + " -o " + path("folder"),
+         path("folder") + ": has no file extension; write .tif/.tiff, .mrc (.mrcs, .map, .st, .ali, .rec), .npy or .png (a folder's name ends with /)"},
         {a + " -o " + path("no/such/out.tif"), path("no/such") + ": no such folder to write out.tif in"},
         {a + " " + b + " -o " + path("out.tif"), "with several inputs -o names a folder, not " + path("out.tif") + " (end a folder's name with /)"},
         {a + " " + b + " -o " + a, "with several inputs -o names a folder, not " + a + " (a file)"},
