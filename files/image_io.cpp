@@ -1,172 +1,38 @@
-// The image-file library: choosing the format, the checks every
-// format shares, reading from files or memory and writing through a
-// temporary file.
+// The top of the image-file module: the format a path names (its
+// extension, and for the host application's files an image index after a
+// colon), and the codec that reads or writes it.
+
+#include "files/image_io.h"
 
 #include "files/image_formats.h"
 
-#include "contract/data_types.h"
-
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <limits>
 #include <new>
-#include <random>
-#include <system_error>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <optional>
 
 namespace zorvan::files {
-namespace detail {
-
-namespace code = dm::data_type;
-
-// Packed complex and RGB pixels have no file form.
-std::uint32_t element_bytes(std::int32_t data_type) {
-    const dm::pixel_type* type = dm::find_pixel_type(data_type);
-    return type && type->kind != dm::pixel_kind::packed ? type->bytes : 0;
-}
-
-std::string type_name(std::int32_t data_type) {
-    const dm::pixel_type* type = dm::find_pixel_type(data_type);
-    return type ? std::string(type->name) : "type " + std::to_string(data_type);
-}
-
-void fail(const std::string& path, std::string_view what) {
-    std::string message = path;
-    message += ": ";
-    message += what;
-    throw FileError(message);
-}
-
-std::string error_text(int error_number) { return std::generic_category().message(error_number); }
-
-std::string sizes_text(const std::vector<std::uint64_t>& sizes) {
-    std::string text;
-    for (std::size_t k = 0; k < sizes.size(); ++k) {
-        if (k > 0) text += " x ";
-        text += std::to_string(sizes[k]);
-    }
-    return text;
-}
-
-std::uint64_t checked_byte_count(const std::string& path, std::int32_t data_type,
-                                 const std::vector<std::uint64_t>& sizes) {
-    if (sizes.empty() || sizes.size() > 4) {
-        fail(path, "an image has 1 to 4 dimensions, not " + std::to_string(sizes.size()));
-    }
-    for (std::size_t k = 0; k < sizes.size(); ++k) {
-        if (sizes[k] == 0) {
-            fail(path, "the image is " + sizes_text(sizes) + ", empty in dimension " + std::to_string(k) +
-                           "; the host holds no empty image");
-        }
-    }
-    std::uint64_t bytes = element_bytes(data_type);
-    for (const std::uint64_t size : sizes) {
-        if (bytes > max_image_bytes / size) {
-            fail(path, "an image of " + sizes_text(sizes) + " " + type_name(data_type) +
-                           " pixels is larger than the 8 GiB limit");
-        }
-        bytes *= size;
-    }
-    return bytes;
-}
-
-template <std::size_t N>
-void reverse_each(std::byte* data, std::size_t count) {
-    for (std::size_t k = 0; k < count; ++k) std::reverse(data + k * N, data + k * N + N);
-}
-
-void reverse_each_number(std::byte* data, std::size_t bytes, std::size_t width) {
-    switch (width) {
-        case 2: return reverse_each<2>(data, bytes / 2);
-        case 4: return reverse_each<4>(data, bytes / 4);
-        case 8: return reverse_each<8>(data, bytes / 8);
-        default: return;
-    }
-}
-
-void read_exact(Source& source, const std::string& path, std::uint64_t offset, void* out, std::size_t count) {
-    if (source.read_at(offset, out, count) == count) return;
-    if (source.error != 0) fail(path, error_text(source.error));
-    fail(path, "is truncated: the file ends before its data does");
-}
-
-bool write_all(int descriptor, const void* data, std::size_t count) noexcept {
-    const auto* next = static_cast<const char*>(data);
-    while (count > 0) {
-        const std::size_t chunk = std::min<std::size_t>(count, std::size_t{1} << 30);
-        const ssize_t written = ::write(descriptor, next, chunk);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (written == 0) {
-            errno = EIO;
-            return false;
-        }
-        next += written;
-        count -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-OutputFile::OutputFile(const std::string& target) : target_(target) {
-    // O_EXCL with mode 0666 rather than mkstemp, so the file gets the
-    // permissions the umask gives any new file and keeps them after rename.
-    // Read and write: libtiff reads back what it wrote when linking pages.
-    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::mt19937_64 random(std::random_device{}() ^
-                           static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof letters - 2);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = target + ".tmp-";
-        for (int k = 0; k < 6; ++k) name += letters[pick(random)];
-        const int descriptor = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (descriptor >= 0) {
-            temporary_ = std::move(name);
-            descriptor_ = descriptor;
-            return;
-        }
-        if (errno != EEXIST) fail(target, error_text(errno));
-    }
-    fail(target, "cannot create a temporary file beside it");
-}
-
-OutputFile::~OutputFile() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-    if (!committed_) ::unlink(temporary_.c_str());
-}
-
-void OutputFile::write(const void* data, std::size_t count) {
-    if (!write_all(descriptor_, data, count)) fail(target_, error_text(errno));
-}
-
-void OutputFile::commit() {
-    const int descriptor = descriptor_;
-    descriptor_ = -1;
-    if (::close(descriptor) != 0) fail(target_, error_text(errno));
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0) fail(target_, error_text(errno));
-    committed_ = true;
-}
-
 namespace {
 
-enum class Format { tiff, png, npy, mrc };
+using namespace detail;
 
-Format format_of(const std::string& path) {
+enum class Format { tiff, png, npy, mrc, dm };
+
+constexpr const char* supported =
+    "supported: .tif, .tiff, .png, .npy, .mrc, .mrcs, .map, .st, .ali, .rec, .dm3, .dm4";
+
+// The extension, lower-cased, or "" when the name has none.
+std::string extension_of(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
     const std::size_t dot = path.find_last_of('.');
-    static constexpr const char* supported = "supported: .tif, .tiff, .png, .npy, .mrc, .mrcs, .map, .st, .ali, .rec";
-    if (dot == std::string::npos || dot < name_start) fail(path, std::string("has no file extension; ") + supported);
+    if (dot == std::string::npos || dot < name_start) return {};
     std::string extension = path.substr(dot);
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+    return extension;
+}
+
+std::optional<Format> known_format(const std::string& extension) {
     if (extension == ".tif" || extension == ".tiff") return Format::tiff;
     if (extension == ".png") return Format::png;
     if (extension == ".npy") return Format::npy;
@@ -174,82 +40,53 @@ Format format_of(const std::string& path) {
     for (const char* mrc : {".mrc", ".mrcs", ".map", ".st", ".ali", ".rec"}) {
         if (extension == mrc) return Format::mrc;
     }
-    fail(path, "unknown image file extension '" + path.substr(dot) + "'; " + supported);
+    if (extension == ".dm3" || extension == ".dm4") return Format::dm;
+    return std::nullopt;
 }
 
-class FileSource final : public Source {
-public:
-    explicit FileSource(const std::string& path) {
-        // Non-blocking, so that opening a FIFO does not wait for a writer.
-        descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (descriptor_ < 0) fail(path, error_text(errno));
-        struct stat status {};
-        if (::fstat(descriptor_, &status) != 0) {
-            const int error_number = errno;
-            ::close(descriptor_);
-            fail(path, error_text(error_number));
-        }
-        if (!S_ISREG(status.st_mode)) {
-            ::close(descriptor_);
-            fail(path, S_ISDIR(status.st_mode) ? error_text(EISDIR) : "is not a regular file");
-        }
-        size_ = static_cast<std::uint64_t>(status.st_size);
-    }
-    ~FileSource() override { ::close(descriptor_); }
-    FileSource(const FileSource&) = delete;
-    FileSource& operator=(const FileSource&) = delete;
+Format format_of(const std::string& path) {
+    const std::string extension = extension_of(path);
+    if (extension.empty()) fail(path, std::string("has no file extension; ") + supported);
+    if (const auto format = known_format(extension)) return *format;
+    fail(path, "unknown image file extension '" + path.substr(path.size() - extension.size()) + "'; " + supported);
+}
 
-    std::uint64_t size() const override { return size_; }
-
-    std::size_t read_at(std::uint64_t offset, void* out, std::size_t count) noexcept override {
-        std::size_t done = 0;
-        while (done < count && offset + done < size_) {
-            const std::size_t chunk = std::min<std::size_t>(count - done, std::size_t{1} << 30);
-            const ssize_t got =
-                ::pread(descriptor_, static_cast<char*>(out) + done, chunk, static_cast<off_t>(offset + done));
-            if (got < 0) {
-                if (errno == EINTR) continue;
-                error = errno;
-                break;
-            }
-            if (got == 0) break;
-            done += static_cast<std::size_t>(got);
-        }
-        return done;
-    }
-
-private:
-    int descriptor_ = -1;
-    std::uint64_t size_ = 0;
+// A path and the image it names: "a.dm4:2" is image 2 of a.dm4. Only a
+// path whose part before the colon has an image extension is split, so
+// other names with colons stay as they are.
+struct Named {
+    std::string path;
+    std::optional<std::size_t> index;
 };
-
-class MemorySource final : public Source {
-public:
-    MemorySource(const void* data, std::size_t size) : data_(static_cast<const std::byte*>(data)), size_(size) {}
-
-    std::uint64_t size() const override { return size_; }
-
-    std::size_t read_at(std::uint64_t offset, void* out, std::size_t count) noexcept override {
-        if (offset >= size_) return 0;
-        const std::size_t available = static_cast<std::size_t>(size_ - offset);
-        const std::size_t n = std::min(count, available);
-        if (n > 0) std::memcpy(out, data_ + offset, n);
-        return n;
+Named split_index(const std::string& name) {
+    const std::size_t colon = name.find_last_of(':');
+    if (colon == std::string::npos || colon + 1 == name.size() || name.size() - colon > 10) return {name, {}};
+    if (!std::all_of(name.begin() + std::ptrdiff_t(colon) + 1, name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return {name, {}};
     }
+    std::string path = name.substr(0, colon);
+    if (!known_format(extension_of(path))) return {name, {}};
+    return {std::move(path), std::stoull(name.substr(colon + 1))};
+}
 
-private:
-    const std::byte* data_;
-    std::size_t size_;
-};
+// Formats other than the host application's hold one image, image 0.
+void check_single(const Named& named) {
+    if (named.index && *named.index != 0) {
+        fail(named.path, "holds one image, 0; there is no image " + std::to_string(*named.index));
+    }
+}
 
-ImageData read_format(Format format, const std::string& path, Source& source) {
+ImageData read_format(Format format, const Named& named, Source& source) {
+    if (format == Format::dm) return read_dm(named.path, source, named.index);
+    check_single(named);
     switch (format) {
-        case Format::tiff: return read_tiff(path, source);
-        case Format::png: return read_png(path, source);
-        case Format::npy: return read_npy(path, source);
-        case Format::mrc: return read_mrc(path, source);
+        case Format::tiff: return read_tiff(named.path, source);
+        case Format::png: return read_png(named.path, source);
+        case Format::npy: return read_npy(named.path, source);
+        case Format::mrc: return read_mrc(named.path, source);
+        case Format::dm: break;
     }
-    fail(path, "unknown image format");
+    fail(named.path, "unknown image format");
 }
 
 // Turns running out of memory into the module's own error.
@@ -263,32 +100,39 @@ auto guarded(const std::string& path, F&& work) {
 }
 
 }  // namespace
-}  // namespace detail
 
 ImageData read_image(const std::string& path) {
-    using namespace detail;
-    const Format format = format_of(path);
-    return guarded(path, [&] {
-        FileSource source(path);
-        return read_format(format, path, source);
+    const Named named = split_index(path);
+    const Format format = format_of(named.path);
+    return guarded(named.path, [&] {
+        FileSource source(named.path);
+        return read_format(format, named, source);
     });
 }
 
 ImageData decode_image(const std::string& name, const void* data, std::size_t size) {
-    using namespace detail;
-    const Format format = format_of(name);
-    return guarded(name, [&] {
+    const Named named = split_index(name);
+    const Format format = format_of(named.path);
+    return guarded(named.path, [&] {
         MemorySource source(data, size);
-        return read_format(format, name, source);
+        return read_format(format, named, source);
     });
 }
 
 std::vector<ImageSummary> list_images(const std::string& path) {
-    ImageData image = read_image(path);
+    const Named named = split_index(path);
+    const Format format = format_of(named.path);
+    if (format == Format::dm) {
+        return guarded(named.path, [&] {
+            FileSource source(named.path);
+            return list_dm(named.path, source);
+        });
+    }
+    const ImageData image = read_image(named.path);
     ImageSummary summary;
     summary.name = image.name;
     summary.data_type = image.data_type;
-    summary.type_text = detail::type_name(image.data_type);
+    summary.type_text = type_name(image.data_type);
     summary.sizes = image.sizes;
     summary.axes = image.axes;
     summary.pixel_size = image.pixel_size;
@@ -297,11 +141,15 @@ std::vector<ImageSummary> list_images(const std::string& path) {
     return {summary};
 }
 
+bool keeps_calibration(const std::string& path, const PixelSize& size) {
+    return !size.known() || !size.reciprocal || format_of(split_index(path).path) != Format::mrc;
+}
+
 void write_image(const std::string& path, const ImageData& image) {
-    using namespace detail;
     const Format format = format_of(path);
+    if (format == Format::dm) fail(path, "files of the host application (.dm3, .dm4) are read, not written");
     if (element_bytes(image.data_type) == 0) {
-        const bool known = image.data_type == code::packed_complex || image.data_type == code::rgb;
+        const bool known = image.data_type == dm::data_type::packed_complex || image.data_type == dm::data_type::rgb;
         fail(path, "images of " + (known ? type_name(image.data_type) : std::string("unknown")) + " type (code " +
                        std::to_string(image.data_type) + ") have no file form");
     }
@@ -318,6 +166,7 @@ void write_image(const std::string& path, const ImageData& image) {
             case Format::png: write_png_preview(path, image, out); break;
             case Format::npy: write_npy(path, image, out); break;
             case Format::mrc: write_mrc(path, image, out); break;
+            case Format::dm: break;
         }
         out.commit();
     });

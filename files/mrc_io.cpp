@@ -183,12 +183,16 @@ void write_mrc(const std::string& path, const ImageData& image, OutputFile& out)
         std::memcpy(header + at, &value, 4);  // the host's byte order, little-endian
     };
     // The sampling grid is the image's own, so the cell is the pixel size
-    // (in Angstrom) times the sizes; 0 when the size is unknown.
+    // (in Angstrom) times the sizes; 0 when the size is unknown or
+    // reciprocal (MRC has no such unit). Sections are a stack of images
+    // (MRC2014: space group 0, MZ 1, the cell one section deep).
+    const double angstrom = image.pixel_size.reciprocal ? 0 : image.pixel_size.value * 10;
     for (std::size_t k = 0; k < 3; ++k) {
         const auto extent = static_cast<std::int32_t>(extents[k]);
+        const std::int32_t grid = k == 2 ? 1 : extent;
         put(nx + 4 * k, extent);
-        put(mx + 4 * k, extent);
-        put(cella + 4 * k, static_cast<float>((image.pixel_size.reciprocal ? 0 : image.pixel_size.value) * 10 * extent));
+        put(mx + 4 * k, grid);
+        put(cella + 4 * k, static_cast<float>(angstrom * grid));
         put(cellb + 4 * k, 90.f);
         put(mapc + 4 * k, static_cast<std::int32_t>(k + 1));
     }
@@ -198,8 +202,7 @@ void write_mrc(const std::string& path, const ImageData& image, OutputFile& out)
     put(dmax, statistics.maximum);
     put(dmean, statistics.mean);
     put(rms, statistics.rms);
-    // Space group 0 is an image, 1 a volume of sections.
-    put(ispg, std::int32_t{sections > 1 ? 1 : 0});
+    put(ispg, std::int32_t{0});
     put(nversion, std::int32_t{20140});
     std::memcpy(header + map_id, "MAP ", 4);
     header[machst] = header[machst + 1] = std::byte{0x44};

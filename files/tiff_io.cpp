@@ -53,13 +53,33 @@ int on_tiff_error(TIFF*, void* user_data, const char*, const char* format, va_li
 
 int on_tiff_warning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
+// The private tags hyperspy writes and reads for the calibration of x and
+// y: units as text, scales as doubles (it reads no other unit we write).
+enum : ttag_t { hyperspy_x_unit = 65003, hyperspy_y_unit = 65004, hyperspy_x_scale = 65009, hyperspy_y_scale = 65010 };
+char x_unit_name[] = "hyperspy x unit", y_unit_name[] = "hyperspy y unit";
+char x_scale_name[] = "hyperspy x scale", y_scale_name[] = "hyperspy y scale";
+const TIFFFieldInfo hyperspy_fields[] = {
+    {hyperspy_x_unit, TIFF_VARIABLE, TIFF_VARIABLE, TIFF_ASCII, FIELD_CUSTOM, 1, 0, x_unit_name},
+    {hyperspy_y_unit, TIFF_VARIABLE, TIFF_VARIABLE, TIFF_ASCII, FIELD_CUSTOM, 1, 0, y_unit_name},
+    {hyperspy_x_scale, 1, 1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 0, x_scale_name},
+    {hyperspy_y_scale, 1, 1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 0, y_scale_name},
+};
+TIFFExtendProc g_previous_extender = nullptr;
+
+void add_hyperspy_fields(TIFF* tif) {
+    TIFFMergeFieldInfo(tif, hyperspy_fields, sizeof hyperspy_fields / sizeof hyperspy_fields[0]);
+    if (g_previous_extender != nullptr) g_previous_extender(tif);
+}
+
 // libtiff's process-wide handlers print to stderr; a few codecs still report
-// through them rather than through the per-file handlers. Silence them once.
+// through them rather than through the per-file handlers. Silence them once,
+// and teach libtiff hyperspy's tags.
 void silence_global_handlers() {
     static std::once_flag once;
     std::call_once(once, [] {
         TIFFSetErrorHandler(nullptr);
         TIFFSetWarningHandler(nullptr);
+        g_previous_extender = TIFFSetTagExtender(add_hyperspy_fields);
     });
 }
 
@@ -381,30 +401,52 @@ void check_directory_complete(TIFF* tif, Source& source, const std::string& path
     }
 }
 
-// Nanometres per pixel from XResolution, in pixels per unit: centimetres,
-// or with no unit, the unit ImageJ names in its description ("unit=nm",
-// "unit=micron"). Inches are taken for a display setting; 0 when unknown.
-double pixel_size_of(TIFF* tif) {
-    float pixels_per_unit = 0;
-    std::uint16_t unit = RESUNIT_INCH;
-    if (!TIFFGetField(tif, TIFFTAG_XRESOLUTION, &pixels_per_unit) || !(pixels_per_unit > 0) ||
-        !std::isfinite(pixels_per_unit)) {
-        return 0;
+// The value of `key=` in an ImageJ description ("ImageJ=1.54f\nunit=nm\n..."),
+// or "" when the description is not ImageJ's or lacks the key.
+std::string imagej_value(std::string_view description, std::string_view key) {
+    if (description.substr(0, 7) != "ImageJ=") return {};
+    const std::string wanted = "\n" + std::string(key) + "=";
+    const std::size_t at = description.find(wanted);
+    if (at == std::string_view::npos) return {};
+    const std::size_t start = at + wanted.size();
+    std::string value(description.substr(start, description.find('\n', start) - start));
+    // ImageJ writes µ escaped, as Java source would.
+    for (const char* escaped : {"\\u00B5", "\\u00b5"}) {
+        for (std::size_t at; (at = value.find(escaped)) != std::string::npos;) value.replace(at, 6, "\xc2\xb5");
     }
-    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
-    if (unit == RESUNIT_CENTIMETER) return 1e7 / pixels_per_unit;
+    return value;
+}
+
+// The pixel size from hyperspy's tags, or from XResolution (pixels per unit): in ImageJ's files the
+// unit its description names ("unit=nm", "unit=micron", "unit=1/nm"),
+// whatever ResolutionUnit says (hyperspy writes inches with "unit=nm");
+// otherwise centimetres. Inches without ImageJ's unit are taken for a
+// display setting, and x and y must agree: unknown otherwise.
+PixelSize pixel_size_of(TIFF* tif) {
+    // hyperspy's own tags, where x and y agree, in double precision.
+    const char *x_unit = nullptr, *y_unit = nullptr;
+    double x_scale = 0, y_scale = 0;
+    if (TIFFGetField(tif, hyperspy_x_unit, &x_unit) && TIFFGetField(tif, hyperspy_y_unit, &y_unit) &&
+        TIFFGetField(tif, hyperspy_x_scale, &x_scale) && TIFFGetField(tif, hyperspy_y_scale, &y_scale) && x_unit &&
+        y_unit && std::string_view(x_unit) == y_unit && x_scale == y_scale) {
+        if (const PixelSize size = pixel_size_from(x_scale, x_unit); size.known()) return size;
+    }
+    float x_per_unit = 0, y_per_unit = 0;
+    std::uint16_t resolution_unit = RESUNIT_INCH;
+    if (!TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x_per_unit) || !(x_per_unit > 0) || !std::isfinite(x_per_unit)) {
+        return {};
+    }
+    if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y_per_unit) && std::abs(y_per_unit - x_per_unit) > 1e-6 * x_per_unit) {
+        return {};
+    }
+    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &resolution_unit);
     const char* description = nullptr;
-    if (unit != RESUNIT_NONE || !TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &description)) return 0;
-    const std::string_view text = description;
-    const std::size_t at = text.find("\nunit=");
-    if (text.substr(0, 7) != "ImageJ=" || at == std::string_view::npos) return 0;
-    const std::string_view name = text.substr(at + 6, text.find('\n', at + 6) - (at + 6));
-    static constexpr std::pair<std::string_view, double> nm_per_unit[] = {
-        {"nm", 1}, {"micron", 1e3}, {"um", 1e3}, {"\\u00B5m", 1e3}, {"\xC2\xB5m", 1e3}, {"mm", 1e6}, {"A", 0.1}};
-    for (const auto& [unit_name, nm] : nm_per_unit) {
-        if (name == unit_name) return nm / pixels_per_unit;
-    }
-    return 0;
+    const std::string unit =
+        TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &description) && description ? imagej_value(description, "unit") : "";
+    const double per_pixel = 1.0 / x_per_unit;
+    if (!unit.empty()) return pixel_size_from(per_pixel, unit);
+    if (resolution_unit == RESUNIT_CENTIMETER) return pixel_size_from(per_pixel, "cm");
+    return {};
 }
 
 // Why a file did not open: libtiff's text, unless the header points to a
@@ -465,7 +507,7 @@ ImageData read_tiff(const std::string& path, Source& source) {
         const std::uint64_t page_bytes = checked_byte_count(path, page.data_type, {page.width, page.height});
         checked_byte_count(path, page.data_type, {page.width, page.height, pages + 1});
         if (pages == 0) {
-            image.pixel_size = {pixel_size_of(tif.get()), false};  // the first page's speaks for a stack
+            image.pixel_size = pixel_size_of(tif.get());  // the first page's speaks for a stack
             // Room for the pages the file lists, but no more than 64 MiB up
             // front: a forged header must not buy a huge allocation; the
             // buffer grows as pixels are actually decoded.
@@ -525,6 +567,8 @@ void write_tiff(const std::string& path, const ImageData& image, OutputFile& out
                                          options.get()));
     check(tif != nullptr);
 
+    const std::string description = "ImageJ=1.11a\nunit=" + image.pixel_size.unit() + "\n";
+
     const std::uint64_t row_bytes = width * element;
     // Strips of about 64 KiB.
     const auto rows_per_strip =
@@ -542,7 +586,25 @@ void write_tiff(const std::string& path, const ImageData& image, OutputFile& out
               TIFFSetField(tif.get(), TIFFTAG_COMPRESSION, static_cast<unsigned>(COMPRESSION_NONE)) &&
               TIFFSetField(tif.get(), TIFFTAG_ROWSPERSTRIP, rows_per_strip) &&
               (pages == 1 || TIFFSetField(tif.get(), TIFFTAG_SUBFILETYPE, static_cast<std::uint32_t>(FILETYPE_PAGE))));
-        if (image.pixel_size.known() && !image.pixel_size.reciprocal) {
+        // The pixel size as hyperspy's tags and, on one page, as ImageJ
+        // writes it, which Fiji and tifffile read: XResolution in pixels per
+        // the description's unit. ImageJ's readers take the pages of a stack
+        // to lie back to back, which libtiff does not write: a stack's
+        // resolution is in centimetres (none when reciprocal).
+        if (image.pixel_size.known() && page == 0) {
+            const std::string unit = image.pixel_size.unit();
+            check(TIFFSetField(tif.get(), hyperspy_x_unit, unit.c_str()) &&
+                  TIFFSetField(tif.get(), hyperspy_y_unit, unit.c_str()) &&
+                  TIFFSetField(tif.get(), hyperspy_x_scale, image.pixel_size.value) &&
+                  TIFFSetField(tif.get(), hyperspy_y_scale, image.pixel_size.value));
+        }
+        if (image.pixel_size.known() && pages == 1) {
+            const double pixels_per_unit = 1 / image.pixel_size.value;
+            check(TIFFSetField(tif.get(), TIFFTAG_IMAGEDESCRIPTION, description.c_str()) &&
+                  TIFFSetField(tif.get(), TIFFTAG_XRESOLUTION, pixels_per_unit) &&
+                  TIFFSetField(tif.get(), TIFFTAG_YRESOLUTION, pixels_per_unit) &&
+                  TIFFSetField(tif.get(), TIFFTAG_RESOLUTIONUNIT, static_cast<unsigned>(RESUNIT_NONE)));
+        } else if (image.pixel_size.known() && !image.pixel_size.reciprocal) {
             const double pixels_per_cm = 1e7 / image.pixel_size.value;
             check(TIFFSetField(tif.get(), TIFFTAG_XRESOLUTION, pixels_per_cm) &&
                   TIFFSetField(tif.get(), TIFFTAG_YRESOLUTION, pixels_per_cm) &&

@@ -6,6 +6,7 @@
 #include "contract/data_types.h"
 #include "contract/script_functions.h"
 #include "demo/wiener.h"
+#include "files/image_io.h"
 #include "host/host.h"
 
 #include <pybind11/numpy.h>
@@ -255,6 +256,65 @@ py::tuple wiener(const py::array& a, double margin, double smoothing, int window
     return py::make_tuple(py::array(py::dtype("f4"), shape, data, base), times, planes, replaced);
 }
 
+// Image files, for zorvan.io: what a file says of an image, as a dict.
+py::dict summary_dict(const zorvan::files::ImageSummary& s) {
+    py::list axes;
+    for (const auto& axis : s.axes) axes.append(py::make_tuple(axis.scale, axis.origin, axis.unit));
+    py::dict out;
+    out["index"] = s.index;
+    out["name"] = s.name;
+    out["data_type"] = s.data_type;
+    out["type_text"] = s.type_text;
+    out["sizes"] = s.sizes;
+    out["axes"] = axes;
+    out["pixel_size"] = s.pixel_size.value;
+    out["reciprocal"] = s.pixel_size.reciprocal;
+    out["voltage_v"] = s.voltage_v;
+    out["exposure_s"] = s.exposure_s;
+    out["refusal"] = s.refusal;
+    out["raw_data_offset"] = s.raw_data_offset;
+    return out;
+}
+
+// The pixels as an array that owns them (no copy), and the image's metadata.
+py::tuple read_image_file(const std::string& path) {
+    auto image = std::make_unique<zorvan::files::ImageData>();
+    {
+        py::gil_scoped_release released;
+        *image = zorvan::files::read_image(path);
+    }
+    zorvan::files::ImageSummary summary;
+    summary.name = image->name;
+    summary.data_type = image->data_type;
+    summary.sizes = image->sizes;
+    summary.axes = image->axes;
+    summary.pixel_size = image->pixel_size;
+    summary.voltage_v = image->voltage_v;
+    summary.exposure_s = image->exposure_s;
+    std::vector<py::ssize_t> shape;
+    for (std::uint64_t size : image->sizes) shape.insert(shape.begin(), static_cast<py::ssize_t>(size));
+    const py::dtype dtype = dtype_of(image->data_type);
+    void* data = image->bytes.data();
+    py::capsule owner(image.release(), [](void* held) { delete static_cast<zorvan::files::ImageData*>(held); });
+    return py::make_tuple(py::array(dtype, shape, data, owner), summary_dict(summary));
+}
+
+void write_image_file(const std::string& path, const py::array& array, double pixel_size, bool reciprocal) {
+    const std::int32_t code = code_of(array.dtype());
+    if (code == 0 || array.dtype().byteorder() == '>') {
+        throw py::type_error("the array's dtype is not a host pixel type");
+    }
+    if (!(array.flags() & py::array::c_style)) throw py::value_error("the array must be C-contiguous");
+    zorvan::files::ImageData image;
+    image.data_type = code;
+    for (py::ssize_t axis = array.ndim(); axis-- > 0;) image.sizes.push_back(static_cast<std::uint64_t>(array.shape(axis)));
+    const auto* begin = static_cast<const std::byte*>(array.data());
+    image.bytes.assign(begin, begin + array.nbytes());
+    image.pixel_size = {pixel_size, reciprocal};
+    py::gil_scoped_release released;
+    zorvan::files::write_image(path, image);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_zorvan, module) {
@@ -310,4 +370,26 @@ PYBIND11_MODULE(_zorvan, module) {
     });
     module.def("set_allocation_limit", [](std::uint64_t bytes) { loaded().host.set_allocation_limit(bytes); });
     module.def("shutdown", &shutdown);
+
+    py::register_exception<zorvan::files::FileError>(module, "FileError", PyExc_OSError);
+    module.def("read_image", &read_image_file, py::arg("path"));
+    module.def("list_images", [](const std::string& path) {
+        std::vector<zorvan::files::ImageSummary> summaries;
+        {
+            py::gil_scoped_release released;
+            summaries = zorvan::files::list_images(path);
+        }
+        py::list out;
+        for (const auto& summary : summaries) out.append(summary_dict(summary));
+        return out;
+    }, py::arg("path"));
+    module.def("write_image", &write_image_file, py::arg("path"), py::arg("array"), py::arg("pixel_size"),
+               py::arg("reciprocal"));
+    module.def("pixel_size_from", [](double scale, const std::string& unit) {
+        const zorvan::files::PixelSize size = zorvan::files::pixel_size_from(scale, unit);
+        return py::make_tuple(size.value, size.reciprocal);
+    }, py::arg("scale"), py::arg("unit"));
+    module.def("keeps_calibration", [](const std::string& path, double pixel_size, bool reciprocal) {
+        return zorvan::files::keeps_calibration(path, {pixel_size, reciprocal});
+    }, py::arg("path"), py::arg("pixel_size"), py::arg("reciprocal"));
 }

@@ -31,6 +31,7 @@ import numpy as np
 
 from . import _zorvan
 from ._zorvan import ZorvanError
+from .io import FileError, imread, imwrite, list_images
 
 ZorvanError.__module__ = __name__
 
@@ -39,7 +40,7 @@ __all__ = [
     "moving_average_pair", "moving_average", "median_filter", "survey", "radial_survey", "center_of_mass",
     "weight", "ft_window", "maximum_filter", "invert_rotate", "radial_warp", "mean_complex", "penalty_matrix",
     "multiply_complex_by_real", "wiener_mask", "add_complex", "power_spectrum", "rescale", "diff_h",
-    "wiener",
+    "wiener", "FileError", "imread", "imwrite", "list_images",
 ]
 
 

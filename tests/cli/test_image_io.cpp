@@ -657,6 +657,7 @@ for name, dtype, shape, pixel in [('ours_i1.mrc', 'i1', (3, 4, 5), 2.5), ('ours_
     assert mrcfile.validate(name, print_file=io.StringIO()), name
     with mrcfile.open(name) as m:
         assert np.array_equal(m.data, ramp(shape, dtype)) and abs(m.voxel_size.x - pixel) < 1e-5, name
+        assert m.header.ispg == 0 and (m.is_image_stack() if len(shape) == 3 else m.is_single_image()), name
 with tifffile.TiffFile('ours_f4.tif') as t:
     assert np.array_equal(t.asarray(), ramp((3, 4, 5), 'f4'))
     x, y = t.pages[0].tags['XResolution'].value
