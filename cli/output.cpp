@@ -113,21 +113,20 @@ std::string folder_problem(const std::string& dir) {
     return "";
 }
 
-bool keeps_calibration(const std::string& path, const files::PixelSize& pixel_size) {
+bool keeps_pixel_size(const std::string& path, const files::PixelSize& pixel_size) {
     if (!pixel_size.known()) return true;
     const std::string extension = extension_of(path);
-    if (extension == ".tif" || extension == ".tiff") return true;
-    if (extension == ".npy" || extension == ".png") return false;
-    return !pixel_size.reciprocal;  // MRC: CELL holds lengths only
+    if (extension == ".npy" || extension == ".png") return false;  // no calibration at all
+    return files::keeps_calibration(path, pixel_size);
 }
 
 std::string calibration_note(const std::string& path, const files::PixelSize& pixel_size) {
-    if (keeps_calibration(path, pixel_size)) return "";
+    if (keeps_pixel_size(path, pixel_size)) return "";
     return "written without " + files::describe(pixel_size) + " (the format cannot hold it)";
 }
 
 void write_file(const std::string& path, files::ImageData image) {
-    if (!keeps_calibration(path, image.pixel_size)) image.pixel_size = {};
+    if (!keeps_pixel_size(path, image.pixel_size)) image.pixel_size = {};
     try {
         files::write_image(path, image);
     } catch (const files::FileError& error) {

@@ -26,7 +26,7 @@ std::string folder_problem(const std::string& dir);
 
 // Whether the format of `path` holds this pixel size: MRC holds no
 // reciprocal one, .npy and PNG none at all.
-bool keeps_calibration(const std::string& path, const files::PixelSize& pixel_size);
+bool keeps_pixel_size(const std::string& path, const files::PixelSize& pixel_size);
 
 // "written without pixel size 0.174 1/nm (the format cannot hold it)" when
 // the format of `path` does not keep it, else "".

@@ -134,3 +134,32 @@ def test_a_result_stored_to_zarr_keeps_its_pixel_size(client, tmp_path):
         with pytest.raises(ValueError, match=message):
             zd.store_zarr(da.from_array(stack), tmp_path / "bad.zarr", pixel_size, unit)
     assert os.listdir(tmp_path) == ["filtered.zarr"]
+
+
+def test_a_dm_stack_opened_lazily_equals_imread(client):
+    folder = os.path.join(os.path.dirname(pytest.importorskip("hyperspy").__file__), "tests", "io")
+    mapped = 0
+    for name in ("dm3_3D_data/test-1.dm3", "dm4_3D_data/test-1.dm4", "dm4_3D_data/test-13.dm4",
+                 "dm_stackbuilder_plugin/test_stackbuilder_imagestack.dm3", "dm3_2D_data/test-1.dm3"):
+        path = os.path.join(folder, name)
+        whole, _ = zorvan.imread(path)
+        lazy = zd.open_stack(path)
+        assert lazy.shape == (int(np.prod(whole.shape[:-2])),) + whole.shape[-2:], name
+        assert lazy.chunks[0] == (1,) * lazy.shape[0], name
+        np.testing.assert_array_equal(client.compute(lazy, sync=True), whole.reshape(lazy.shape), err_msg=name)
+        mapped += zorvan.list_images(path)[0].raw_data_offset > 0
+    assert mapped >= 3, "uncompressed DM pixels are memory-mapped"
+    with pytest.raises(zorvan.FileError, match="there is no image 7"):
+        zd.open_stack(os.path.join(folder, "dm3_3D_data/test-1.dm3"), index=7)
+    with pytest.raises(zorvan.FileError, match="spectrum image"):
+        zd.open_stack(os.path.join(folder, "dm4_3D_data/EELS_SI.dm4"))
+
+
+def test_a_result_stored_to_tiff_or_mrc_keeps_its_pixel_size(tmp_path):
+    stack = np.random.default_rng(9).random((2, 20, 24), dtype=np.float32)
+    filtered = zd.median_filter(da.from_array(stack, chunks=(1, 10, 24)), 1)
+    for name in ("stack.tif", "stack.mrc"):
+        zd.store_image(filtered, tmp_path / name, 0.0178, "nm")
+        back, meta = zorvan.imread(tmp_path / name)
+        np.testing.assert_array_equal(back, [zorvan.median_filter(plane, 1) for plane in stack])
+        assert (meta.pixel_size, meta.unit) == (pytest.approx(0.0178), "nm"), name

@@ -43,7 +43,7 @@ import zorvan
 
 __all__ = ["MEAN_BOUND", "worker_memory", "SURVEY", "CENTER_OF_MASS", "median_filter", "maximum_filter", "moving_average",
            "moving_average_pair", "diff_h", "map_planes", "wiener", "survey", "radial_survey", "center_of_mass",
-           "open_stack", "store_npy", "store_zarr"]
+           "open_stack", "store_npy", "store_zarr", "store_image"]
 
 MEAN_BOUND = 1e-5  # relative to max|a|: chunked moving averages against one piece
 SURVEY = np.dtype([("min", "f8"), ("max", "f8"), ("sum", "f8"), ("sqsum", "f8")])
@@ -294,6 +294,28 @@ class _TiffPages:
         return planes[(slice(None),) + tuple(key[1:])]
 
 
+def _dm_layout(path, index):
+    """(offset, shape, dtype) of an image of a .dm3/.dm4 file; offset None when its pixels are not raw."""
+    images = zorvan.list_images(path)
+    if index is None:
+        readable = [image for image in images if not image.refusal]
+        if not readable:
+            raise zorvan.FileError("%s: holds no image zorvan can read (%s)" % (
+                path, "; ".join("%d: %s" % (image.index, image.refusal) for image in images) or "none"))
+        image = readable[0]
+    else:
+        chosen = [image for image in images if image.index == index]
+        if not chosen:
+            raise zorvan.FileError("%s: holds images 0 to %d; there is no image %d" % (path, len(images) - 1, index))
+        image = chosen[0]
+        if image.refusal:
+            raise zorvan.FileError("%s: image %d: %s" % (path, index, image.refusal))
+    if len(image.shape) < 2:
+        raise ValueError("zorvan.dask: %s: image %d is %d-D; open_stack opens images and stacks" % (
+            path, image.index, len(image.shape)))
+    return (image.raw_data_offset or None), image.shape, image.dtype
+
+
 def _layout(path):
     """(offset, shape, dtype) of the pixels of an .npy, .mrc or .tif stack; offset None when not contiguous."""
     suffix = os.path.splitext(path)[1].lower()
@@ -318,23 +340,36 @@ def _layout(path):
                      "not %s" % path)
 
 
-def open_stack(path, planes_per_chunk=1):
-    """open_stack(path, planes_per_chunk=1) -> dask array [z, y, x], read lazily
+def open_stack(path, planes_per_chunk=1, index=None):
+    """open_stack(path, planes_per_chunk=1, index=None) -> dask array [z, y, x], read lazily
 
-    A stack in an .npy, MRC or multi-page TIFF file, chunked by whole planes.
-    Uncompressed pixels are memory-mapped plane by plane in the tasks that
-    read them, so a stack larger than memory streams through; compressed
-    TIFF pages are read page by page. A 2-D file is a stack of one plane.
+    A stack in an .npy, MRC, multi-page TIFF or .dm3/.dm4 file, chunked by
+    whole planes. Uncompressed pixels are memory-mapped plane by plane in the
+    tasks that read them, so a stack larger than memory streams through;
+    compressed TIFF pages are read page by page; .dm3/.dm4 images whose pixels
+    are not stored raw are read whole, now. A 2-D file is a stack of one plane.
+    index picks one image of a .dm3/.dm4 file holding several (as
+    zorvan.list_images lists them); by default the first that can be read.
+    The calibration: zorvan.list_images(path)[0].metadata (pixel_size, unit).
 
     >>> stack = zorvan.dask.open_stack("series.mrc")
     >>> zorvan.dask.median_filter(stack, 2).max().compute()
     """
     path = os.path.abspath(path)
-    offset, shape, dtype = _layout(path)
+    if os.path.splitext(path)[1].lower() in (".dm3", ".dm4"):
+        offset, shape, dtype = _dm_layout(path, index)
+        if offset is None:
+            whole = zorvan.imread(path, index)[0]
+            whole = whole.reshape((-1,) + whole.shape[-2:])
+            return da.from_array(whole, chunks=(planes_per_chunk,) + whole.shape[1:])
+    elif index is not None:
+        raise ValueError("zorvan.dask: index picks an image of a .dm3 or .dm4 file; %s holds one" % path)
+    else:
+        offset, shape, dtype = _layout(path)
     shape = (int(np.prod(shape[:-2], dtype=np.int64)),) + tuple(shape[-2:])
     planes = _MappedPlanes(path, offset, shape, dtype) if offset is not None else _TiffPages(path, shape, dtype)
     status = os.stat(path)
-    name = "zorvan-stack-" + tokenize(path, status.st_size, status.st_mtime_ns, planes_per_chunk)
+    name = "zorvan-stack-" + tokenize(path, status.st_size, status.st_mtime_ns, planes_per_chunk, index)
     return da.from_array(planes, chunks=(planes_per_chunk,) + shape[1:], name=name, asarray=True,
                          meta=np.empty((0, 0, 0), dtype))
 
@@ -425,4 +460,20 @@ def store_zarr(a, path, pixel_size=None, unit="nm", compute=True):
     stored = da.store(a, target, lock=False, compute=False)
     done = dask.delayed(_finish_zarr)(stored, temporary, path)
     return done.compute() if compute else done
+
+
+def store_image(a, path, pixel_size=None, unit="nm"):
+    """store_image(a, path, pixel_size=None, unit="nm") -> None
+
+    Computes a and writes it with zorvan.imwrite, the writers of the zorvan
+    command: a TIFF stack (a page per plane; the pixel size as ImageJ, hyperspy
+    and tifffile read it) or an MRC stack of images (in nm only: MRC holds no
+    reciprocal calibration), .npy, by extension. The whole result is held in
+    this process's memory once; for a result larger than memory use store_zarr
+    or store_npy.
+
+    >>> meta = zorvan.list_images("series.dm4")[0].metadata
+    >>> zorvan.dask.store_image(zorvan.dask.wiener(stack), "filtered.tif", meta.pixel_size, meta.unit)
+    """
+    zorvan.imwrite(path, np.asarray(_stack(a).compute()), pixel_size, unit)
 
