@@ -17,8 +17,9 @@ std::string number(double value) {
 // "x: 512 pixels of 0.0178 nm, offset -4.56 nm (origin 256)"
 std::string axis_text(const char* name, std::uint64_t size, const files::AxisCalibration& axis) {
     const std::string unit = axis.unit.empty() ? "" : " " + axis.unit;
+    const double offset = axis.origin == 0 ? 0.0 : -axis.origin * axis.scale;  // never "-0"
     std::string text = std::string(name) + ": " + std::to_string(size) + " pixels of " + number(axis.scale) + unit +
-                       ", offset " + number(-axis.origin * axis.scale) + unit;
+                       ", offset " + number(offset) + unit;
     if (axis.origin != 0) text += " (origin at pixel " + number(axis.origin) + ")";
     if (axis.unit.empty()) text += " (no unit)";
     return text;

@@ -125,4 +125,49 @@ TEST_F(WienerBatch, BadUsageIsRefusedBeforeAnyWork) {
     }
 }
 
+// The host application's own files, as hyperspy ships them: calibrations
+// read, kept in TIFF, dropped from MRC for 1/nm, and said.
+TEST_F(WienerBatch, TheMicroscopesOwnFilesKeepTheirCalibration) {
+    const std::string real = "/usr/lib/python3/dist-packages/hyperspy/tests/io/dm3_2D_data/";
+    if (!fs::exists(real)) GTEST_SKIP() << "python3-hyperspy's test files are not installed";
+    const std::string stem = real + "test_STEM_image.dm3", rgb = real + "test-23.dm3",
+                      pattern = real + "test_diffraction_pattern.dm3";
+    const Outcome batch = run("wiener " + stem + " " + rgb + " " + pattern + " -o " + path("out/"));
+    EXPECT_EQ(batch.status, 1);
+    EXPECT_NE(batch.out.find("[1/3] " + stem + ": unsigned 32-bit integer, 68 x 68, pixel size 0.2485 nm -> " +
+                             path("out/test_STEM_image.tif")), std::string::npos) << batch.out;
+    EXPECT_NE(batch.out.find("[2/3] " + rgb + ": failed: holds no image that can be read: image 0 holds RGB colour pixels"),
+              std::string::npos) << batch.out;
+    EXPECT_NE(batch.out.find("[3/3] " + pattern + ": signed 32-bit integer, 87 x 87, pixel size 0.1744 1/nm -> "),
+              std::string::npos) << batch.out;
+    const auto stem_size = zorvan::files::read_image(path("out/test_STEM_image.tif")).pixel_size;
+    EXPECT_NEAR(stem_size.value, 0.248538, 1e-6);
+    EXPECT_FALSE(stem_size.reciprocal);
+    const auto pattern_size = zorvan::files::read_image(path("out/test_diffraction_pattern.tif")).pixel_size;
+    EXPECT_NEAR(pattern_size.value, 0.174433, 1e-6);
+    EXPECT_TRUE(pattern_size.reciprocal);
+    EXPECT_FALSE(fs::exists(path("out/test-23.tif")));
+
+    const Outcome mrc = run("wiener " + pattern + " -o " + path("pattern.mrc"));
+    EXPECT_EQ(mrc.status, 0) << mrc.err;
+    EXPECT_NE(mrc.out.find("\n" + pattern + ": signed 32-bit integer, 87 x 87, pixel size 0.1744 1/nm\n"), std::string::npos);
+    EXPECT_NE(mrc.out.find("\n" + path("pattern.mrc") + ": written without pixel size 0.1744 1/nm (the format cannot hold it)\n"),
+              std::string::npos) << mrc.out;
+    EXPECT_FALSE(zorvan::files::read_image(path("pattern.mrc")).pixel_size.known());
+
+    const Outcome info = run("info " + real + "multi_signal.dm3");
+    EXPECT_EQ(info.status, 0);
+    EXPECT_EQ(info.out, real + "multi_signal.dm3: 2 images\n"
+                               "  0: \"HAADF\" unsigned 16-bit integer, 512 x 512\n"
+                               "     x: 512 pixels of 0.0177516 nm, offset 0 nm\n"
+                               "     y: 512 pixels of 0.0177516 nm, offset 0 nm\n"
+                               "     pixel size 0.01775 nm; 300 kV\n"
+                               "  1: \"Plot\" 4-byte real, 512\n"
+                               "     x: 512 pixels of 1, offset 0 (no unit)\n"
+                               "     no pixel size in the file\n");
+    const Outcome offsets = run("info " + stem);
+    EXPECT_NE(offsets.out.find("     x: 68 pixels of 0.248538 nm, offset 51.4474 nm (origin at pixel -207)\n"), std::string::npos)
+        << offsets.out;
+}
+
 }  // namespace
