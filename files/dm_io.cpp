@@ -168,6 +168,7 @@ private:
             const auto kind = static_cast<unsigned>(big_endian(1, where));
             if (kind == 0) break;  // the end, as some writers mark it
             const auto name_length = static_cast<std::size_t>(big_endian(2, where));
+            if (name_length > left()) truncated(where);
             Tag entry;
             entry.name.resize(name_length);
             take(entry.name.data(), name_length, where);
@@ -328,13 +329,16 @@ public:
     // Text from an array of UTF-16 code units (as UTF-8) or of 8-bit
     // characters; "" for anything else or anything longer than a name.
     std::string text(const Tag* tag) const {
-        if (tag == nullptr || tag->group || !tag->array || tag->count > max_text_units) return {};
+        const bool bytes = tag && (tag->element == int8_value || tag->element == uint8_value);
+        if (tag == nullptr || tag->group || !tag->array || tag->count > max_text_units ||
+            (!bytes && tag->element != uint16_value)) {
+            return {};
+        }
         const auto size = static_cast<std::size_t>(tag->bytes);
         std::vector<unsigned char> raw(size);
         read_exact(source_, path_, tag->offset, raw.data(), size);
+        if (bytes) return std::string(raw.begin(), raw.end());
         std::string text;
-        if (tag->element == int8_value || tag->element == uint8_value) return std::string(raw.begin(), raw.end());
-        if (tag->element != uint16_value) return {};
         for (std::size_t k = 0; k + 1 < size; k += 2) {
             std::uint32_t unit = little_endian_ ? raw[k] | raw[k + 1] << 8 : raw[k] << 8 | raw[k + 1];
             // A surrogate pair is one code point; a lone surrogate becomes U+FFFD.

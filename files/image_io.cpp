@@ -142,7 +142,12 @@ std::vector<ImageSummary> list_images(const std::string& path) {
 }
 
 bool keeps_calibration(const std::string& path, const PixelSize& size) {
-    return !size.known() || !size.reciprocal || format_of(split_index(path).path) != Format::mrc;
+    if (!size.known()) return true;
+    switch (format_of(split_index(path).path)) {
+        case Format::tiff: return true;
+        case Format::mrc: return !size.reciprocal;
+        default: return false;
+    }
 }
 
 void write_image(const std::string& path, const ImageData& image) {

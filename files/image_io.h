@@ -67,9 +67,9 @@ void write_image(const std::string& path, const ImageData& image);
 // a TIFF, PNG, .npy or MRC file.
 std::vector<ImageSummary> list_images(const std::string& path);
 
-// Whether a file written at `path` keeps this pixel size: MRC holds no
-// reciprocal calibration and gets none, which the caller should say. (.npy
-// and PNG hold no calibration at all.)
+// Whether a file written at `path` keeps this pixel size, so that the
+// caller can say when it is dropped: TIFF keeps any, MRC no reciprocal one,
+// .npy and PNG none. True for an unknown size.
 bool keeps_calibration(const std::string& path, const PixelSize& size);
 
 // read_image over bytes in memory, `name` giving the format and the messages'

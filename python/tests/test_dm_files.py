@@ -5,6 +5,7 @@ pixel size of TIFF files kept both ways between zorvan and hyperspy/tifffile."""
 import glob
 import logging
 import os
+import sys
 import warnings
 
 import numpy as np
@@ -151,3 +152,59 @@ def test_mrc_drops_a_reciprocal_calibration_with_a_warning(tmp_path):
     zorvan.imwrite(target, np.ones((2, 4, 4), np.float32), 2.5, "Å")
     array, meta = zorvan.imread(target)
     assert (array.shape, meta.pixel_size, meta.unit) == ((2, 4, 4), pytest.approx(0.25), "nm")
+
+
+def test_other_microscope_formats_go_through_hyperspy_or_say_what_to_install(monkeypatch):
+    ser = os.path.join(DATA, "FEI_new/128x128-TEM_search_1.ser")
+    array, meta = zorvan.imread(ser)
+    signal = hyperspy_signals(ser)[0]
+    assert array.dtype == signal.data.dtype and np.array_equal(array, signal.data)
+    assert (meta.pixel_size, meta.unit, meta.format) == (signal.axes_manager[-1].scale, "nm", "hyperspy")
+    assert [axis.offset for axis in meta.axes] == [axis.offset for axis in signal.axes_manager._axes]
+    [info] = zorvan.list_images(ser)
+    assert (info.index, info.shape, info.dtype, info.metadata, info.refusal) == (0, array.shape, array.dtype, meta, "")
+    monkeypatch.setitem(sys.modules, "hyperspy", None)
+    monkeypatch.setitem(sys.modules, "hyperspy.api", None)
+    with pytest.raises(zorvan.FileError) as raised:
+        zorvan.imread(ser)
+    assert str(raised.value) == (ser + ": zorvan reads .tif, .png, .npy, MRC, .dm3 and .dm4 itself; other microscope "
+                                 "files (.emd, .ser, .hdf5, ...) are read through hyperspy: apt-get install "
+                                 "python3-hyperspy")
+
+
+def test_imwrite_takes_any_layout_and_refuses_what_has_no_file_form(tmp_path):
+    a = np.arange(24, dtype=np.int16).reshape(4, 6)
+    view = a[:, ::2]
+    view.flags.writeable = False
+    for name, array in [("view.npy", view), ("big-endian.tif", a.astype(">f4")), ("mask.mrc", a.astype(np.int8))]:
+        with warnings.catch_warnings(record=True) as warned:
+            warnings.simplefilter("always")
+            zorvan.imwrite(str(tmp_path / name), array, 0.5, "Å")
+        assert [str(w.message) for w in warned] == ([str(tmp_path / name) + ": .npy and PNG files hold no calibration; "
+                                                     "written without a pixel size"] if name == "view.npy" else [])
+        back, meta = zorvan.imread(str(tmp_path / name))
+        assert back.dtype == array.dtype.newbyteorder("=") and np.array_equal(back, array), name
+        assert meta.pixel_size == (None if name.endswith(".npy") else pytest.approx(0.05)), name
+    with pytest.raises(ValueError) as raised:
+        zorvan.imwrite(str(tmp_path / "x.tif"), a, 1.0, "eV")
+    assert str(raised.value) == ("pixel_size 1.0 'eV': the pixel size must be a positive number and the unit one of "
+                                 "length or reciprocal length")
+    with pytest.raises(TypeError):
+        zorvan.imwrite(str(tmp_path / "x.tif"), a.astype(np.int64))
+    target = str(tmp_path / "x.dm4")
+    with pytest.raises(zorvan.FileError) as raised:
+        zorvan.imwrite(target, a)
+    assert str(raised.value) == target + ": files of the host application (.dm3, .dm4) are read, not written"
+    assert sorted(os.listdir(tmp_path)) == ["big-endian.tif", "mask.mrc", "view.npy"]
+
+
+def test_hyperspy_signals_filter_image_by_image_keeping_their_axes():
+    for name in ["dm3_2D_data/test_STEM_image.dm3", "dm4_3D_data/test-2.dm4"]:
+        signal = hyperspy_signals(os.path.join(DATA, name))[0]
+        signal.change_dtype("float32")
+        filtered = signal.map(zorvan.median_filter, radius=2, inplace=False, show_progressbar=False)
+        planes = signal.data.reshape((-1,) + signal.data.shape[-2:])
+        expected = np.stack([zorvan.median_filter(plane, 2) for plane in planes]).reshape(signal.data.shape)
+        assert filtered.data.dtype == np.float32 and np.array_equal(filtered.data, expected), name
+        for ours, theirs in zip(filtered.axes_manager._axes, signal.axes_manager._axes):
+            assert (ours.scale, ours.offset, ours.units) == (theirs.scale, theirs.offset, theirs.units), name

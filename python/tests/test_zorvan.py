@@ -179,7 +179,7 @@ arrays = st.sampled_from(DTYPES).flatmap(lambda dtype: hnp.arrays(dtype, shapes)
 
 
 @settings(max_examples=300, deadline=None, database=None, suppress_health_check=[HealthCheck.too_slow])
-@given(name=st.sampled_from([f for f in zorvan.__all__[6:]]), data=st.data())
+@given(name=st.sampled_from(zorvan.__all__[6:zorvan.__all__.index("wiener") + 1]), data=st.data())
 def test_any_input_gives_a_result_or_a_python_exception(name, data):
     function = getattr(zorvan, name)
     code = function.__code__

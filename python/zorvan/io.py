@@ -142,7 +142,7 @@ def imread(path, index=None):
     return _read_with_hyperspy(path, index)
 
 
-def _read_with_hyperspy(path, index):
+def _hyperspy_signals(path, lazy):
     try:
         import hyperspy.api as hs
     except ImportError:
@@ -151,13 +151,19 @@ def _read_with_hyperspy(path, index):
                         % path) from None
     if not os.path.exists(path):
         raise FileError("%s: No such file or directory" % path)
-    signals = hs.load(path, lazy=False)
-    if not isinstance(signals, list):
-        signals = [signals]
+    signals = hs.load(path, lazy=lazy)
+    return signals if isinstance(signals, list) else [signals]
+
+
+def _read_with_hyperspy(path, index):
+    signals = _hyperspy_signals(path, lazy=index is not None)
     chosen = 0 if index is None else index
     if not 0 <= chosen < len(signals):
         raise FileError("%s: holds %d signals; there is no signal %d" % (path, len(signals), chosen))
-    signal = signals[chosen]
+    return np.asarray(signals[chosen].data), _hyperspy_metadata(signals[chosen])
+
+
+def _hyperspy_metadata(signal):
     # hyperspy lists the axes in array order.
     axes = []
     for axis in signal.axes_manager._axes:
@@ -169,10 +175,11 @@ def _read_with_hyperspy(path, index):
     general = signal.metadata.get_item("General", {})
     name = general.get_item("title", "") if hasattr(general, "get_item") else ""
     voltage = signal.metadata.get_item("Acquisition_instrument.TEM.beam_energy")
-    exposure = signal.metadata.get_item("Acquisition_instrument.TEM.Detector.Camera.exposure")
-    return np.asarray(signal.data), Metadata(pixel_size=pixel_size, unit=unit, axes=tuple(axes), name=str(name),
-                                             voltage=float(voltage) * 1e3 if voltage else None,
-                                             exposure=float(exposure) if exposure else None, format="hyperspy")
+    exposure = (signal.metadata.get_item("Acquisition_instrument.TEM.Camera.exposure")
+                or signal.metadata.get_item("Acquisition_instrument.TEM.Detector.Camera.exposure"))
+    return Metadata(pixel_size=pixel_size, unit=unit, axes=tuple(axes), name=str(name),
+                    voltage=float(voltage) * 1e3 if voltage else None, exposure=float(exposure) if exposure else None,
+                    format="hyperspy")
 
 
 def imwrite(path, array, pixel_size=None, unit="nm"):
@@ -180,9 +187,9 @@ def imwrite(path, array, pixel_size=None, unit="nm"):
 
     ``pixel_size`` in ``unit`` (any length unit: "nm", "µm", "Å", ... or a
     reciprocal one: "1/nm", "1/Å") is kept as the file can hold it: TIFF
-    as hyperspy, ImageJ and tifffile read it, MRC in Å (MRC holds no
-    reciprocal calibration: the image is then written without one, with a
-    warning).
+    as hyperspy, ImageJ and tifffile read it, MRC in Å. Where the format
+    cannot hold it (a reciprocal one in MRC, any in .npy and PNG) the image
+    is written without one, with a warning.
     """
     path = os.fspath(path)
     array = np.ascontiguousarray(array)
@@ -195,15 +202,21 @@ def imwrite(path, array, pixel_size=None, unit="nm"):
             raise ValueError("pixel_size %r %r: the pixel size must be a positive number and the unit one of length "
                              "or reciprocal length" % (pixel_size, unit))
         if not _zorvan.keeps_calibration(path, value, reciprocal):
-            warnings.warn("%s: MRC files hold no reciprocal calibration; written without a pixel size" % path,
-                          stacklevel=2)
+            held = "MRC files hold no reciprocal" if _format(path) == "mrc" else ".npy and PNG files hold no"
+            warnings.warn("%s: %s calibration; written without a pixel size" % (path, held), stacklevel=2)
     _zorvan.write_image(path, array, value, reciprocal)
 
 
 def list_images(path):
     """Every image of a file as ``ImageInfo``, in order (one for most formats;
-    the host application's files may hold several, the thumbnail left out)."""
+    the host application's files may hold several, the thumbnail left out;
+    other formats as hyperspy lists their signals)."""
     path = os.fspath(path)
+    if _extension(path) not in _OURS:
+        return [ImageInfo(index=k, name=meta.name, dtype=np.dtype(signal.data.dtype), type_text=str(signal.data.dtype),
+                          shape=tuple(signal.data.shape), metadata=meta, refusal="", raw_data_offset=0)
+                for k, signal in enumerate(_hyperspy_signals(path, lazy=True))
+                for meta in [_hyperspy_metadata(signal)]]
     infos = []
     for info in _zorvan.list_images(path):
         shape = tuple(int(size) for size in reversed(info["sizes"]))

@@ -549,6 +549,75 @@ TEST_F(ImageFiles, WritesReplaceTheTargetWholeOrLeaveItAndNothingElseBehind) {
     }
 }
 
+TEST_F(ImageFiles, TiffPixelSizeIsReadAsOtherProgramsWriteIt) {
+    // ImageJ's unit= names the unit of XResolution whatever ResolutionUnit
+    // says (hyperspy writes inches); without it only centimetres count.
+    struct Case {
+        const char* description;
+        std::uint16_t unit;
+        float x, y;
+        files::PixelSize expected;
+    };
+    const Case cases[] = {
+        {"ImageJ=1.11a\nunit=nm", RESUNIT_INCH, 50, 50, {0.02, false}},  // as hyperspy's s.save writes it
+        {"ImageJ=1.54f\nimages=1\nunit=micron\n", RESUNIT_NONE, 4, 4, {250, false}},
+        {"ImageJ=1.54f\nunit=\\u00B5m\n", RESUNIT_CENTIMETER, 2, 2, {500, false}},
+        {"ImageJ=1.54f\nunit=\xc2\xb5m\n", RESUNIT_NONE, 2, 2, {500, false}},
+        {"ImageJ=1.54f\nunit=um\n", RESUNIT_NONE, 2, 2, {500, false}},
+        {"ImageJ=1.54f\nunit=A\n", RESUNIT_NONE, 10, 10, {0.01, false}},
+        {"ImageJ=1.54f\nunit=\xc3\x85\n", RESUNIT_NONE, 10, 10, {0.01, false}},
+        {"ImageJ=1.54f\nunit=pm\n", RESUNIT_NONE, 0.125, 0.125, {0.008, false}},
+        {"ImageJ=1.54f\nunit=1/nm\n", RESUNIT_INCH, 5, 5, {0.2, true}},
+        {"ImageJ=1.54f\nunit=1/A\n", RESUNIT_NONE, 0.5, 0.5, {20, true}},
+        {"ImageJ=1.54f\nunit=pixel\n", RESUNIT_NONE, 1, 1, {}},
+        {"ImageJ=1.54f\nunit=nm\n", RESUNIT_NONE, 2, 4, {}},  // x and y disagree
+        {"", RESUNIT_CENTIMETER, 4e6, 4e6, {2.5, false}},
+        {"", RESUNIT_INCH, 300, 300, {}},  // a display setting
+        {"", RESUNIT_NONE, 2, 2, {}},
+        {"not ImageJ\nunit=nm\n", RESUNIT_NONE, 2, 2, {}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        TIFF* tif = TIFFOpen(path("calibrated.tif").c_str(), "w");
+        for (const auto& [tag, value] : {std::pair<ttag_t, unsigned>{TIFFTAG_IMAGEWIDTH, 2}, {TIFFTAG_IMAGELENGTH, 1},
+                 {TIFFTAG_BITSPERSAMPLE, 8}, {TIFFTAG_SAMPLESPERPIXEL, 1}, {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK},
+                 {TIFFTAG_ROWSPERSTRIP, 1}, {TIFFTAG_RESOLUTIONUNIT, c.unit}}) {
+            TIFFSetField(tif, tag, value);
+        }
+        TIFFSetField(tif, TIFFTAG_XRESOLUTION, double{c.x});
+        TIFFSetField(tif, TIFFTAG_YRESOLUTION, double{c.y});
+        if (*c.description != 0) TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, c.description);
+        const u8 row[2] = {1, 2};
+        TIFFWriteScanline(tif, const_cast<u8*>(row), 0, 0);
+        TIFFClose(tif);
+        const files::PixelSize read = files::read_image(path("calibrated.tif")).pixel_size;
+        EXPECT_NEAR(read.value, c.expected.value, 1e-6 * c.expected.value);
+        EXPECT_EQ(read.reciprocal, c.expected.reciprocal);
+    }
+}
+
+TEST_F(ImageFiles, PixelSizesInNmOrReciprocalNmReadBackWhereTheFormatHoldsThem) {
+    // TIFF keeps both on a page and on a stack; MRC holds no reciprocal unit
+    // and .npy none: keeps_calibration says so before the write.
+    const std::tuple<const char*, Sizes, files::PixelSize, files::PixelSize> cases[] = {
+        {"page.tif", {3, 2}, {0.0178, false}, {0.0178, false}},
+        {"page.tif", {3, 2}, {0.174, true}, {0.174, true}},
+        {"stack.tif", {3, 2, 2}, {0.0178, false}, {0.0178, false}},
+        {"stack.tif", {3, 2, 2}, {0.174, true}, {0.174, true}},
+        {"stack.mrc", {3, 2, 2}, {0.25, false}, {0.25, false}},
+        {"pattern.mrc", {3, 2}, {0.174, true}, {}},
+        {"plain.npy", {3, 2}, {0.25, false}, {}}};
+    for (const auto& [name, sizes, written, read] : cases) {
+        SCOPED_TRACE(std::string(name) + " " + files::describe(written));
+        ImageData image = random_image(type::real4, sizes, 5);
+        image.pixel_size = written;
+        EXPECT_EQ(files::keeps_calibration(path(name), written), read.known());
+        files::write_image(path(name), image);
+        const files::PixelSize back = files::read_image(path(name)).pixel_size;
+        EXPECT_NEAR(back.value, read.value, 1e-7 * read.value);
+        EXPECT_EQ(back.reciprocal, read.reciprocal);
+    }
+}
+
 // An MRC file put together byte by byte: these header words in the byte
 // order chosen, then `extended` bytes of extended header and `data`.
 struct MrcHeader {
