@@ -113,20 +113,13 @@ std::string folder_problem(const std::string& dir) {
     return "";
 }
 
-bool keeps_pixel_size(const std::string& path, const files::PixelSize& pixel_size) {
-    if (!pixel_size.known()) return true;
-    const std::string extension = extension_of(path);
-    if (extension == ".npy" || extension == ".png") return false;  // no calibration at all
-    return files::keeps_calibration(path, pixel_size);
-}
-
 std::string calibration_note(const std::string& path, const files::PixelSize& pixel_size) {
-    if (keeps_pixel_size(path, pixel_size)) return "";
+    if (files::keeps_calibration(path, pixel_size)) return "";
     return "written without " + files::describe(pixel_size) + " (the format cannot hold it)";
 }
 
 void write_file(const std::string& path, files::ImageData image) {
-    if (!keeps_pixel_size(path, image.pixel_size)) image.pixel_size = {};
+    if (!files::keeps_calibration(path, image.pixel_size)) image.pixel_size = {};
     try {
         files::write_image(path, image);
     } catch (const files::FileError& error) {

@@ -24,12 +24,8 @@ std::string output_problem(const std::string& path);
 // "" when it can.
 std::string folder_problem(const std::string& dir);
 
-// Whether the format of `path` holds this pixel size: MRC holds no
-// reciprocal one, .npy and PNG none at all.
-bool keeps_pixel_size(const std::string& path, const files::PixelSize& pixel_size);
-
 // "written without pixel size 0.174 1/nm (the format cannot hold it)" when
-// the format of `path` does not keep it, else "".
+// the format of `path` does not keep it (files::keeps_calibration), else "".
 std::string calibration_note(const std::string& path, const files::PixelSize& pixel_size);
 
 // Writes the image to the file (format by extension), with its pixel size

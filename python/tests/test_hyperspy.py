@@ -1,4 +1,5 @@
-"""zorvan's functions on hyperspy signals: s.map keeps the signal's axes and calibration."""
+"""zorvan's functions on hyperspy signals: s.map in place keeps the signal's dtype, axes and calibration
+(test_dm_files.py maps real files to new signals)."""
 
 import numpy as np
 import pytest
