@@ -131,6 +131,8 @@ void stage(std::vector<zorvan::demo::Stage>& stages, const std::string& name, Wo
 }
 
 int demo(const zorvan::demo::DemoOptions& options) {
+    if (const std::string problem = folder_problem(options.out_dir); !problem.empty()) throw UsageError{problem};
+    std::filesystem::create_directories(options.out_dir);
     Host host;
     host.load_plugin(ZORVAN_PLUGIN_PATH);
     Host::reset_counters();

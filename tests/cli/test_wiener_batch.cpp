@@ -80,7 +80,8 @@ TEST_F(WienerBatch, AFileThatFailsIsReportedAndTheOthersAreFiltered) {
         EXPECT_FALSE(fs::exists(path("reports/new/b")));
     }
     // A format that cannot hold the pixel size: written without it, and said.
-    const Outcome npy = run("wiener " + a + " -o " + path("a.npy"));
+    const Outcome npy = run("wiener " + a + " -o " + path("a.npy") + " --report " + path("deep/er/report"));
+    EXPECT_TRUE(fs::exists(path("deep/er/report/report.html")));
     EXPECT_NE(npy.out.find("\n" + path("a.npy") + ": written without pixel size 0.125 nm (the format cannot hold it)\n"),
               std::string::npos) << npy.out;
     // All good: exit 0, outputs beside the inputs when -o is not given.
