@@ -133,6 +133,8 @@ def test_a_result_stored_to_zarr_keeps_its_pixel_size(client, tmp_path):
                                       (float("nan"), "nm", "positive"), (1, "inch", "unit is \"nm\" or \"1/nm\"")):
         with pytest.raises(ValueError, match=message):
             zd.store_zarr(da.from_array(stack), tmp_path / "bad.zarr", pixel_size, unit)
+    with pytest.raises(zorvan.ZorvanError):  # a plane the filter refuses, at compute time
+        zd.store_zarr(zd.wiener(da.zeros((2, 16, 16), np.float32, chunks=(1, 16, 16))), tmp_path / "bad.zarr")
     assert os.listdir(tmp_path) == ["filtered.zarr"]
 
 

@@ -459,7 +459,14 @@ def store_zarr(a, path, pixel_size=None, unit="nm", compute=True):
                          "unit": unit if pixel_size is not None else None, "axes": _axes(a.shape, pixel_size, unit)})
     stored = da.store(a, target, lock=False, compute=False)
     done = dask.delayed(_finish_zarr)(stored, temporary, path)
-    return done.compute() if compute else done
+    if not compute:
+        return done
+    try:
+        done.compute()
+    except BaseException:
+        import shutil
+        shutil.rmtree(temporary, ignore_errors=True)  # nothing half-written left behind
+        raise
 
 
 def store_image(a, path, pixel_size=None, unit="nm"):
