@@ -17,7 +17,8 @@ hs = pytest.importorskip("hyperspy.api")
 tifffile = pytest.importorskip("tifffile")
 
 DATA = "/usr/lib/python3/dist-packages/hyperspy/tests/io"
-FOLDERS = ["dm3_1D_data", "dm4_1D_data", "dm3_2D_data", "dm4_2D_data", "dm3_3D_data", "dm4_3D_data"]
+FOLDERS = ["dm3_1D_data", "dm4_1D_data", "dm3_2D_data", "dm4_2D_data", "dm3_3D_data", "dm4_3D_data",
+           "dm3_locale", "dm_stackbuilder_plugin", "tiff_files"]
 FILES = sorted(f for folder in FOLDERS for f in glob.glob(os.path.join(DATA, folder, "*.dm[34]")))
 
 # What we refuse, by the start of the reason: colour pixels and spectra.
@@ -41,7 +42,7 @@ def same_unit(ours, theirs):
 
 
 def test_there_are_real_files_to_compare():
-    assert len(FILES) >= 90, FILES
+    assert len(FILES) >= 100, FILES
 
 
 @pytest.mark.parametrize("path", FILES, ids=lambda p: os.path.relpath(p, DATA))
@@ -100,6 +101,11 @@ def test_files_with_nothing_to_read_say_what_they_hold():
     with pytest.raises(zorvan.FileError) as raised:
         zorvan.imread(multi, 2)
     assert str(raised.value) == multi + ": holds 2 images, 0 to 1; there is no image 2"
+    for index in [-1, 1.0, True, "1"]:
+        with pytest.raises(ValueError) as raised:
+            zorvan.imread(multi, index)
+        assert str(raised.value) == "index %r: an image index is a whole number from 0" % (index,)
+    assert zorvan.imread(multi, np.int64(1))[0].shape == (512,)
     info = zorvan.list_images(multi)
     assert [(i.index, i.name, i.shape, i.dtype) for i in info] == [
         (0, "HAADF", (512, 512), np.dtype("uint16")), (1, "Plot", (512,), np.dtype("float32"))]

@@ -135,6 +135,8 @@ def imread(path, index=None):
     calibration; without hyperspy they raise FileError saying what to install.
     """
     path = os.fspath(path)
+    if index is not None and (isinstance(index, bool) or not isinstance(index, (int, np.integer)) or index < 0):
+        raise ValueError("index %r: an image index is a whole number from 0" % (index,))
     if _extension(path) in _OURS:
         name = path if index is None else "%s:%d" % (path, index)
         array, info = _zorvan.read_image(name)

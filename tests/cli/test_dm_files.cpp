@@ -241,8 +241,22 @@ TEST_F(DmFiles, ForgedTruncatedAndUnsupportedFilesAreRefusedWithTheirReason) {
     bad_kind[0] = std::byte{22};
     Bytes announced = one(int16);
     announced[6] = std::byte{0x10}, announced[7] = std::byte{0};  // 4096 bytes
-    Bytes nested = dm.group("", {});
-    for (int depth = 0; depth < 70; ++depth) nested = dm.group("", {nested});
+    // 64 groups below the root are read, 65 refused; 1024 struct fields read, 1025 refused.
+    Bytes deepest = dm.group("", {});
+    for (int depth = 1; depth < 64; ++depth) deepest = dm.group("", {deepest});
+    const Bytes nested = dm.group("", {deepest});
+    std::string trail = "[0]";
+    for (int depth = 1; depth < 65; ++depth) trail += "/[0]";
+    const auto struct_of = [&](std::uint64_t fields) {
+        std::vector<std::uint64_t> info{15, 0, fields};
+        for (std::uint64_t f = 0; f < fields; ++f) info.insert(info.end(), {0, 9});
+        return dm.data("Wide", info, Bytes(fields));
+    };
+    std::vector<std::uint64_t> words(2054);
+    words[0] = 3;
+    const Bytes many_words = dm.data("Many", words, Bytes(4));
+    Bytes forged_count = dm.file({});
+    for (int k = 14; k < 18; ++k) forged_count[k] = std::byte{0xff};  // the root's entry count
     const std::string rgb = "image 0 holds RGB colour pixels (data type 23); the host's functions take grey and complex images";
     const std::vector<std::pair<Bytes, std::string>> cases = {
         {{}, "is truncated: the file ends inside the header"},
@@ -252,17 +266,18 @@ TEST_F(DmFiles, ForgedTruncatedAndUnsupportedFilesAreRefusedWithTheirReason) {
         {announced, "is truncated: its header announces 4096 bytes, but only 268 follow it"},
         {dm.file({dm.group("Other", {})}), "holds no image list (no tag 'ImageList')"},
         {dm.file({dm.group("ImageList", {})}), "holds no image besides its thumbnail"},
-        {dm.file({nested}), "is corrupt: its tags nest deeper than 64 groups at tag '[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/"
-                            "[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/"
-                            "[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/"
-                            "[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]/[0]'"},
+        {forged_count, "is corrupt: the root tag group lists 4294967295 entries, but only 8 bytes follow"},
+        {dm.file({deepest}), "holds no image list (no tag 'ImageList')"},
+        {dm.file({nested}), "is corrupt: its tags nest deeper than 64 groups at tag '" + trail + "'"},
+        {dm.file({struct_of(1024)}), "holds no image list (no tag 'ImageList')"},
         {dm.file({dm.data("Big", {20, 4, 0x40000000}, Bytes(4))}),
          "is truncated: tag 'Big' holds 1073741824 values of 2 bytes, but only 12 bytes are left in the file"},
         {dm4.file({dm4.data("Big", {20, 7, std::uint64_t{1} << 61}, Bytes(8))}),
          "is truncated: tag 'Big' holds 2305843009213693952 values of 8 bytes, but only 16 bytes are left in the file"},
         {dm.file({dm.data("Odd", {13}, Bytes(4))}), "is corrupt: tag 'Odd' has the unknown value type 13"},
         {dm.file({dm.data("None", {}, Bytes(4))}), "is corrupt: tag 'None' has 0 type words"},
-        {dm.file({dm.data("Wide", {15, 0, 2000}, Bytes(4))}), "is corrupt: tag 'Wide' has a struct of 2000 fields"},
+        {dm.file({struct_of(1025)}), "is corrupt: tag 'Wide' has a struct of 1025 fields"},
+        {dm.file({many_words}), "is corrupt: tag 'Many' has 2054 type words"},
         {dm.file({dm.data("Short", {20, 15, 0, 2, 0, 6}, Bytes(4))}),
          "is corrupt: tag 'Short' of type 20 has only 6 type words"},
         {dm.file({bad_mark}), "is corrupt: tag 'M' lacks its '%%%%' mark"},
