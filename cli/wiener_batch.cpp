@@ -61,6 +61,11 @@ std::pair<std::string, std::string> file_and_index(const std::string& input) {
     return {input.substr(0, colon), index};
 }
 
+std::string without_trailing_slashes(std::string dir) {
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    return dir;
+}
+
 std::string key_of(const std::string& path) {
     std::error_code error;
     const fs::path canonical = fs::weakly_canonical(path, error);
@@ -112,7 +117,7 @@ WienerPlan plan_wiener(const WienerCommand& command) {
         // PNG holds no real pixels; .dm3 and .dm4 are read only.
         if (!is_writable_extension(file) || lower == ".png") extension = ".tif";
         const std::string name = path.stem().string() + (index.empty() ? "" : "-" + index);
-        WienerRun run{input, output, command.report_dir};
+        WienerRun run{input, output, without_trailing_slashes(command.report_dir)};
         if (to_folder) {
             run.output = (fs::path(output) / (name + extension)).string();
         } else if (output.empty()) {
