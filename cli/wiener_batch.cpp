@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <system_error>
@@ -105,6 +106,7 @@ WienerPlan plan_wiener(const WienerCommand& command) {
     }
     if (!command.report_dir.empty()) {
         if (const std::string problem = folder_problem(command.report_dir); !problem.empty()) throw UsageError{problem};
+        plan.report_dir = without_trailing_slashes(command.report_dir);
     }
 
     std::map<std::string, std::string> written;  // output or report, key_of -> the input writing it
@@ -133,6 +135,60 @@ WienerPlan plan_wiener(const WienerCommand& command) {
         plan.runs.push_back(std::move(run));
     }
     return plan;
+}
+
+namespace {
+
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+void write_report_index(const std::string& report_dir, const std::vector<WienerOutcome>& outcomes) {
+    std::size_t filtered = 0;
+    std::string rows;
+    for (const WienerOutcome& outcome : outcomes) {
+        filtered += outcome.filtered;
+        const std::string input = escaped(outcome.run->input);
+        const std::string link = escaped(fs::path(outcome.run->report_dir).filename().string()) + "/report.html";
+        rows += "<tr><td>" + (outcome.filtered ? "<a href=\"" + link + "\">" + input + "</a>" : input) + "</td><td>" +
+                (outcome.filtered ? "filtered: " : "failed: ") + escaped(outcome.text) + "</td><td>" +
+                (outcome.filtered ? escaped(outcome.run->output) : "") + "</td></tr>\n";
+    }
+    const std::string page =
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Wiener filter of " +
+        std::to_string(outcomes.size()) + " files</title>\n<style>body{font-family:sans-serif} "
+        "td{padding:2px 8px;border-bottom:1px solid #ddd}</style></head><body>\n<h1>Wiener filter of " +
+        std::to_string(outcomes.size()) + " files: " + std::to_string(filtered) + " filtered, " +
+        std::to_string(outcomes.size() - filtered) + " failed</h1>\n<table>\n<tr><th>input</th><th>outcome</th>"
+        "<th>output</th></tr>\n" + rows + "</table>\n</body></html>\n";
+    const std::string target = (fs::path(report_dir) / "index.html").string(), temporary = target + ".tmp";
+    std::error_code error;
+    fs::create_directories(report_dir, error);
+    {
+        std::ofstream out(temporary, std::ios::binary);
+        out << page;
+        if (!out.flush()) {
+            fs::remove(temporary, error);
+            throw FileFailure{target + ": cannot be written"};
+        }
+    }
+    fs::rename(temporary, target, error);
+    if (error) {
+        fs::remove(temporary, error);
+        throw FileFailure{target + ": cannot be written"};
+    }
 }
 
 }  // namespace zorvan::cli

@@ -21,7 +21,19 @@ struct WienerPlan {
     std::vector<WienerRun> runs;
     bool several = false;  // several inputs, or a folder or pattern: one line per file
     std::string output_dir;  // the folder -o names, made before writing; "" when -o names a file or is not given
+    std::string report_dir;  // --report's folder; with several inputs it gets index.html, linking each report
 };
+
+// What became of one file of a batch, for the reports' index.
+struct WienerOutcome {
+    const WienerRun* run;
+    bool filtered;
+    std::string text;  // the file's facts, or why it failed
+};
+
+// DIR/index.html: a row per input, its outcome and a link to its report.
+// Written to a temporary file renamed into place; FileFailure when it cannot be.
+void write_report_index(const std::string& report_dir, const std::vector<WienerOutcome>& outcomes);
 
 // The inputs expanded, outputs named and checked; UsageError (nothing done)
 // for an output that cannot be written, a folder that cannot be made, a

@@ -242,9 +242,10 @@ void wiener_file(Host& host, const WienerRun& run, const zorvan::demo::WienerOpt
 }
 
 // One file: every stage printed, exit 0, 1 when the filter refuses, 2 when
-// a file cannot be read or written (FileFailure). Several: a line per file
-// and a summary; a file that fails is reported and the others go on; exit 0
-// when all were filtered, 1 otherwise.
+// a file cannot be read or written (FileFailure). Several: a line per file,
+// the reports' index and a summary; a file that fails is reported and the
+// others go on; exit 0 when all were filtered (and the index written), 1
+// otherwise.
 int wiener(const WienerCommand& command) {
     const WienerPlan plan = plan_wiener(command);
     Host host;
@@ -266,6 +267,7 @@ int wiener(const WienerCommand& command) {
     std::printf("Wiener filter of %zu files%s\n", count,
                 plan.output_dir.empty() ? ", each written beside its input" : (" into " + plan.output_dir).c_str());
     std::vector<std::string> failed;
+    std::vector<WienerOutcome> outcomes;
     for (std::size_t i = 0; i < count; ++i) {
         const WienerRun& run = plan.runs[i];
         const auto start = std::chrono::steady_clock::now();
@@ -285,13 +287,24 @@ int wiener(const WienerCommand& command) {
             std::printf("[%zu/%zu] %s: failed: %s; nothing written\n", i + 1, count, run.input.c_str(), why.c_str());
             failed.push_back(run.input);
         }
+        outcomes.push_back({&run, why.empty(), why.empty() ? facts : why});
         std::fflush(stdout);
+    }
+    bool index_written = true;
+    if (!plan.report_dir.empty()) {
+        try {
+            write_report_index(plan.report_dir, outcomes);
+            std::printf("reports: %s/index.html\n", plan.report_dir.c_str());
+        } catch (const FileFailure& failure) {
+            std::fprintf(stderr, "zorvan: %s\n", failure.message.c_str());
+            index_written = false;
+        }
     }
     std::printf("%zu files: %zu filtered, %zu failed", count, count - failed.size(), failed.size());
     for (std::size_t i = 0; i < failed.size(); ++i) std::printf("%s%s", i ? ", " : " (", failed[i].c_str());
     std::printf("%s\n", failed.empty() ? "" : ")");
     if (!failed.empty()) std::fprintf(stderr, "zorvan: %zu of %zu files failed\n", failed.size(), count);
-    return failed.empty() ? 0 : 1;
+    return failed.empty() && index_written ? 0 : 1;
 }
 
 

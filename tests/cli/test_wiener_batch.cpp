@@ -78,6 +78,11 @@ TEST_F(WienerBatch, AFileThatFailsIsReportedAndTheOthersAreFiltered) {
                   std::string::npos) << again.out;
         EXPECT_TRUE(fs::exists(path("reports/new/a/report.html")) && fs::exists(path("reports/new/c/report.html")));
         EXPECT_FALSE(fs::exists(path("reports/new/b")));
+        const std::string index = zorvan::testing::slurp(path("reports/new/index.html"));
+        EXPECT_NE(index.find("<h1>Wiener filter of 3 files: 2 filtered, 1 failed</h1>"), std::string::npos) << index;
+        EXPECT_NE(index.find("<tr><td><a href=\"a/report.html\">" + a + "</a></td><td>filtered: 4-byte real, 24 x 20, "
+                             "pixel size 0.125 nm</td><td>" + path("new/folder/a.mrc") + "</td></tr>\n"), std::string::npos);
+        EXPECT_NE(index.find("<tr><td>" + b + "</td><td>failed: is truncated"), std::string::npos) << index;
     }
     // A format that cannot hold the pixel size: written without it, and said.
     const Outcome npy = run("wiener " + a + " -o " + path("a.npy") + " --report " + path("deep/er/report"));
