@@ -5,6 +5,7 @@
 #include <cctype>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 
@@ -133,32 +134,22 @@ WienerCommand parse_wiener_command(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) {
         const std::string word = argv[i];
         if (word.empty() || word[0] != '-') {
-            if (!command.input.empty()) throw UsageError{"wiener takes one input image"};
-            command.input = word;
+            command.inputs.push_back(word);
             continue;
         }
         if (i + 1 >= argc) throw UsageError{"wiener: " + word + " needs a value"};
         const std::string value = argv[++i];
         if (word == "-o") {
+            if (!command.output.empty()) throw UsageError{"wiener: -o is given twice"};
             command.output = value;
         } else if (word == "--report") {
+            if (!command.report_dir.empty()) throw UsageError{"wiener: --report is given twice"};
             command.report_dir = value;
         } else if (!filter_option("wiener", word, value, command.options)) {
             throw UsageError{"wiener: unknown option " + word};
         }
     }
-    if (command.input.empty()) throw UsageError{"wiener needs an input image"};
-    if (command.output.empty()) {
-        const auto slash = command.input.rfind('/');
-        auto dot = command.input.rfind('.');
-        if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = command.input.size();
-        std::string extension = command.input.substr(dot);
-        // A PNG holds no real pixels: the default is a TIFF beside it.
-        std::string lower = extension;
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (lower == ".png" || extension.empty()) extension = ".tif";
-        command.output = command.input.substr(0, dot) + "-wiener" + extension;
-    }
+    if (command.inputs.empty()) throw UsageError{"wiener needs an input image"};
     return command;
 }
 
@@ -179,6 +170,7 @@ Image ImageFiles::load(const std::string& path) {
         throw FileFailure{path + ": " + error.what()};
     }
     loaded_.emplace(key, image);
+    std::printf("%s: %s\n", path.c_str(), files::describe(data.pixel_size).c_str());
     if (data.pixel_size.known()) {
         calibrations_.push_back({data.sizes.empty() ? 1 : data.sizes[0], data.sizes.size() < 2 ? 1 : data.sizes[1],
                                  data.pixel_size});

@@ -38,11 +38,12 @@ Options parse_options(int argc, char** argv);
 // options after "demo".
 demo::DemoOptions parse_demo_options(int argc, char** argv);
 
-// `zorvan wiener IN [-o OUT] [--report DIR] [FILTER OPTIONS]`, the filter
-// options being [--mode wiener|lattice] [--margin K] [--smoothing L] [--window hann|sine].
+// `zorvan wiener IN... [-o OUT] [--report DIR] [FILTER OPTIONS]`, the filter
+// options being [--mode wiener|lattice] [--margin K] [--smoothing L] [--window hann|sine]. IN is a
+// file, a folder or a pattern (see plan_wiener).
 struct WienerCommand {
-    std::string input;
-    std::string output;  // default: IN with "-wiener" before the extension (.tif for a PNG)
+    std::vector<std::string> inputs;
+    std::string output;  // a file or a folder; "" when not given
     std::string report_dir;
     wiener::WienerOptions options;
 };
@@ -52,7 +53,8 @@ WienerCommand parse_wiener_command(int argc, char** argv);
 std::optional<double> parse_number(const std::string& text);
 
 // Images named on the command line, loaded once per file: the same file
-// named twice is the same image.
+// named twice is the same image. Each file's calibration is printed as it
+// is read ("in.mrc: pixel size 0.25 nm").
 class ImageFiles {
 public:
     explicit ImageFiles(host::Host& host) : host_(host) {}

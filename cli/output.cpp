@@ -4,10 +4,15 @@
 #include "contract/data_types.h"
 #include "files/image_io.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace zorvan::cli {
 
@@ -55,7 +60,72 @@ Statistics statistics_of(const std::byte* bytes, std::size_t count) {
     return statistics;
 }
 
+// The extension of the file name in `path`, in lower case; "" when none.
+std::string extension_of(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string extension = path.substr(dot);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+constexpr const char* kWritable = "write .tif/.tiff, .mrc (.mrcs, .map, .st, .ali, .rec), .npy or .png";
+
 }  // namespace
+
+bool is_writable_extension(const std::string& path) {
+    const std::string extension = extension_of(path);
+    for (const char* known : {".tif", ".tiff", ".png", ".npy", ".mrc", ".mrcs", ".map", ".st", ".ali", ".rec"}) {
+        if (extension == known) return true;
+    }
+    return false;
+}
+
+bool is_image_extension(const std::string& path) {
+    const std::string extension = extension_of(path);
+    return is_writable_extension(path) || extension == ".dm3" || extension == ".dm4";
+}
+
+std::string output_problem(const std::string& path) {
+    const std::string extension = extension_of(path);
+    if (extension.empty()) return path + ": has no file extension; " + kWritable;
+    if (extension == ".dm3" || extension == ".dm4") return path + ": " + extension + " files are read only; " + kWritable;
+    if (!is_writable_extension(path)) return path + ": unknown image file extension '" + extension + "'; " + kWritable;
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error)) {
+        return folder + ": no such folder to write " + path.substr(slash + 1) + " in";
+    }
+    return "";
+}
+
+std::string folder_problem(const std::string& dir) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path existing = fs::absolute(dir, error).lexically_normal();
+    while (!existing.empty() && !fs::exists(existing, error)) existing = existing.parent_path();
+    if (!fs::is_directory(existing, error)) return dir + ": cannot be made: " + existing.string() + " is not a folder";
+    if (access(existing.c_str(), W_OK | X_OK) != 0) {
+        return dir + ": cannot be written in: " + existing.string() + ": " + std::strerror(errno);
+    }
+    return "";
+}
+
+std::string calibration_note(const std::string& path, const files::PixelSize& pixel_size) {
+    if (files::keeps_calibration(path, pixel_size)) return "";
+    return "written without " + files::describe(pixel_size) + " (the format cannot hold it)";
+}
+
+void write_file(const std::string& path, files::ImageData image) {
+    if (!files::keeps_calibration(path, image.pixel_size)) image.pixel_size = {};
+    try {
+        files::write_image(path, image);
+    } catch (const files::FileError& error) {
+        throw FileFailure{error.what()};
+    }
+}
 
 void write_file(const std::string& path, const host::Image& image, const files::PixelSize& pixel_size) {
     files::ImageData data;
@@ -63,11 +133,7 @@ void write_file(const std::string& path, const host::Image& image, const files::
     data.sizes = image.sizes();
     data.bytes = image.bytes();
     data.pixel_size = pixel_size;
-    try {
-        files::write_image(path, data);
-    } catch (const files::FileError& error) {
-        throw FileFailure{error.what()};
-    }
+    write_file(path, std::move(data));
 }
 
 void summarise(const char* label, const host::Image& image) {

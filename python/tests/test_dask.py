@@ -141,3 +141,58 @@ def test_a_worker_killed_mid_run_is_replaced_and_the_result_unchanged(client):
     os.kill(pids[victim], signal.SIGKILL)
     np.testing.assert_array_equal(future.result(timeout=120), want)
     assert victim not in client.scheduler_info()["workers"]
+
+
+def test_a_result_stored_to_zarr_keeps_its_pixel_size(client, tmp_path):
+    zarr = pytest.importorskip("zarr")
+    stack = np.random.default_rng(7).random((3, 20, 24), dtype=np.float32)
+    filtered = zd.median_filter(da.from_array(stack, chunks=(2, 7, 24)), 2)
+    path = tmp_path / "filtered.zarr"
+    client.compute(zd.store_zarr(filtered, path, 0.0178, compute=False), sync=True)
+    stored = zarr.open(str(path), mode="r")
+    np.testing.assert_array_equal(stored[:], [zorvan.median_filter(plane, 2) for plane in stack])
+    assert stored.attrs["pixel_size"] == 0.0178 and stored.attrs["unit"] == "nm"
+    assert [(axis["name"], axis["scale"], axis["units"]) for axis in stored.attrs["axes"]] == \
+        [("z", 1.0, ""), ("y", 0.0178, "nm"), ("x", 0.0178, "nm")]
+    assert os.listdir(tmp_path) == ["filtered.zarr"], "no temporary store left behind"
+    # Stored again over it, unknown calibration, a diffraction pattern in 1/nm.
+    zd.store_zarr(da.from_array(stack[0]), path, None, None)  # as zorvan.imread gives an uncalibrated file
+    assert zarr.open(str(path)).attrs["pixel_size"] is None and zarr.open(str(path)).shape == (20, 24)
+    zd.store_zarr(da.from_array(stack[0]), path, 0.25, unit="1/nm")
+    assert zarr.open(str(path)).attrs["axes"][1]["units"] == "1/nm"
+    for pixel_size, unit, message in ((0, "nm", "pixel_size is a positive number"), (-1, "nm", "positive"),
+                                      (float("nan"), "nm", "positive"), (1, "inch", "unit is \"nm\" or \"1/nm\"")):
+        with pytest.raises(ValueError, match=message):
+            zd.store_zarr(da.from_array(stack), tmp_path / "bad.zarr", pixel_size, unit)
+    with pytest.raises(zorvan.ZorvanError):  # a plane the filter refuses, at compute time
+        zd.store_zarr(zd.wiener(da.zeros((2, 16, 16), np.float32, chunks=(1, 16, 16))), tmp_path / "bad.zarr")
+    assert os.listdir(tmp_path) == ["filtered.zarr"]
+
+
+def test_a_dm_stack_opened_lazily_equals_imread(client):
+    folder = os.path.join(os.path.dirname(pytest.importorskip("hyperspy").__file__), "tests", "io")
+    mapped = 0
+    for name in ("dm3_3D_data/test-1.dm3", "dm4_3D_data/test-1.dm4", "dm4_3D_data/test-13.dm4",
+                 "dm_stackbuilder_plugin/test_stackbuilder_imagestack.dm3", "dm3_2D_data/test-1.dm3"):
+        path = os.path.join(folder, name)
+        whole, _ = zorvan.imread(path)
+        lazy = zd.open_stack(path)
+        assert lazy.shape == (int(np.prod(whole.shape[:-2])),) + whole.shape[-2:], name
+        assert lazy.chunks[0] == (1,) * lazy.shape[0], name
+        np.testing.assert_array_equal(client.compute(lazy, sync=True), whole.reshape(lazy.shape), err_msg=name)
+        mapped += zorvan.list_images(path)[0].raw_data_offset > 0
+    assert mapped >= 3, "uncompressed DM pixels are memory-mapped"
+    with pytest.raises(zorvan.FileError, match="there is no image 7"):
+        zd.open_stack(os.path.join(folder, "dm3_3D_data/test-1.dm3"), index=7)
+    with pytest.raises(zorvan.FileError, match="spectrum image"):
+        zd.open_stack(os.path.join(folder, "dm4_3D_data/EELS_SI.dm4"))
+
+
+def test_a_result_stored_to_tiff_or_mrc_keeps_its_pixel_size(tmp_path):
+    stack = np.random.default_rng(9).random((2, 20, 24), dtype=np.float32)
+    filtered = zd.median_filter(da.from_array(stack, chunks=(1, 10, 24)), 1)
+    for name in ("stack.tif", "stack.mrc"):
+        zd.store_image(filtered, tmp_path / name, 0.0178, "nm")
+        back, meta = zorvan.imread(tmp_path / name)
+        np.testing.assert_array_equal(back, [zorvan.median_filter(plane, 1) for plane in stack])
+        assert (meta.pixel_size, meta.unit) == (pytest.approx(0.0178), "nm"), name

@@ -46,7 +46,7 @@ import zorvan
 
 __all__ = ["MEAN_BOUND", "SURVEY", "CENTER_OF_MASS", "median_filter", "maximum_filter", "moving_average",
            "moving_average_pair", "diff_h", "map_planes", "wiener", "survey", "radial_survey", "center_of_mass",
-           "open_stack", "store_npy"]
+           "open_stack", "store_npy", "store_zarr", "store_image"]
 
 MEAN_BOUND = 1e-5  # relative to max|a|: chunked moving averages against one piece
 SURVEY = zorvan.SURVEY
@@ -331,6 +331,28 @@ class _TiffPages:
         return planes[(slice(None),) + tuple(key[1:])]
 
 
+def _dm_layout(path, index):
+    """(offset, shape, dtype) of an image of a .dm3/.dm4 file; offset None when its pixels are not raw."""
+    images = zorvan.list_images(path)
+    if index is None:
+        readable = [image for image in images if not image.refusal]
+        if not readable:
+            raise zorvan.FileError("%s: holds no image zorvan can read (%s)" % (
+                path, "; ".join("%d: %s" % (image.index, image.refusal) for image in images) or "none"))
+        image = readable[0]
+    else:
+        chosen = [image for image in images if image.index == index]
+        if not chosen:
+            raise zorvan.FileError("%s: holds images 0 to %d; there is no image %d" % (path, len(images) - 1, index))
+        image = chosen[0]
+        if image.refusal:
+            raise zorvan.FileError("%s: image %d: %s" % (path, index, image.refusal))
+    if len(image.shape) < 2:
+        raise ValueError("zorvan.dask: %s: image %d is %d-D; open_stack opens images and stacks" % (
+            path, image.index, len(image.shape)))
+    return (image.raw_data_offset or None), image.shape, image.dtype
+
+
 def _layout(path):
     """(offset, shape, dtype) of the pixels of an .npy, .mrc or .tif stack; offset None when not contiguous."""
     suffix = os.path.splitext(path)[1].lower()
@@ -355,24 +377,37 @@ def _layout(path):
                      "not %s" % path)
 
 
-def open_stack(path, planes_per_chunk=1):
-    """open_stack(path, planes_per_chunk=1) -> dask array [z, y, x], read lazily
+def open_stack(path, planes_per_chunk=1, index=None):
+    """open_stack(path, planes_per_chunk=1, index=None) -> dask array [z, y, x], read lazily
 
-    A stack in an .npy, MRC or multi-page TIFF file, chunked by whole planes.
-    Uncompressed pixels are memory-mapped plane by plane in the tasks that
-    read them, so a stack larger than memory streams through; compressed
-    TIFF pages are read page by page. A 2-D file is a stack of one plane.
+    A stack in an .npy, MRC, multi-page TIFF or .dm3/.dm4 file, chunked by
+    whole planes. Uncompressed pixels are memory-mapped plane by plane in the
+    tasks that read them, so a stack larger than memory streams through;
+    compressed TIFF pages are read page by page; .dm3/.dm4 images whose pixels
+    are not stored raw are read whole, now. A 2-D file is a stack of one plane.
+    index picks one image of a .dm3/.dm4 file holding several (as
+    zorvan.list_images lists them); by default the first that can be read.
+    The calibration: zorvan.list_images(path)[0].metadata (pixel_size, unit).
 
     >>> stack = zorvan.dask.open_stack("series.mrc")
     >>> zorvan.dask.median_filter(stack, 2).shape
     (3, 16, 16)
     """
     path = os.path.abspath(path)
-    offset, shape, dtype = _layout(path)
+    if os.path.splitext(path)[1].lower() in (".dm3", ".dm4"):
+        offset, shape, dtype = _dm_layout(path, index)
+        if offset is None:
+            whole = zorvan.imread(path, index)[0]
+            whole = whole.reshape((-1,) + whole.shape[-2:])
+            return da.from_array(whole, chunks=(planes_per_chunk,) + whole.shape[1:])
+    elif index is not None:
+        raise ValueError("zorvan.dask: index picks an image of a .dm3 or .dm4 file; %s holds one" % path)
+    else:
+        offset, shape, dtype = _layout(path)
     shape = (int(np.prod(shape[:-2], dtype=np.int64)),) + tuple(shape[-2:])
     planes = _MappedPlanes(path, offset, shape, dtype) if offset is not None else _TiffPages(path, shape, dtype)
     status = os.stat(path)
-    name = "zorvan-stack-" + tokenize(path, status.st_size, status.st_mtime_ns, planes_per_chunk)
+    name = "zorvan-stack-" + tokenize(path, status.st_size, status.st_mtime_ns, planes_per_chunk, index)
     return da.from_array(planes, chunks=(planes_per_chunk,) + shape[1:], name=name, asarray=True,
                          meta=np.empty((0, 0, 0), dtype))
 
@@ -393,3 +428,82 @@ def store_npy(a, path, compute=True):
     target = _MappedPlanes(path, header.offset, a.shape, a.dtype)
     del header
     return da.store(a, target, lock=False, compute=compute)
+
+
+def _axes(shape, pixel_size, unit):
+    """Each axis of an [y, x] or [z, y, x] array in hyperspy's terms (its axes_manager dictionaries),
+    z first: the planes are the navigation axis, x and y carry the pixel size (1 and no unit when unknown)."""
+    scale, units = (float(pixel_size), unit) if pixel_size else (1.0, "")
+    names = ("z", "y", "x")[3 - len(shape):]
+    return [{"name": name, "size": int(size), "scale": scale if name != "z" else 1.0, "offset": 0.0,
+             "units": units if name != "z" else "", "navigate": name == "z"} for name, size in zip(names, shape)]
+
+
+def _finish_zarr(_stored, temporary, path):
+    """Moves the complete store into place: a reader never sees half a result."""
+    import shutil
+    if os.path.isdir(path):
+        shutil.rmtree(path)
+    os.rename(temporary, path)
+
+
+def store_zarr(a, path, pixel_size=None, unit="nm", compute=True):
+    """store_zarr(a, path, pixel_size=None, unit="nm", compute=True) -> None, or a dask object to compute
+
+    Writes the dask array a (an image [y, x] or a stack [z, y, x]) into a new
+    zarr array, a folder at path, chunked as a (made regular), each block by
+    the worker that made it: a result larger than memory streams to disk. The
+    calibration goes into the array's attributes: pixel_size (a number, or None
+    when unknown), unit ("nm", or "1/nm" for a diffraction pattern), and axes,
+    each axis as hyperspy describes it (name, size, scale, offset, units,
+    navigate). The store is written beside path and moved there when complete,
+    so a reader never sees half of it; an existing store at path is replaced.
+    The workers must see the path (one machine, or a shared file system).
+
+    >>> zorvan.dask.store_zarr(zorvan.dask.wiener(stack), "filtered.zarr", 0.0178)
+    >>> zarr.open("filtered.zarr").attrs["pixel_size"]
+    0.0178
+    """
+    import uuid
+
+    import dask
+    import zarr
+
+    a = _stack(a)
+    if pixel_size is not None and not (np.isfinite(pixel_size) and pixel_size > 0):
+        raise ValueError("zorvan.dask: pixel_size is a positive number, or None when unknown, not %r" % (pixel_size,))
+    if pixel_size is not None and unit not in ("nm", "1/nm"):
+        raise ValueError("zorvan.dask: unit is \"nm\" or \"1/nm\", not %r" % (unit,))
+    a = a.rechunk(a.chunksize)  # zarr's chunks are all alike but the last
+    path = os.path.abspath(os.fspath(path))
+    temporary = "%s.tmp-%s" % (path, uuid.uuid4().hex)
+    target = zarr.open_array(temporary, mode="w", shape=a.shape, chunks=a.chunksize, dtype=a.dtype)
+    target.attrs.update({"pixel_size": None if pixel_size is None else float(pixel_size),
+                         "unit": unit if pixel_size is not None else None, "axes": _axes(a.shape, pixel_size, unit)})
+    stored = da.store(a, target, lock=False, compute=False)
+    done = dask.delayed(_finish_zarr)(stored, temporary, path)
+    if not compute:
+        return done
+    try:
+        done.compute()
+    except BaseException:
+        import shutil
+        shutil.rmtree(temporary, ignore_errors=True)  # nothing half-written left behind
+        raise
+
+
+def store_image(a, path, pixel_size=None, unit="nm"):
+    """store_image(a, path, pixel_size=None, unit="nm") -> None
+
+    Computes a and writes it with zorvan.imwrite, the writers of the zorvan
+    command: a TIFF stack (a page per plane; the pixel size as ImageJ, hyperspy
+    and tifffile read it) or an MRC stack of images (in nm only: MRC holds no
+    reciprocal calibration), .npy, by extension. The whole result is held in
+    this process's memory once; for a result larger than memory use store_zarr
+    or store_npy.
+
+    >>> meta = zorvan.list_images("series.dm4")[0].metadata
+    >>> zorvan.dask.store_image(zorvan.dask.wiener(stack), "filtered.tif", meta.pixel_size, meta.unit)
+    """
+    zorvan.imwrite(path, np.asarray(_stack(a).compute()), pixel_size, unit)
+

@@ -239,4 +239,64 @@ TEST_F(Zorvan, FailuresSayWhatWentWrongAndWriteNothing) {
     }
 }
 
+TEST_F(Zorvan, HelpOnEveryCommandAndTheVersion) {
+    const std::string usage = "usage: zorvan wiener IN... [-o OUT]";
+    const std::pair<std::string, std::string> cases[] = {  // arguments, stdout starts with
+        {"--help", usage},
+        {"-h", usage},
+        {"help", usage},
+        {"wiener --help", "zorvan wiener IN... [-o OUT] [--report DIR]"},
+        {"wiener a.tif b.tif -o out/ -h", "zorvan wiener IN... [-o OUT] [--report DIR]"},
+        {"info --help", "zorvan info FILE...\n"},
+        {"demo -h", "zorvan demo [--out DIR]"},
+        {"list --help", "zorvan list\n"},
+        {"FMedianFilter --help", "ImageRef FMedianFilter(ImageRef imgSrc, long nRad, ImageRef imgDst)\n"},
+        {"--trace -o x.tif FMedianFilter -h", "ImageRef FMedianFilter(ImageRef imgSrc, long nRad, ImageRef imgDst)\n"},
+    };
+    for (const auto& [arguments, printed] : cases) {
+        const Outcome help = run(arguments);
+        EXPECT_EQ(help.status, 0) << arguments;
+        EXPECT_EQ(help.out.rfind(printed, 0), 0u) << arguments << "\n" << help.out;
+        EXPECT_EQ(help.err, "") << arguments;
+    }
+    EXPECT_NE(run("FMedianFilter --help").out.find("\nzorvan [--trace] [-o FILE]"), std::string::npos);
+    const Outcome version = run("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "zorvan " ZORVAN_VERSION "\n");
+    EXPECT_EQ(std::count(version.out.begin(), version.out.end(), '.'), 2) << "major.minor.patch";
+}
+
+TEST_F(Zorvan, PrintsTheCalibrationOfEveryFileAndSaysWhenAnOutputDropsIt) {
+    ImageData data{type::real4, {4, 3}, std::vector<std::byte>(12 * sizeof(float))};
+    data.pixel_size = {0.25, false};
+    zorvan::files::write_image(path("in.mrc"), data);
+    write("plain.npy", type::real4, {4, 3}, std::vector<float>(12));
+    const Outcome sum = run("FElementWiseProductComplexByRealDLL " + path("plain.npy") + " " + path("in.mrc"));
+    EXPECT_EQ(sum.out.rfind(path("plain.npy") + ": no pixel size in the file\n" + path("in.mrc") + ": pixel size 0.25 nm\n", 0), 0u)
+        << sum.out;
+    const Outcome mean = run("FMovingAverage " + path("in.mrc") + " 1 null -o " + path("mean.npy"));
+    EXPECT_EQ(mean.status, 0);
+    EXPECT_NE(mean.out.find("result written to " + path("mean.npy") + "\n" + path("mean.npy") +
+                            ": written without pixel size 0.25 nm (the format cannot hold it)\n"),
+              std::string::npos)
+        << mean.out;
+}
+
+TEST_F(Zorvan, InfoListsEachImageWithItsCalibration) {
+    ImageData data{type::int16, {4, 3, 2}, std::vector<std::byte>(24 * sizeof(std::int16_t))};
+    data.pixel_size = {0.25, false};
+    zorvan::files::write_image(path("stack.mrc"), data);
+    write("plain.npy", type::uint8, {5}, std::vector<std::uint8_t>(5));
+    std::ofstream(path("bad.npy")) << "not an image";
+    const Outcome info = run("info " + path("stack.mrc") + " " + path("bad.npy") + " " + path("plain.npy"));
+    EXPECT_EQ(info.status, 2) << "a file that cannot be read";
+    EXPECT_EQ(info.err.rfind("zorvan: " + path("bad.npy") + ": ", 0), 0u) << info.err;
+    EXPECT_EQ(info.out.rfind(path("stack.mrc") + ": 1 image\n  0: signed 16-bit integer, 4 x 3 x 2\n", 0), 0u) << info.out;
+    EXPECT_TRUE(info.out.ends_with("     pixel size 0.25 nm\n" + path("plain.npy") + ": 1 image\n"
+                            "  0: unsigned 8-bit integer, 5\n"
+                            "     no axis calibration in the file\n"
+                            "     no pixel size in the file\n")) << info.out;
+    EXPECT_EQ(run("info").status, 2);
+}
+
 }  // namespace
