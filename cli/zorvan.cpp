@@ -163,8 +163,8 @@ void wiener_file(Host& host, const WienerRun& run, const zorvan::wiener::WienerO
         zorvan::wiener::wiener_filter(host, input, options, verbose ? stdout : nullptr);
     facts = result.type_name + ", " + shape_of(input.sizes) + ", " + zorvan::files::describe(input.pixel_size);
     if (verbose) {
-        std::printf("%s: %s%s\n", run.input.c_str(), facts.c_str(),
-                    result.converted ? ", converted to 4-byte real for the filter" : "");
+        std::printf("%s: %s\n", run.input.c_str(), facts.c_str());
+        if (result.converted) std::printf("  converted to 4-byte real for the filter\n");
     }
     double filter_ms = 0;
     for (const auto& filter_step : result.stages) filter_ms += filter_step.milliseconds;
@@ -190,10 +190,6 @@ void wiener_file(Host& host, const WienerRun& run, const zorvan::wiener::WienerO
                     static_cast<unsigned long long>(plane.mask_passed), static_cast<unsigned long long>(frequencies),
                     100.0 * static_cast<double>(plane.mask_passed) / static_cast<double>(frequencies),
                     100.0 * plane.kept_fraction);
-    } else {
-        char kept[64];
-        std::snprintf(kept, sizeof kept, "; keeps %.1f %% of the power above the noise", 100.0 * plane.kept_fraction);
-        facts += kept;
     }
     if (little_periodic) {
         std::fprintf(stderr, "zorvan: warning: %s%s\n", verbose ? "" : (run.input + ": ").c_str(),
