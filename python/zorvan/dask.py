@@ -460,6 +460,7 @@ def store_zarr(a, path, pixel_size=None, unit="nm", compute=True):
     so a reader never sees half of it; an existing store at path is replaced.
     The workers must see the path (one machine, or a shared file system).
 
+    >>> import zarr
     >>> zorvan.dask.store_zarr(zorvan.dask.wiener(stack), "filtered.zarr", 0.0178)
     >>> zarr.open("filtered.zarr").attrs["pixel_size"]
     0.0178
@@ -502,7 +503,7 @@ def store_image(a, path, pixel_size=None, unit="nm"):
     this process's memory once; for a result larger than memory use store_zarr
     or store_npy.
 
-    >>> meta = zorvan.list_images("series.dm4")[0].metadata
+    >>> meta = zorvan.list_images("stem.dm3")[0].metadata
     >>> zorvan.dask.store_image(zorvan.dask.wiener(stack), "filtered.tif", meta.pixel_size, meta.unit)
     """
     zorvan.imwrite(path, np.asarray(_stack(a).compute()), pixel_size, unit)

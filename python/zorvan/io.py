@@ -7,9 +7,9 @@ the ones the ``zorvan`` command uses. Other microscope formats (``.emd``,
 
 Example:
     >>> import zorvan
-    >>> image, meta = zorvan.imread("haadf.dm4")
-    >>> meta.pixel_size, meta.unit
-    (0.0178, 'nm')
+    >>> image, meta = zorvan.imread("stem.dm3")
+    >>> image.dtype, image.shape, round(meta.pixel_size, 4), meta.unit
+    (dtype('uint32'), (68, 68), 0.2485, 'nm')
     >>> zorvan.imwrite("filtered.tif", zorvan.median_filter(image, 2), meta.pixel_size, meta.unit)
 """
 
