@@ -37,5 +37,5 @@ real=/usr/lib/python3/dist-packages/hyperspy/tests/io/dm3_2D_data/test_STEM_imag
 if [[ -f $real ]]; then
   echo
   ./build/zorvan info "$real"
-  ./build/zorvan wiener "$real" -o zorvan-wiener/real/filtered.tif --report zorvan-wiener/real
+  ./build/zorvan wiener "$real" -o zorvan-wiener/test_STEM_image-wiener.tif --report zorvan-wiener/real
 fi
