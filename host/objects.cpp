@@ -101,8 +101,9 @@ std::uint64_t bad_handle_uses() { return g_bad_handles.load(); }
 // so each would be freshly mapped and zeroed twice) come straight from the
 // kernel as zero pages, with transparent huge pages asked for: a fresh
 // result image then costs few page faults and no memset pass. Smaller ones
-// come from the heap, which reuses freed blocks while they are warm.
-std::shared_ptr<void> ImageObject::allocate(std::uint64_t bytes) {
+// come from the heap, which reuses freed blocks while they are warm; they
+// are zeroed only when asked, so a clone is one copy, not a fill and a copy.
+std::shared_ptr<void> ImageObject::allocate(std::uint64_t bytes, bool zeroed) {
     constexpr std::uint64_t mapped_from = std::uint64_t{32} << 20;
     const std::uint64_t rounded = bytes == 0 ? 64 : (bytes + 63) / 64 * 64;
     if (rounded >= mapped_from) {
@@ -113,7 +114,7 @@ std::shared_ptr<void> ImageObject::allocate(std::uint64_t bytes) {
     }
     void* memory = std::aligned_alloc(64, rounded);
     if (memory == nullptr) throw std::bad_alloc();
-    std::memset(memory, 0, rounded);
+    if (zeroed) std::memset(memory, 0, rounded);
     return std::shared_ptr<void>(memory, &std::free);
 }
 
@@ -126,6 +127,19 @@ ImageObject::ImageObject(std::int32_t data_type, std::vector<std::uint64_t> size
     compute_strides();
     storage_ = allocate(byte_count());
     data_ = storage_.get();
+}
+
+ImageObject::ImageObject(const ImageObject& source, std::string name)
+    : HostObject(Kind::image),
+      data_type_(source.data_type_),
+      element_bytes_(source.element_bytes_),
+      sizes_(source.sizes_),
+      name_(std::move(name)) {
+    compute_strides();
+    const std::uint64_t bytes = byte_count();
+    storage_ = allocate(bytes, false);
+    data_ = storage_.get();
+    if (bytes > 0) std::memcpy(data_, source.data_, bytes);
 }
 
 ImageObject::ImageObject(std::int32_t data_type, std::vector<std::uint64_t> sizes, std::string name, void* data,

@@ -15,6 +15,7 @@
 #include "fourier/radial_warp_kernel.h"
 #include "fourier/wiener_mask_kernel.h"
 #include "tests/support/reference_linear_rescale.h"
+#include "tests/support/reference_mean_complex.h"
 
 namespace {
 
@@ -43,6 +44,41 @@ TEST(ComplexKernels, ArithmeticInTheStatedPrecision) {
     omp_set_num_threads(2);
     EXPECT_TRUE(same_values(std::vector<double>{a.re, a.im, b.re, b.im, none.re, none.im},
                             {1e8 + 4, -1e8 - 2, 1, 10, 0, 0}));
+}
+
+// Small images are summed on the calling thread in the blocks the threads
+// would take: the same bits as the reduction over one and over two threads
+// (with more, the reduction's order of combining is not fixed). Sizes about
+// the block split, parts of very different magnitudes so that the grouping
+// shows, and NaN, infinities and both zeros.
+template <class F>
+void sums_match_the_reduction() {
+    std::mt19937 rng(27);
+    std::uniform_int_distribution<int> pick(0, 99), exponent(-30, 30);
+    std::uniform_real_distribution<F> unit(-1, 1);
+    const F specials[] = {F(NAN), F(INFINITY), -F(INFINITY), F(0), -F(0), std::numeric_limits<F>::max()};
+    for (const int threads : {1, 2}) {
+        omp_set_num_threads(threads);
+        for (const std::int32_t n : {0, 1, 2, 3, 7, 64, 65, 1000, 4097, 100001}) {
+            for (const int special_share : {0, 2}) {
+                std::vector<zorvan::dm::complex_pair<F>> z(static_cast<std::size_t>(n));
+                for (auto& v : z) {
+                    v = {std::ldexp(unit(rng), exponent(rng)), std::ldexp(unit(rng), exponent(rng))};
+                    if (pick(rng) < special_share) v.re = specials[pick(rng) % 6];
+                    if (pick(rng) < special_share) v.im = specials[pick(rng) % 6];
+                }
+                const complex_sums got = sum_complex(z.data(), n);
+                const complex_sums want = reference::reduction_sum_complex(z.data(), n);
+                EXPECT_TRUE(same_values(std::vector<double>{got.re, got.im}, {want.re, want.im}))
+                    << threads << " threads, " << n << " elements, specials " << special_share << "%";
+            }
+        }
+    }
+    omp_set_num_threads(2);
+}
+TEST(ComplexKernels, SumsMatchTheReductionTheyReplace) {
+    sums_match_the_reduction<float>();
+    sums_match_the_reduction<double>();
 }
 
 // Against each step held in a volatile, so that none is fused or widened.
