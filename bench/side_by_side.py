@@ -447,7 +447,8 @@ def cases(radii):
     for make in (moving_average, moving_average_pair, median, maximum):
         rows += [make(np.float32, r) for r in radii]
     rows += [moving_average(np.float64, 3), moving_average(np.complex64, 3), moving_average_pair(np.float64, 3),
-             median(np.float64, 3), maximum(np.uint8, 3), maximum(np.int32, 3), maximum(np.uint8, 30)]
+             median(np.float64, 3), maximum(np.uint8, 3), maximum(np.uint16, 3), maximum(np.int16, 3),
+             maximum(np.int32, 3), maximum(np.uint8, 30)]
     rows += [survey(t) for t in (np.float32, np.float64, np.uint8, np.int32)]
     rows += [radial_survey(np.float32), weight(np.float32), ft_window(np.float32), diff_h(np.float32)]
     rows += [center_of_mass(np.float32, r) for r in (3, 30)]

@@ -6,7 +6,7 @@
 // division of the plain sweep, in the same order, so the bits are the same;
 // only independent chains run side by side.
 
-#include "filters/moving_average_avx2.h"
+#include "filters/moving_average_pair_kernel.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -3,7 +3,6 @@
 
 #include "tests/support/kernel_test.h"
 
-#include "filters/moving_average_avx2.h"
 #include "filters/moving_average_kernel.h"
 #include "filters/moving_average_pair_kernel.h"
 #include "simd/cpu_features.h"
