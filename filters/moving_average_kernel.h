@@ -281,15 +281,21 @@ void mean_pass_1d(axis along, std::int64_t nx, std::int64_t ny, std::int64_t nz,
     }
 }
 
-// box_mean_2d on AVX2 (moving_average_avx2.cpp), for float and double
-// planes: the same sweep and the same bits, several rows at a time.
+// box_mean_2d on AVX2 (moving_average_avx2.cpp), for real and complex
+// planes: the same sweep and the same bits, several rows at a time (the two
+// parts of a complex pixel side by side).
 void box_mean_2d_avx2(const float* src, std::int64_t src_row_pitch, std::int64_t nx, std::int64_t ny,
                       std::int64_t radius, float* dst, std::int64_t dst_row_pitch);
 void box_mean_2d_avx2(const double* src, std::int64_t src_row_pitch, std::int64_t nx, std::int64_t ny,
                       std::int64_t radius, double* dst, std::int64_t dst_row_pitch);
+void box_mean_2d_avx2(const dm::complex8* src, std::int64_t src_row_pitch, std::int64_t nx, std::int64_t ny,
+                      std::int64_t radius, dm::complex8* dst, std::int64_t dst_row_pitch);
+void box_mean_2d_avx2(const dm::complex16* src, std::int64_t src_row_pitch, std::int64_t nx, std::int64_t ny,
+                      std::int64_t radius, dm::complex16* dst, std::int64_t dst_row_pitch);
 
 template <class T>
-inline constexpr bool has_avx2_box_mean = std::is_same_v<T, float> || std::is_same_v<T, double>;
+inline constexpr bool has_avx2_box_mean = std::is_same_v<T, float> || std::is_same_v<T, double> ||
+                                          std::is_same_v<T, dm::complex8> || std::is_same_v<T, dm::complex16>;
 
 // The one choice: the AVX2 body when the CPU has it, the plain kernel
 // otherwise and for the other pixel types.

@@ -119,12 +119,16 @@ void box_mean_pair_2d_avx2(const double* src, std::int64_t src_row_pitch, std::i
                            std::int64_t radius, double* mean, std::int64_t mean_row_pitch, double* square_mean,
                            std::int64_t square_mean_row_pitch);
 
-// The one choice, as box_mean_plane makes it.
+// The one choice, as box_mean_plane makes it (real pixels only: the
+// squares of complex ones mix their parts).
+template <class T>
+inline constexpr bool has_avx2_box_mean_pair = std::is_same_v<T, float> || std::is_same_v<T, double>;
+
 template <class T>
 void box_mean_pair_plane(const T* src, std::int64_t src_row_pitch, std::int64_t nx, std::int64_t ny,
                          std::int64_t radius, T* mean, std::int64_t mean_row_pitch, T* square_mean,
                          std::int64_t square_mean_row_pitch) {
-    if constexpr (has_avx2_box_mean<T>) {
+    if constexpr (has_avx2_box_mean_pair<T>) {
         if (simd::avx2()) {
             return box_mean_pair_2d_avx2(src, src_row_pitch, nx, ny, radius, mean, mean_row_pitch, square_mean,
                                          square_mean_row_pitch);
