@@ -44,15 +44,22 @@ T cut_window_median(const T* src, std::int64_t nx, std::int64_t ny, std::int64_t
 template <class T>
 void median_by_networks(const T* src, std::int64_t nx, std::int64_t ny, std::int64_t r, T* dst, bool avx2) {
     std::vector<T> samples;
-    // Rows whose windows meet no NaN need no check for it.
+    // Rows whose windows meet no NaN need no check for it. Each row is
+    // scanned just before the first window that reaches it, while the
+    // windows' rows are still in cache.
     std::vector<std::int64_t> nan_rows_before(static_cast<std::size_t>(ny + 1), 0);
-    for (std::int64_t y = 0; y < ny; ++y) {
-        const T* row = src + y * nx;
-        const bool has_nan = std::any_of(row, row + nx, [](T v) { return v != v; });
-        nan_rows_before[y + 1] = nan_rows_before[y] + has_nan;
-    }
+    std::int64_t scanned = 0;
+    const auto scan_through = [&](std::int64_t last) {
+        for (; scanned <= last; ++scanned) {
+            const T* row = src + scanned * nx;
+            bool has_nan = false;  // no early exit, so that the compiler vectorises the scan
+            for (std::int64_t x = 0; x < nx; ++x) has_nan |= row[x] != row[x];
+            nan_rows_before[scanned + 1] = nan_rows_before[scanned] + has_nan;
+        }
+    };
     const bool vectors = avx2 && simd::avx2() && nx - 2 * r >= 32 / std::int64_t(sizeof(T));
     std::vector<std::uint8_t> nan_windows(static_cast<std::size_t>(nx));
+    std::vector<T> columns(static_cast<std::size_t>(vectors ? 3 * nx : 0));
     for (std::int64_t y = 0; y < ny; ++y) {
         T* out = dst + y * nx;
         if (y < r || y >= ny - r) {
@@ -61,10 +68,12 @@ void median_by_networks(const T* src, std::int64_t nx, std::int64_t ny, std::int
         }
         for (std::int64_t x = 0; x < r; ++x) out[x] = cut_window_median(src, nx, ny, r, x, y, samples);
         for (std::int64_t x = nx - r; x < nx; ++x) out[x] = cut_window_median(src, nx, ny, r, x, y, samples);
+        scan_through(y + r);
         const bool meets_nan = nan_rows_before[y + r + 1] != nan_rows_before[y - r];
         if (vectors) {
             if (meets_nan) std::fill(nan_windows.begin(), nan_windows.end(), std::uint8_t(0));
-            median_network::median_row_avx2(src, nx, y, r, dst, meets_nan ? nan_windows.data() : nullptr);
+            median_network::median_row_avx2(src, nx, y, r, dst, meets_nan ? nan_windows.data() : nullptr,
+                                            columns.data());
             for (std::int64_t x = r; meets_nan && x < nx - r; ++x) {
                 if (nan_windows[x]) out[x] = cut_window_median(src, nx, ny, r, x, y, samples);
             }

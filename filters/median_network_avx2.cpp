@@ -80,11 +80,56 @@ void median_row(const T* src, std::int64_t nx, std::int64_t y, T* dst, std::uint
     }
 }
 
+// Radius 1 on a row whose windows hold no NaN, by sorted columns (Paeth
+// 1990): each column of rows y-1 .. y+1 is sorted once into `columns`
+// (least, middle and most, nx each), and each window's median is then
+// median_9's on the three sorted columns at x-1, x and x+1: the median of
+// the largest least, the median of the middles and the smallest most. 16
+// operations a pixel instead of 30; the same median (up to the sign of a
+// zero in a tie), as the median is the same whichever way the window is cut
+// into triples.
+template <class Lanes, class T>
+void median_row_by_columns(const T* src, std::int64_t nx, std::int64_t y, T* dst, T* columns) {
+    using V = typename Lanes::V;
+    constexpr std::int64_t width = Lanes::width;
+    const T* above = src + (y - 1) * nx;
+    const T* row = src + y * nx;
+    const T* below = src + (y + 1) * nx;
+    T* const least = columns;
+    T* const middle = columns + nx;
+    T* const most = columns + 2 * nx;
+    // A last group that overlaps the one before computes the same values again.
+    const auto sort_group = [&](std::int64_t x) {
+        V lo, mid, hi;
+        sort_3<Lanes>(Lanes::load(above + x), Lanes::load(row + x), Lanes::load(below + x), lo, mid, hi);
+        Lanes::store(least + x, lo);
+        Lanes::store(middle + x, mid);
+        Lanes::store(most + x, hi);
+    };
+    std::int64_t x = 0;
+    for (; x + width <= nx; x += width) sort_group(x);
+    if (x < nx) sort_group(nx - width);
+    T* out = dst + y * nx;
+    const auto median_group = [&](std::int64_t x) {
+        const V low = Lanes::max(Lanes::max(Lanes::load(least + x - 1), Lanes::load(least + x)),
+                                 Lanes::load(least + x + 1));
+        const V high = Lanes::min(Lanes::min(Lanes::load(most + x - 1), Lanes::load(most + x)),
+                                  Lanes::load(most + x + 1));
+        const V mid = median_3<Lanes>(Lanes::load(middle + x - 1), Lanes::load(middle + x), Lanes::load(middle + x + 1));
+        Lanes::store(out + x, median_3<Lanes>(low, mid, high));
+    };
+    const std::int64_t end = nx - 1;
+    for (x = 1; x + width <= end; x += width) median_group(x);
+    if (x < end) median_group(end - width);
+}
+
 }  // namespace
 
 void median_row_avx2(const float* src, std::int64_t nx, std::int64_t y, std::int64_t r, float* dst,
-                     std::uint8_t* nan_windows) {
-    if (r == 1) {
+                     std::uint8_t* nan_windows, float* columns) {
+    if (r == 1 && nan_windows == nullptr) {
+        median_row_by_columns<float_lanes>(src, nx, y, dst, columns);
+    } else if (r == 1) {
         median_row<float_lanes, 1>(src, nx, y, dst, nan_windows);
     } else if (r == 2) {
         median_row<float_lanes, 2>(src, nx, y, dst, nan_windows);
@@ -94,8 +139,10 @@ void median_row_avx2(const float* src, std::int64_t nx, std::int64_t y, std::int
 }
 
 void median_row_avx2(const double* src, std::int64_t nx, std::int64_t y, std::int64_t r, double* dst,
-                     std::uint8_t* nan_windows) {
-    if (r == 1) {
+                     std::uint8_t* nan_windows, double* columns) {
+    if (r == 1 && nan_windows == nullptr) {
+        median_row_by_columns<double_lanes>(src, nx, y, dst, columns);
+    } else if (r == 1) {
         median_row<double_lanes, 1>(src, nx, y, dst, nan_windows);
     } else if (r == 2) {
         median_row<double_lanes, 2>(src, nx, y, dst, nan_windows);
