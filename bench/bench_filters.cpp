@@ -14,8 +14,7 @@
 
 #include "filters/diff_h_kernel.h"
 #include "filters/maximum_kernel.h"
-#include "filters/median_fast_kernel.h"
-#include "filters/median_kernel.h"
+#include "filters/median/median_kernel.h"
 #include "filters/moving_average_pair_kernel.h"
 #include "contract/data_types.h"
 

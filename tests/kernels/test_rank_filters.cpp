@@ -2,8 +2,7 @@
 // against its clipped window reduced naively; the median for a destination
 // apart from the source against the selecting kernel.
 
-#include "filters/median_fast_kernel.h"
-#include "filters/median_kernel.h"
+#include "filters/median/median_kernel.h"
 #include "tests/support/kernel_test.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <immintrin.h>
 
-#include "filters/median_network.h"
+#include "filters/median/median_network_kernel.h"
 
 namespace zorvan::kernels::median_network {
 

@@ -1,21 +1,31 @@
 #pragma once
-// The median filter of median_kernel.h when the destination is apart from
-// the source: the same result, faster. Radius 1 to 3 take selection
-// networks for the windows the image does not cut and that hold no NaN (8
-// floats or 4 doubles at a time where the CPU has AVX2); larger radii take
-// the sliding rank sets of median_rank_kernel.h, which handle every window.
-//
-// Crossover, 1024 x 1024 float32, one thread, AVX2: radius 3 takes 20 ms by
-// network, 47 ms by ranks; radius 4 by ranks about 50 ms, where a network of
-// 81 inputs (twice the operations of 49) would take about as long.
+// The median filter's one entry point, median_filter, and the routes it
+// picks between, all with the result of the selecting kernel
+// median_filter_2d (median_select_kernel.h) up to the sign of a zero in a
+// tie:
+//   in place (dst == src)   median_filter_2d itself: its visiting order is
+//                           part of the result;
+//   radius 0                a copy;
+//   radius 1 to 3           selection networks (median_network_kernel.h) for
+//                           the windows the image does not cut and that hold
+//                           no NaN, 8 floats or 4 doubles at a time where the
+//                           CPU has AVX2 (radius 1 by sorted columns shared
+//                           between windows); the other windows selected;
+//   radius 4 and up         the sliding rank sets of median_rank_kernel.h,
+//                           for images of fewer than 2^31 pixels;
+//   anything else           median_filter_2d.
+// Crossover between networks and ranks, 1024 x 1024 float32, one thread,
+// AVX2: radius 3 takes 20 ms by network, 47 ms by ranks; radius 4 by ranks
+// about 50 ms, where a network of 81 inputs (twice the operations of 49)
+// would take about as long.
 
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "filters/median_kernel.h"
-#include "filters/median_network.h"
-#include "filters/median_rank_kernel.h"
+#include "filters/median/median_network_kernel.h"
+#include "filters/median/median_rank_kernel.h"
+#include "filters/median/median_select_kernel.h"
 #include "simd/cpu_features.h"
 
 namespace zorvan::kernels {
@@ -101,7 +111,8 @@ void median_by_networks(const T* src, std::int64_t nx, std::int64_t ny, std::int
 
 }  // namespace median_fast
 
-// median_filter_2d for dst apart from src (not overlapping it).
+// median_filter_2d for dst apart from src (not overlapping it): the routes
+// above by radius and size.
 template <class T>
 void median_filter_apart(const T* src, std::int64_t nx, std::int64_t ny, std::int64_t radius, T* dst) {
     assert(src != nullptr && dst != nullptr && src != dst);
@@ -116,6 +127,14 @@ void median_filter_apart(const T* src, std::int64_t nx, std::int64_t ny, std::in
     } else {
         median_filter_2d(src, nx, ny, r, dst);
     }
+}
+
+// The entry point: in place by the selecting kernel, apart by the fastest
+// route. dst is src itself or does not overlap it.
+template <class T>
+void median_filter(const T* src, std::int64_t nx, std::int64_t ny, std::int64_t radius, T* dst) {
+    if (src == dst) return median_filter_2d(src, nx, ny, radius, dst);
+    median_filter_apart(src, nx, ny, radius, dst);
 }
 
 }  // namespace zorvan::kernels
