@@ -35,6 +35,28 @@ namespace median_fast {
 // Radii up to this one use the networks.
 inline constexpr std::int64_t largest_network_radius = 3;
 
+// median_of for the few samples of a window the image cuts (up to 32): NaN
+// dropped, the rest sorted by insertion, the same k-th smallest values
+// (up to the sign of a zero in a tie) and the same arithmetic for an even
+// count; a window of NaN alone gives its first sample.
+template <class T>
+T median_of_few(T* values, std::int64_t count) {
+    const T first = values[0];
+    std::int64_t n = 0;
+    for (std::int64_t i = 0; i < count; ++i) {
+        if (values[i] == values[i]) values[n++] = values[i];
+    }
+    if (n == 0) return first;
+    for (std::int64_t i = 1; i < n; ++i) {
+        const T v = values[i];
+        std::int64_t j = i;
+        for (; j > 0 && v < values[j - 1]; --j) values[j] = values[j - 1];
+        values[j] = v;
+    }
+    const std::int64_t k = n / 2;
+    return n % 2 != 0 ? values[k] : (values[k] + values[k - 1]) * T(0.5);
+}
+
 // The median of pixel (x, y)'s window cut to the image, as median_filter_2d
 // takes it.
 template <class T>
@@ -46,7 +68,8 @@ T cut_window_median(const T* src, std::int64_t nx, std::int64_t ny, std::int64_t
             samples.push_back(src[nx * yy + xx]);
         }
     }
-    return median_of(samples.data(), static_cast<std::int64_t>(samples.size()));
+    const auto count = static_cast<std::int64_t>(samples.size());
+    return count <= 32 ? median_of_few(samples.data(), count) : median_of(samples.data(), count);
 }
 
 // Radius 1 to 3, the image at least 2r + 1 pixels each way; AVX2 where asked
@@ -59,15 +82,19 @@ void median_by_networks(const T* src, std::int64_t nx, std::int64_t ny, std::int
     // windows' rows are still in cache.
     std::vector<std::int64_t> nan_rows_before(static_cast<std::size_t>(ny + 1), 0);
     std::int64_t scanned = 0;
+    const bool vectors = avx2 && simd::avx2() && nx - 2 * r >= 32 / std::int64_t(sizeof(T));
     const auto scan_through = [&](std::int64_t last) {
         for (; scanned <= last; ++scanned) {
             const T* row = src + scanned * nx;
-            bool has_nan = false;  // no early exit, so that the compiler vectorises the scan
-            for (std::int64_t x = 0; x < nx; ++x) has_nan |= row[x] != row[x];
+            bool has_nan = false;
+            if (vectors) {
+                has_nan = median_network::holds_nan_avx2(row, nx);
+            } else {
+                for (std::int64_t x = 0; x < nx; ++x) has_nan |= row[x] != row[x];
+            }
             nan_rows_before[scanned + 1] = nan_rows_before[scanned] + has_nan;
         }
     };
-    const bool vectors = avx2 && simd::avx2() && nx - 2 * r >= 32 / std::int64_t(sizeof(T));
     std::vector<std::uint8_t> nan_windows(static_cast<std::size_t>(nx));
     std::vector<T> columns(static_cast<std::size_t>(vectors ? 3 * nx : 0));
     for (std::int64_t y = 0; y < ny; ++y) {

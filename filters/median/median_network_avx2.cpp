@@ -87,43 +87,83 @@ void median_row(const T* src, std::int64_t nx, std::int64_t y, T* dst, std::uint
 // the largest least, the median of the middles and the smallest most. 16
 // operations a pixel instead of 30; the same median (up to the sign of a
 // zero in a tie), as the median is the same whichever way the window is cut
-// into triples.
+// into triples. The row goes in pieces of about 512 pixels, so that the
+// sorted columns stay in the first-level cache.
 template <class Lanes, class T>
 void median_row_by_columns(const T* src, std::int64_t nx, std::int64_t y, T* dst, T* columns) {
     using V = typename Lanes::V;
     constexpr std::int64_t width = Lanes::width;
+    constexpr std::int64_t piece = 512;
     const T* above = src + (y - 1) * nx;
     const T* row = src + y * nx;
     const T* below = src + (y + 1) * nx;
-    T* const least = columns;
-    T* const middle = columns + nx;
-    T* const most = columns + 2 * nx;
-    // A last group that overlaps the one before computes the same values again.
-    const auto sort_group = [&](std::int64_t x) {
-        V lo, mid, hi;
-        sort_3<Lanes>(Lanes::load(above + x), Lanes::load(row + x), Lanes::load(below + x), lo, mid, hi);
-        Lanes::store(least + x, lo);
-        Lanes::store(middle + x, mid);
-        Lanes::store(most + x, hi);
-    };
-    std::int64_t x = 0;
-    for (; x + width <= nx; x += width) sort_group(x);
-    if (x < nx) sort_group(nx - width);
     T* out = dst + y * nx;
-    const auto median_group = [&](std::int64_t x) {
-        const V low = Lanes::max(Lanes::max(Lanes::load(least + x - 1), Lanes::load(least + x)),
-                                 Lanes::load(least + x + 1));
-        const V high = Lanes::min(Lanes::min(Lanes::load(most + x - 1), Lanes::load(most + x)),
-                                  Lanes::load(most + x + 1));
-        const V mid = median_3<Lanes>(Lanes::load(middle + x - 1), Lanes::load(middle + x), Lanes::load(middle + x + 1));
-        Lanes::store(out + x, median_3<Lanes>(low, mid, high));
-    };
-    const std::int64_t end = nx - 1;
-    for (x = 1; x + width <= end; x += width) median_group(x);
-    if (x < end) median_group(end - width);
+    const std::int64_t end = nx - 1;  // outputs at x = 1 .. nx-2; nx - 2 >= width
+    for (std::int64_t x0 = 1; x0 < end;) {
+        // Outputs [x0, x1) from the columns [x0 - 1, x1 + 1); a remainder of
+        // less than 64 joins the piece before, so every piece spans a vector.
+        const std::int64_t x1 = end - (x0 + piece) < 64 ? end : x0 + piece;
+        const std::int64_t first = x0 - 1;
+        const std::int64_t count = x1 + 1 - first;
+        // The sorted column x at least[x - first], middle[..], most[..].
+        T* const least = columns;
+        T* const middle = columns + nx;
+        T* const most = columns + 2 * nx;
+        const auto at = [first](T* sorted, std::int64_t x) { return sorted + (x - first); };
+        // A last group that overlaps the one before computes the same values again.
+        const auto sort_group = [&](std::int64_t x) {
+            V lo, mid, hi;
+            sort_3<Lanes>(Lanes::load(above + x), Lanes::load(row + x), Lanes::load(below + x), lo, mid, hi);
+            Lanes::store(at(least, x), lo);
+            Lanes::store(at(middle, x), mid);
+            Lanes::store(at(most, x), hi);
+        };
+        std::int64_t x = first;
+        for (; x + width <= first + count; x += width) sort_group(x);
+        if (x < first + count) sort_group(first + count - width);
+        const auto median_group = [&](std::int64_t x) {
+            const V low = Lanes::max(Lanes::max(Lanes::load(at(least, x - 1)), Lanes::load(at(least, x))),
+                                     Lanes::load(at(least, x + 1)));
+            const V high = Lanes::min(Lanes::min(Lanes::load(at(most, x - 1)), Lanes::load(at(most, x))),
+                                      Lanes::load(at(most, x + 1)));
+            const V mid = median_3<Lanes>(Lanes::load(at(middle, x - 1)), Lanes::load(at(middle, x)),
+                                          Lanes::load(at(middle, x + 1)));
+            Lanes::store(out + x, median_3<Lanes>(low, mid, high));
+        };
+        for (x = x0; x + width <= x1; x += width) median_group(x);
+        if (x < x1) median_group(x1 - width);
+        x0 = x1;
+    }
+}
+
+template <class Lanes, class T>
+bool holds_nan(const T* values, std::int64_t n) {
+    typename Lanes::V nan = Lanes::nan_lanes(Lanes::load(values), Lanes::load(values));  // n >= width
+    std::int64_t i = Lanes::width;
+    for (; i + Lanes::width <= n; i += Lanes::width) nan = Lanes::nan_lanes(nan, Lanes::load(values + i));
+    bool any = Lanes::bits(nan) != 0;
+    for (; i < n; ++i) any |= values[i] != values[i];
+    return any;
 }
 
 }  // namespace
+
+bool holds_nan_avx2(const float* values, std::int64_t n) {
+    if (n < float_lanes::width) {
+        bool any = false;
+        for (std::int64_t i = 0; i < n; ++i) any |= values[i] != values[i];
+        return any;
+    }
+    return holds_nan<float_lanes>(values, n);
+}
+bool holds_nan_avx2(const double* values, std::int64_t n) {
+    if (n < double_lanes::width) {
+        bool any = false;
+        for (std::int64_t i = 0; i < n; ++i) any |= values[i] != values[i];
+        return any;
+    }
+    return holds_nan<double_lanes>(values, n);
+}
 
 void median_row_avx2(const float* src, std::int64_t nx, std::int64_t y, std::int64_t r, float* dst,
                      std::uint8_t* nan_windows, float* columns) {

@@ -182,4 +182,9 @@ void median_row_avx2(const float* src, std::int64_t nx, std::int64_t y, std::int
 void median_row_avx2(const double* src, std::int64_t nx, std::int64_t y, std::int64_t r, double* dst,
                      std::uint8_t* nan_windows, double* columns);
 
+// Whether values[0..n) holds NaN, by vector registers (the plain loop's
+// comparisons stay scalar).
+bool holds_nan_avx2(const float* values, std::int64_t n);
+bool holds_nan_avx2(const double* values, std::int64_t n);
+
 }  // namespace zorvan::kernels::median_network

@@ -77,7 +77,8 @@ TEST(MedianKernel, WorkedListsAndTheSortedClippedWindow) {
 // single rows and columns, several rank tiles, and radii 0, the network/rank
 // crossover (3, 4), the first tile-size steps (10, 11) and beyond the image;
 // for radius 1 (sorted columns shared between windows) interiors of exactly
-// one vector of doubles or floats and a little more.
+// one vector of doubles or floats and a little more, and rows of one, two
+// and three pieces of the sorted columns.
 template <class T>
 void apart_cases() {
     const T nan = std::numeric_limits<T>::quiet_NaN(), inf = std::numeric_limits<T>::infinity();
@@ -101,7 +102,7 @@ void apart_cases() {
         {{0, 4}, {1}}, {{1, 1}, {0, 1, 2}}, {{1, 9}, {1, 3, huge_radius}}, {{9, 1}, {2, 4}}, {{2, 3}, {1, 2, 3}},
         {{5, 5}, {1, 2, 6}}, {{7, 8}, {3, 4}}, {{13, 6}, {1, 2, 3}}, {{37, 29}, {0, 1, 2, 3, 4, huge_radius}},
         {{150, 70}, {1, 2, 3, 4}}, {{260, 30}, {10, 11}}, {{6, 5}, {1}}, {{10, 3}, {1}}, {{11, 4}, {1}},
-        {{19, 7}, {1}}, {{70, 3}, {1}}};
+        {{19, 7}, {1}}, {{70, 3}, {1}}, {{570, 3}, {1}}, {{600, 3}, {1}}, {{1100, 4}, {1}}};
     for (const auto& [size, radii] : cases)
         for (const I r : radii)
             for (int kind = 0; kind < 4; ++kind) {
