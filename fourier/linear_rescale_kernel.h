@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fourier/parallel.h"
+#include "simd/cpu_features.h"
 
 namespace zorvan::kernels {
 
@@ -41,6 +42,31 @@ inline column_samples sample_columns(std::int32_t width, double fx, std::int32_t
     return samples;
 }
 
+// The interpolating loops of both passes, plain and on AVX2
+// (linear_rescale_avx2.cpp, the same bits):
+//   out[x] = T(double(in[index[x]]) * (1 - fraction[x]) + double(in[index[x] + 1]) * fraction[x])
+template <class T>
+void interpolate_row(const T* in, const std::int32_t* index, const double* fraction, T* out, std::int32_t n) {
+    for (std::int32_t x = 0; x < n; ++x) {
+        const std::int32_t i = index[x];
+        const double f = fraction[x];
+        out[x] = static_cast<T>(static_cast<double>(in[i]) * (1.0 - f) + static_cast<double>(in[i + 1]) * f);
+    }
+}
+//   out[x] = T(double(upper[x]) * (1 - f) + double(lower[x]) * f)
+template <class T>
+void blend(const T* upper, const T* lower, double f, T* out, std::int32_t n) {
+    for (std::int32_t x = 0; x < n; ++x) {
+        out[x] = static_cast<T>(static_cast<double>(upper[x]) * (1.0 - f) + static_cast<double>(lower[x]) * f);
+    }
+}
+void interpolate_row_avx2(const float* in, const std::int32_t* index, const double* fraction, float* out,
+                          std::int32_t n);
+void interpolate_row_avx2(const double* in, const std::int32_t* index, const double* fraction, double* out,
+                          std::int32_t n);
+void blend_avx2(const float* upper, const float* lower, double f, float* out, std::int32_t n);
+void blend_avx2(const double* upper, const double* lower, double f, double* out, std::int32_t n);
+
 // One row of the row pass: `out_width` values from the `width` samples of `in`.
 template <class T>
 void rescale_row(const T* in, std::int32_t width, double fx, const column_samples& samples, T* out,
@@ -48,10 +74,10 @@ void rescale_row(const T* in, std::int32_t width, double fx, const column_sample
     const T last = in[width - 1];
     const T prev = in[width - 2];
     const T rise = last - prev;
-    for (std::int32_t x = 0; x < samples.inside; ++x) {
-        const std::int32_t i = samples.index[x];
-        const double f = samples.fraction[x];
-        out[x] = static_cast<T>(static_cast<double>(in[i]) * (1.0 - f) + static_cast<double>(in[i + 1]) * f);
+    if (simd::avx2()) {
+        interpolate_row_avx2(in, samples.index.data(), samples.fraction.data(), out, samples.inside);
+    } else {
+        interpolate_row(in, samples.index.data(), samples.fraction.data(), out, samples.inside);
     }
     for (std::int32_t x = samples.inside; x < out_width; ++x) {
         const double s = static_cast<double>(x) / fx;
@@ -97,9 +123,10 @@ template <class T>
 void blend_rows(const T* upper, const T* lower, const row_sample& sample, std::int32_t height, T* out,
                 std::int32_t out_width) {
     if (sample.j < height - 1) {
-        const double f = sample.f;
-        for (std::int32_t x = 0; x < out_width; ++x) {
-            out[x] = static_cast<T>(static_cast<double>(upper[x]) * (1.0 - f) + static_cast<double>(lower[x]) * f);
+        if (simd::avx2()) {
+            blend_avx2(upper, lower, sample.f, out, out_width);
+        } else {
+            blend(upper, lower, sample.f, out, out_width);
         }
     } else {
         const double beyond = sample.t - static_cast<double>(height - 1);
