@@ -168,9 +168,10 @@ private:
 // The row pass of one row by growing spans, for windows of up to
 // `doubling_window` pixels: padded[] holds the row between r lowest values at
 // each end. Its maxima over spans of K = 4, 16, ... are formed in place
-// while K fits the window W = 2r+1 four times; out[x] then joins the (at most
-// four) spans that start at x, x+K, x+2K and x+W-K. One to four passes over
-// the row, each at most 3 comparisons per pixel on contiguous vectors.
+// while K fits the window W = 2r+1 four times (not for W up to 7, whose
+// pixels are joined directly); out[x] then joins the (at most four, or the
+// W single) spans that start at x, x+K, x+2K and x+W-K. One to four passes
+// over the row, each at most 6 comparisons per pixel on contiguous vectors.
 constexpr I doubling_window = 128;
 
 // out[x] = the maximum of spans[x + offsets[k]] over k < S.
@@ -196,7 +197,9 @@ void row_by_doubling(typename V::real* padded, I nx, I r, typename V::real* out)
     const I window = 2 * r + 1;
     const I n = nx + 2 * r;
     I span = 1;
-    for (; 4 * span <= window; span *= 4) {
+    // Windows of up to 7 join their single pixels directly: one pass of up
+    // to 7 loads instead of a pass over spans of 4 and a join of two.
+    for (; 4 * span <= window && window > 7; span *= 4) {
         // Spans four times as long, in place: ascending, each position is
         // written after every read of it.
         using R = typename V::real;
@@ -213,7 +216,7 @@ void row_by_doubling(typename V::real* padded, I nx, I r, typename V::real* out)
             for (int k = 1; k < 4; ++k) p[x] = p[x + k * span] > p[x] ? p[x + k * span] : p[x];
         }
     }
-    I offsets[4];
+    I offsets[7];
     int spans = 0;
     for (I offset = 0; offset + span < window; offset += span) offsets[spans++] = offset;
     offsets[spans++] = window - span;
@@ -221,7 +224,10 @@ void row_by_doubling(typename V::real* padded, I nx, I r, typename V::real* out)
         case 1: return join_spans<V, 1>(padded, offsets, nx, out);
         case 2: return join_spans<V, 2>(padded, offsets, nx, out);
         case 3: return join_spans<V, 3>(padded, offsets, nx, out);
-        default: return join_spans<V, 4>(padded, offsets, nx, out);
+        case 4: return join_spans<V, 4>(padded, offsets, nx, out);
+        case 5: return join_spans<V, 5>(padded, offsets, nx, out);
+        case 6: return join_spans<V, 6>(padded, offsets, nx, out);
+        default: return join_spans<V, 7>(padded, offsets, nx, out);
     }
 }
 
