@@ -13,10 +13,9 @@
 #include <vector>
 
 #include "filters/diff_h_kernel.h"
-#include "filters/maximum_avx2.h"
-#include "filters/median_fast_kernel.h"
-#include "filters/median_kernel.h"
-#include "filters/moving_average_avx2.h"
+#include "filters/maximum_kernel.h"
+#include "filters/median/median_kernel.h"
+#include "filters/moving_average_pair_kernel.h"
 #include "contract/data_types.h"
 
 namespace {

@@ -11,7 +11,6 @@
 #include <random>
 #include <vector>
 
-#include "filters/moving_average_avx2.h"
 #include "filters/moving_average_kernel.h"
 #include "fourier/log_power_kernel.h"
 #include "contract/data_types.h"

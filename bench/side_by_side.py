@@ -455,7 +455,8 @@ def cases(radii):
         "weight": [weight(np.float32)],
         "ft_window": [ft_window(np.float32)],
         "maximum_filter": ([maximum(np.float32, r) for r in radii] +
-                           [maximum(np.uint8, 3), maximum(np.int32, 3), maximum(np.uint8, 30)]),
+                           [maximum(np.uint8, 3), maximum(np.uint16, 3), maximum(np.int16, 3), maximum(np.int32, 3),
+                            maximum(np.uint8, 30)]),
         "invert_rotate": [invert_rotate(np.float32), invert_rotate(np.float64)],
         "radial_warp": [radial_warp(np.float32)],
         "mean_complex": [mean_complex(np.complex64)],

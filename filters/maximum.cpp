@@ -2,7 +2,7 @@
 // to the image at its edges, of an integer or real image, out of place.
 
 #include "filters/filters.h"
-#include "filters/maximum_avx2.h"
+#include "filters/maximum_kernel.h"
 #include "image/frame.h"
 
 #include <stdexcept>

@@ -1,20 +1,22 @@
-// The maximum filter of maximum_filter_2d on AVX2, for float and double, in
+// The maximum filter of maximum_filter_2d on AVX2, for every pixel type, in
 // one sweep down the image: the running-maxima column pass a vector of
 // columns at a time over whole rows, each output row then filtered along
 // the row. Windows of up to 128 pixels go row by row, by maxima over growing
 // spans (one to four passes over the row, which is cheaper there than
-// transposing); wider ones go L rows at a time (L = lanes of a vector),
-// transposed so that one vector holds a column of the L rows and their
-// running maxima advance together. max(v, m) gives m unless v > m, lane by
-// lane: the rule of the plain kernel, so the results match it (up to the
-// sign of a zero in a tie).
+// transposing); wider ones of float and double go L rows at a time (L =
+// lanes of a vector), transposed so that one vector holds a column of the L
+// rows and their running maxima advance together, while integer rows keep
+// growing spans (a pass more per factor of four of the window). max(v, m)
+// gives m unless v > m, lane by lane: the rule of the plain kernel, so the
+// results match it (up to the sign of a zero in a tie; integers exactly).
 
-#include "filters/maximum_avx2.h"
+#include "filters/maximum_kernel.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 #include "simd/avx2_lanes.h"
 
@@ -23,6 +25,34 @@ namespace zorvan::kernels {
 namespace {
 
 using I = std::int64_t;
+
+// Integer pixels in the interface of simd::float_lanes, without the tile
+// transpose (their wide windows go by growing spans). max is exact on them.
+template <class T>
+struct integer_lanes {
+    using real = T;
+    using vec = __m256i;
+    static constexpr int lanes = 32 / sizeof(T);
+    static vec load(const T* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+    static void store(T* p, vec v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+    static vec fill(T v) {
+        if constexpr (sizeof(T) == 1) return _mm256_set1_epi8(static_cast<char>(v));
+        else if constexpr (sizeof(T) == 2) return _mm256_set1_epi16(static_cast<short>(v));
+        else return _mm256_set1_epi32(static_cast<int>(v));
+    }
+    static vec larger(vec v, vec m) {
+        if constexpr (std::is_same_v<T, std::int8_t>) return _mm256_max_epi8(v, m);
+        else if constexpr (std::is_same_v<T, std::uint8_t>) return _mm256_max_epu8(v, m);
+        else if constexpr (std::is_same_v<T, std::int16_t>) return _mm256_max_epi16(v, m);
+        else if constexpr (std::is_same_v<T, std::uint16_t>) return _mm256_max_epu16(v, m);
+        else if constexpr (std::is_same_v<T, std::int32_t>) return _mm256_max_epi32(v, m);
+        else return _mm256_max_epu32(v, m);
+    }
+};
+
+// Lanes that can be transposed as a tile (float and double).
+template <class V>
+concept tiles = requires(typename V::vec (&tile)[V::lanes]) { V::transpose(tile); };
 
 template <class R>
 std::unique_ptr<R[]> buffer(I count) {
@@ -138,9 +168,10 @@ private:
 // The row pass of one row by growing spans, for windows of up to
 // `doubling_window` pixels: padded[] holds the row between r lowest values at
 // each end. Its maxima over spans of K = 4, 16, ... are formed in place
-// while K fits the window W = 2r+1 four times; out[x] then joins the (at most
-// four) spans that start at x, x+K, x+2K and x+W-K. One to four passes over
-// the row, each at most 3 comparisons per pixel on contiguous vectors.
+// while K fits the window W = 2r+1 four times (not for W up to 7, whose
+// pixels are joined directly); out[x] then joins the (at most four, or the
+// W single) spans that start at x, x+K, x+2K and x+W-K. One to four passes
+// over the row, each at most 6 comparisons per pixel on contiguous vectors.
 constexpr I doubling_window = 128;
 
 // out[x] = the maximum of spans[x + offsets[k]] over k < S.
@@ -166,7 +197,9 @@ void row_by_doubling(typename V::real* padded, I nx, I r, typename V::real* out)
     const I window = 2 * r + 1;
     const I n = nx + 2 * r;
     I span = 1;
-    for (; 4 * span <= window; span *= 4) {
+    // Windows of up to 7 join their single pixels directly: one pass of up
+    // to 7 loads instead of a pass over spans of 4 and a join of two.
+    for (; 4 * span <= window && window > 7; span *= 4) {
         // Spans four times as long, in place: ascending, each position is
         // written after every read of it.
         using R = typename V::real;
@@ -183,7 +216,7 @@ void row_by_doubling(typename V::real* padded, I nx, I r, typename V::real* out)
             for (int k = 1; k < 4; ++k) p[x] = p[x + k * span] > p[x] ? p[x + k * span] : p[x];
         }
     }
-    I offsets[4];
+    I offsets[7];
     int spans = 0;
     for (I offset = 0; offset + span < window; offset += span) offsets[spans++] = offset;
     offsets[spans++] = window - span;
@@ -191,7 +224,10 @@ void row_by_doubling(typename V::real* padded, I nx, I r, typename V::real* out)
         case 1: return join_spans<V, 1>(padded, offsets, nx, out);
         case 2: return join_spans<V, 2>(padded, offsets, nx, out);
         case 3: return join_spans<V, 3>(padded, offsets, nx, out);
-        default: return join_spans<V, 4>(padded, offsets, nx, out);
+        case 4: return join_spans<V, 4>(padded, offsets, nx, out);
+        case 5: return join_spans<V, 5>(padded, offsets, nx, out);
+        case 6: return join_spans<V, 6>(padded, offsets, nx, out);
+        default: return join_spans<V, 7>(padded, offsets, nx, out);
     }
 }
 
@@ -210,10 +246,12 @@ void maximum(const typename V::real* src, I nx, I ny, I radius, typename V::real
     // Output rows of the column pass go to the row pass one by one into a
     // padded row, or for wide windows L at a time into `band`.
     const I rx = std::min(radius, nx);
-    const bool doubling = 2 * rx + 1 <= doubling_window;
+    const bool doubling = !tiles<V> || 2 * rx + 1 <= doubling_window;
     const auto band = buffer<R>(doubling ? nx + 2 * rx : L * nx);
     std::unique_ptr<row_pass<V>> rows;
-    if (!doubling) rows = std::make_unique<row_pass<V>>(nx, rx);
+    if constexpr (tiles<V>) {
+        if (!doubling) rows = std::make_unique<row_pass<V>>(nx, rx);
+    }
     int band_rows = 0;
     I band_start = 0;
     const auto next_output = [&]() -> R* { return doubling ? band.get() + rx : band.get() + nx * band_rows; };
@@ -222,10 +260,12 @@ void maximum(const typename V::real* src, I nx, I ny, I radius, typename V::real
             std::fill(band.get(), band.get() + rx, lowest_value<R>);
             std::fill(band.get() + rx + nx, band.get() + nx + 2 * rx, lowest_value<R>);
             row_by_doubling<V>(band.get(), nx, rx, dst + nx * band_start++);
-        } else if (++band_rows == L || band_start + band_rows == ny) {
-            rows->run(band.get(), band_rows, dst + nx * band_start);
-            band_start += band_rows;
-            band_rows = 0;
+        } else if constexpr (tiles<V>) {
+            if (++band_rows == L || band_start + band_rows == ny) {
+                rows->run(band.get(), band_rows, dst + nx * band_start);
+                band_start += band_rows;
+                band_rows = 0;
+            }
         }
     };
     // suffix[t] points at the suffix maxima from block row t on: a row of
@@ -293,6 +333,24 @@ void maximum_filter_2d_avx2(const float* src, I nx, I ny, I radius, float* dst) 
 }
 void maximum_filter_2d_avx2(const double* src, I nx, I ny, I radius, double* dst) {
     maximum<simd::double_lanes>(src, nx, ny, radius, dst);
+}
+void maximum_filter_2d_avx2(const std::int8_t* src, I nx, I ny, I radius, std::int8_t* dst) {
+    maximum<integer_lanes<std::int8_t>>(src, nx, ny, radius, dst);
+}
+void maximum_filter_2d_avx2(const std::uint8_t* src, I nx, I ny, I radius, std::uint8_t* dst) {
+    maximum<integer_lanes<std::uint8_t>>(src, nx, ny, radius, dst);
+}
+void maximum_filter_2d_avx2(const std::int16_t* src, I nx, I ny, I radius, std::int16_t* dst) {
+    maximum<integer_lanes<std::int16_t>>(src, nx, ny, radius, dst);
+}
+void maximum_filter_2d_avx2(const std::uint16_t* src, I nx, I ny, I radius, std::uint16_t* dst) {
+    maximum<integer_lanes<std::uint16_t>>(src, nx, ny, radius, dst);
+}
+void maximum_filter_2d_avx2(const std::int32_t* src, I nx, I ny, I radius, std::int32_t* dst) {
+    maximum<integer_lanes<std::int32_t>>(src, nx, ny, radius, dst);
+}
+void maximum_filter_2d_avx2(const std::uint32_t* src, I nx, I ny, I radius, std::uint32_t* dst) {
+    maximum<integer_lanes<std::uint32_t>>(src, nx, ny, radius, dst);
 }
 
 }  // namespace zorvan::kernels

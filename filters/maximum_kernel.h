@@ -15,13 +15,20 @@
 // W = 2r+1; the window starting at padded position p is the suffix of p's
 // block from p on, joined with the prefix of the next block up to p+W-1.
 // About three comparisons per pixel and pass, whatever the radius.
+//
+// maximum_filter_2d is the portable kernel; maximum_filter_2d_avx2
+// (maximum_avx2.cpp) the same on AVX2 for every pixel type; maximum_filter
+// picks one.
 
 #include <algorithm>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <vector>
+
+#include "simd/cpu_features.h"
 
 namespace zorvan::kernels {
 
@@ -148,6 +155,33 @@ void maximum_filter_2d(const T* src, std::int64_t nx, std::int64_t ny, std::int6
         std::copy(row, row + nx, line.begin() + rx);
         detail::maximum_line(line.data(), nx, rx, row, suffixes.data());
     }
+}
+
+// maximum_filter_2d on AVX2, with the same arguments and results, on whole
+// rows only (memory: min(2r+1, ny) + 3 rows).
+void maximum_filter_2d_avx2(const float* src, std::int64_t nx, std::int64_t ny, std::int64_t radius, float* dst);
+void maximum_filter_2d_avx2(const double* src, std::int64_t nx, std::int64_t ny, std::int64_t radius, double* dst);
+void maximum_filter_2d_avx2(const std::int8_t* src, std::int64_t nx, std::int64_t ny, std::int64_t radius,
+                            std::int8_t* dst);
+void maximum_filter_2d_avx2(const std::uint8_t* src, std::int64_t nx, std::int64_t ny, std::int64_t radius,
+                            std::uint8_t* dst);
+void maximum_filter_2d_avx2(const std::int16_t* src, std::int64_t nx, std::int64_t ny, std::int64_t radius,
+                            std::int16_t* dst);
+void maximum_filter_2d_avx2(const std::uint16_t* src, std::int64_t nx, std::int64_t ny, std::int64_t radius,
+                            std::uint16_t* dst);
+void maximum_filter_2d_avx2(const std::int32_t* src, std::int64_t nx, std::int64_t ny, std::int64_t radius,
+                            std::int32_t* dst);
+void maximum_filter_2d_avx2(const std::uint32_t* src, std::int64_t nx, std::int64_t ny, std::int64_t radius,
+                            std::uint32_t* dst);
+
+// The AVX2 body when the CPU has it and its row buffers fit (see
+// maximum_whole_rows), the portable kernel otherwise.
+template <class T>
+void maximum_filter(const T* src, std::int64_t nx, std::int64_t ny, std::int64_t radius, T* dst) {
+    if (simd::avx2() && detail::maximum_whole_rows(nx, ny, std::min(radius, ny))) {
+        return maximum_filter_2d_avx2(src, nx, ny, radius, dst);
+    }
+    maximum_filter_2d(src, nx, ny, radius, dst);
 }
 
 }  // namespace zorvan::kernels

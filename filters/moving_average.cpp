@@ -1,7 +1,7 @@
 // FMovingAverage: the mean over the square (in 3-D, cubic) window of radius
 // nRad, cut to the image at its edges.
 
-#include "filters/moving_average_avx2.h"
+#include "filters/moving_average_kernel.h"
 #include "image/frame.h"
 #include "filters/filters.h"
 

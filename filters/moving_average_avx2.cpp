@@ -6,7 +6,7 @@
 // division of the plain sweep, in the same order, so the bits are the same;
 // only independent chains run side by side.
 
-#include "filters/moving_average_avx2.h"
+#include "filters/moving_average_pair_kernel.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -31,27 +31,34 @@ inline R term(int s, R v) {
     return s == 0 ? v : v * v;
 }
 
-template <class V, int Sums>
+// `Parts` reals per pixel: 1 for real pixels, 2 for complex ones, whose
+// real and imaginary parts go through the same arithmetic side by side
+// (real part first), each exactly as the plain sweep does it per part. Rows
+// and pitches are then counted in reals (`width` = Parts * nx per row).
+template <class V, int Sums, int Parts = 1>
 void strip_sweep(const typename V::real* src, I src_row_pitch, I nx, I ny, I r, typename V::real* const* out,
                  const I* out_row_pitch) {
     using R = typename V::real;
     using vec = typename V::vec;
     constexpr int L = V::lanes;
-    const auto n = static_cast<std::size_t>(nx);
-    // column_sums[s*nx + x] carries from strip to strip; across[(s*nx + x)*L + k]
-    // is the column sum s at x of the strip's row k; divisors[x*L + k] its
-    // count, near the left and right edges (elsewhere all 2r+1 columns count).
+    static_assert(Parts == 1 || Sums == 1, "the pair's squares of complex pixels mix the parts");
+    const I width = Parts * nx;
+    const auto n = static_cast<std::size_t>(width);
+    // column_sums[s*width + j] carries from strip to strip; across[(s*width + j)*L + k]
+    // is the column sum s at real j of the strip's row k; divisors[x*L + k] the
+    // count of pixel column x, near the left and right edges (elsewhere all
+    // 2r+1 columns count).
     // Buffers by unique_ptr rather than std::vector: no template of the
     // standard library gets instantiated (and shared) from this AVX2 source.
     const std::unique_ptr<R[]> column_sums(new R[Sums * n]());
     const std::unique_ptr<R[]> across(new R[Sums * n * L]);
-    const std::unique_ptr<R[]> divisors(new R[n * L]);
+    const std::unique_ptr<R[]> divisors(new R[static_cast<std::size_t>(nx) * L]);
     I divisor_rows[L] = {};
     vec full_columns = V::zero();
 
     for (I y = 0; y < std::min(ny, r); ++y) {
         const R* row = src + src_row_pitch * y;
-        for (I x = 0; x < nx; ++x) {
+        for (I x = 0; x < width; ++x) {
             for (int s = 0; s < Sums; ++s) column_sums[s * n + x] += term(s, row[x]);
         }
     }
@@ -73,7 +80,7 @@ void strip_sweep(const typename V::real* src, I src_row_pitch, I nx, I ny, I r, 
             R* sums = column_sums.get() + s * n;
             R* strip = across.get() + s * n * L;
             I x = 0;
-            for (; x + L <= nx; x += L) {
+            for (; x + L <= width; x += L) {
                 vec c = V::load(sums + x);
                 vec tile[L];
                 for (int k = 0; k < L; ++k) {
@@ -85,7 +92,7 @@ void strip_sweep(const typename V::real* src, I src_row_pitch, I nx, I ny, I r, 
                 V::transpose(tile);
                 for (int i = 0; i < L; ++i) V::store(strip + (x + i) * L, tile[i]);
             }
-            for (; x < nx; ++x) {
+            for (; x < width; ++x) {
                 R c = sums[x];
                 for (int k = 0; k < L; ++k) {
                     if (leaving[k] != nullptr) c -= term(s, leaving[k][x]);
@@ -110,27 +117,33 @@ void strip_sweep(const typename V::real* src, I src_row_pitch, I nx, I ny, I r, 
             full_columns = V::load(full);
         }
         // The row sums slide, the leaving column subtracted before the
-        // entering one is added; outputs are transposed back into rows.
+        // entering one is added; outputs are transposed back into rows. One
+        // row sum per part; real j is part j % Parts of pixel j / Parts.
         for (int s = 0; s < Sums; ++s) {
             const R* strip = across.get() + s * n * L;
-            vec sum = V::zero();
-            for (I x = 0; x < std::min(nx, r); ++x) sum = V::add(sum, V::load(strip + x * L));
-            const auto step = [&](I x) {
-                if (x > r) sum = V::sub(sum, V::load(strip + (x - r - 1) * L));
-                if (x + r < nx) sum = V::add(sum, V::load(strip + (x + r) * L));
-                return V::div(sum, x >= r && x + r < nx ? full_columns : V::load(divisors.get() + x * L));
+            vec sum[Parts];
+            for (int p = 0; p < Parts; ++p) sum[p] = V::zero();
+            for (I x = 0; x < std::min(nx, r); ++x) {
+                for (int p = 0; p < Parts; ++p) sum[p] = V::add(sum[p], V::load(strip + (x * Parts + p) * L));
+            }
+            const auto step = [&](I j) {
+                const I x = j / Parts;
+                const int p = static_cast<int>(j % Parts);
+                if (x > r) sum[p] = V::sub(sum[p], V::load(strip + ((x - r - 1) * Parts + p) * L));
+                if (x + r < nx) sum[p] = V::add(sum[p], V::load(strip + ((x + r) * Parts + p) * L));
+                return V::div(sum[p], x >= r && x + r < nx ? full_columns : V::load(divisors.get() + x * L));
             };
             R* dst = out[s] + out_row_pitch[s] * y0;
             const I row_pitch = out_row_pitch[s];
             I x0 = 0;
-            for (; x0 + L <= nx; x0 += L) {
+            for (; x0 + L <= width; x0 += L) {
                 vec tile[L];
                 for (int i = 0; i < L; ++i) tile[i] = step(x0 + i);
                 V::transpose(tile);
                 for (int k = 0; k < rows; ++k) V::store(dst + row_pitch * k + x0, tile[k]);
             }
-            if (x0 < nx) {
-                const int columns = static_cast<int>(nx - x0);
+            if (x0 < width) {
+                const int columns = static_cast<int>(width - x0);
                 vec tile[L];
                 for (int i = 0; i < L; ++i) tile[i] = i < columns ? step(x0 + i) : V::zero();
                 V::transpose(tile);
@@ -154,6 +167,18 @@ void box_mean(const typename V::real* src, I src_row_pitch, I nx, I ny, I radius
     strip_sweep<V, 1>(src, src_row_pitch, nx, ny, radius, out, pitches);
 }
 
+// Complex pixels as pairs of reals, pitches in pixels.
+template <class V>
+void complex_box_mean(const dm::complex_pair<typename V::real>* src, I src_row_pitch, I nx, I ny, I radius,
+                      dm::complex_pair<typename V::real>* dst, I dst_row_pitch) {
+    using R = typename V::real;
+    assert(src != nullptr && dst != nullptr && nx >= 0 && ny >= 0);
+    assert(radius >= 0 && radius <= max_moving_average_radius);
+    R* const out[] = {reinterpret_cast<R*>(dst)};
+    const I pitches[] = {2 * dst_row_pitch};
+    strip_sweep<V, 1, 2>(reinterpret_cast<const R*>(src), 2 * src_row_pitch, nx, ny, radius, out, pitches);
+}
+
 // Means before squares' means, strip by strip: when both outputs are one
 // image it holds the squares' means, as with the plain sweep.
 template <class V>
@@ -173,6 +198,14 @@ void box_mean_2d_avx2(const float* src, I src_row_pitch, I nx, I ny, I radius, f
 }
 void box_mean_2d_avx2(const double* src, I src_row_pitch, I nx, I ny, I radius, double* dst, I dst_row_pitch) {
     box_mean<simd::double_lanes>(src, src_row_pitch, nx, ny, radius, dst, dst_row_pitch);
+}
+void box_mean_2d_avx2(const dm::complex8* src, I src_row_pitch, I nx, I ny, I radius, dm::complex8* dst,
+                      I dst_row_pitch) {
+    complex_box_mean<simd::float_lanes>(src, src_row_pitch, nx, ny, radius, dst, dst_row_pitch);
+}
+void box_mean_2d_avx2(const dm::complex16* src, I src_row_pitch, I nx, I ny, I radius, dm::complex16* dst,
+                      I dst_row_pitch) {
+    complex_box_mean<simd::double_lanes>(src, src_row_pitch, nx, ny, radius, dst, dst_row_pitch);
 }
 void box_mean_pair_2d_avx2(const float* src, I src_row_pitch, I nx, I ny, I radius, float* mean, I mean_row_pitch,
                            float* square_mean, I square_mean_row_pitch) {

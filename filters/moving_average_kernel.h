@@ -14,9 +14,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 #include "contract/data_types.h"
+#include "simd/cpu_features.h"
 
 namespace zorvan::kernels {
 
@@ -277,6 +279,33 @@ void mean_pass_1d(axis along, std::int64_t nx, std::int64_t ny, std::int64_t nz,
                               radius, window, inverse_window, line_values.data());
         }
     }
+}
+
+// box_mean_2d on AVX2 (moving_average_avx2.cpp), for real and complex
+// planes: the same sweep and the same bits, several rows at a time (the two
+// parts of a complex pixel side by side).
+void box_mean_2d_avx2(const float* src, std::int64_t src_row_pitch, std::int64_t nx, std::int64_t ny,
+                      std::int64_t radius, float* dst, std::int64_t dst_row_pitch);
+void box_mean_2d_avx2(const double* src, std::int64_t src_row_pitch, std::int64_t nx, std::int64_t ny,
+                      std::int64_t radius, double* dst, std::int64_t dst_row_pitch);
+void box_mean_2d_avx2(const dm::complex8* src, std::int64_t src_row_pitch, std::int64_t nx, std::int64_t ny,
+                      std::int64_t radius, dm::complex8* dst, std::int64_t dst_row_pitch);
+void box_mean_2d_avx2(const dm::complex16* src, std::int64_t src_row_pitch, std::int64_t nx, std::int64_t ny,
+                      std::int64_t radius, dm::complex16* dst, std::int64_t dst_row_pitch);
+
+template <class T>
+inline constexpr bool has_avx2_box_mean = std::is_same_v<T, float> || std::is_same_v<T, double> ||
+                                          std::is_same_v<T, dm::complex8> || std::is_same_v<T, dm::complex16>;
+
+// The one choice: the AVX2 body when the CPU has it, the plain kernel
+// otherwise and for the other pixel types.
+template <class T>
+void box_mean_plane(const T* src, std::int64_t src_row_pitch, std::int64_t nx, std::int64_t ny, std::int64_t radius,
+                    T* dst, std::int64_t dst_row_pitch) {
+    if constexpr (has_avx2_box_mean<T>) {
+        if (simd::avx2()) return box_mean_2d_avx2(src, src_row_pitch, nx, ny, radius, dst, dst_row_pitch);
+    }
+    box_mean_2d(src, src_row_pitch, nx, ny, radius, dst, dst_row_pitch);
 }
 
 }  // namespace zorvan::kernels

@@ -4,7 +4,7 @@
 // otherwise two new images are made and handed back through the references.
 
 #include "filters/filters.h"
-#include "filters/moving_average_avx2.h"
+#include "filters/moving_average_pair_kernel.h"
 #include "image/frame.h"
 
 #include <utility>

@@ -110,4 +110,31 @@ void box_mean_pair_2d(const T* src, std::int64_t src_row_pitch, std::int64_t nx,
     detail::box_sweep_2d(nx, ny, radius, sums);
 }
 
+// box_mean_pair_2d on AVX2 (moving_average_avx2.cpp, beside the box mean
+// whose sweep it shares), for float and double planes, with the same bits.
+void box_mean_pair_2d_avx2(const float* src, std::int64_t src_row_pitch, std::int64_t nx, std::int64_t ny,
+                           std::int64_t radius, float* mean, std::int64_t mean_row_pitch, float* square_mean,
+                           std::int64_t square_mean_row_pitch);
+void box_mean_pair_2d_avx2(const double* src, std::int64_t src_row_pitch, std::int64_t nx, std::int64_t ny,
+                           std::int64_t radius, double* mean, std::int64_t mean_row_pitch, double* square_mean,
+                           std::int64_t square_mean_row_pitch);
+
+// The one choice, as box_mean_plane makes it (real pixels only: the
+// squares of complex ones mix their parts).
+template <class T>
+inline constexpr bool has_avx2_box_mean_pair = std::is_same_v<T, float> || std::is_same_v<T, double>;
+
+template <class T>
+void box_mean_pair_plane(const T* src, std::int64_t src_row_pitch, std::int64_t nx, std::int64_t ny,
+                         std::int64_t radius, T* mean, std::int64_t mean_row_pitch, T* square_mean,
+                         std::int64_t square_mean_row_pitch) {
+    if constexpr (has_avx2_box_mean_pair<T>) {
+        if (simd::avx2()) {
+            return box_mean_pair_2d_avx2(src, src_row_pitch, nx, ny, radius, mean, mean_row_pitch, square_mean,
+                                         square_mean_row_pitch);
+        }
+    }
+    box_mean_pair_2d(src, src_row_pitch, nx, ny, radius, mean, mean_row_pitch, square_mean, square_mean_row_pitch);
+}
+
 }  // namespace zorvan::kernels

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "fourier/parallel.h"
+
 namespace zorvan::kernels {
 
 // `result` must hold a copy of `source` on entry: it supplies the elements
@@ -22,7 +24,7 @@ void invert_rotate(const T* source, T* result, std::int32_t width, std::int32_t 
     const std::int64_t w = width;
 
     // Interior: x >= even_w, y >= even_h.
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (worth_threads(w * height))
     for (std::int32_t y = even_h; y < height; ++y) {
         const T* in = source + y * w;
         T* out = result + (std::int64_t{height} + even_h - 1 - y) * w + (w + even_w - 1);
@@ -30,12 +32,12 @@ void invert_rotate(const T* source, T* result, std::int32_t width, std::int32_t 
     }
     if (even_w == 1) {
         // Column 0: y -> h - y.
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (worth_threads(height))
         for (std::int32_t y = 1; y < height; ++y) result[(std::int64_t{height} - y) * w] = source[y * w];
     }
     if (even_h == 1) {
         // Row 0: x -> w - x.
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (worth_threads(width))
         for (std::int32_t x = 1; x < width; ++x) result[width - x] = source[x];
     }
 }

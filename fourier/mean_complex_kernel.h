@@ -2,9 +2,13 @@
 // Sums of the real and of the imaginary parts of n complex elements, in
 // double precision (float parts are widened before they are added).
 
+#include <omp.h>
+
+#include <algorithm>
 #include <cstdint>
 
 #include "contract/data_types.h"
+#include "fourier/parallel.h"
 
 namespace zorvan::kernels {
 
@@ -13,19 +17,84 @@ struct complex_sums {
     double im;
 };
 
-// A parallel sum reduction: each thread adds its own contiguous block and
-// the runtime adds the partial sums, so the last bits depend on the number
-// of threads. With one thread the sum runs in index order from 0.
+namespace detail {
+
+// Element range [begin, end) of team t of `teams` under the static schedule
+// without a chunk size: contiguous blocks in thread order, the first n mod
+// teams blocks one element longer.
+struct block {
+    std::int32_t begin;
+    std::int32_t end;
+};
+inline block static_block(std::int32_t n, int teams, int t) {
+    const std::int32_t share = n / teams;
+    const std::int32_t extra = n % teams;
+    const std::int32_t begin = t * share + std::min<std::int32_t>(t, extra);
+    return {begin, begin + share + (t < extra ? 1 : 0)};
+}
+
+// The sums of blocks a and b, each in index order from 0, interleaved so
+// that the two chains of additions overlap on one thread.
+template <class F>
+void sum_two_blocks(const dm::complex_pair<F>* source, block a, block b, complex_sums& sa, complex_sums& sb) {
+    const std::int32_t common = std::min(a.end - a.begin, b.end - b.begin);
+    const dm::complex_pair<F>* pa = source + a.begin;
+    const dm::complex_pair<F>* pb = source + b.begin;
+    for (std::int32_t i = 0; i < common; ++i) {
+        sa.re += static_cast<double>(pa[i].re);
+        sa.im += static_cast<double>(pa[i].im);
+        sb.re += static_cast<double>(pb[i].re);
+        sb.im += static_cast<double>(pb[i].im);
+    }
+    for (std::int32_t i = a.begin + common; i < a.end; ++i) {
+        sa.re += static_cast<double>(source[i].re);
+        sa.im += static_cast<double>(source[i].im);
+    }
+    for (std::int32_t i = b.begin + common; i < b.end; ++i) {
+        sb.re += static_cast<double>(source[i].re);
+        sb.im += static_cast<double>(source[i].im);
+    }
+}
+
+}  // namespace detail
+
+// Order-dependent: a parallel sum reduction in which each of the runtime's
+// threads adds its own contiguous block of the static schedule in index
+// order, and the runtime adds the partial sums into 0, so the last bits
+// depend on the number of threads. Small images (worth_threads) are summed
+// on the calling thread in the very same blocks, each in index order, and
+// the partial sums are added into 0 in thread order: the same bits as the
+// threads give (with two threads either order of the two additions gives
+// the same sum; with more, the runtime's order was never fixed).
 template <class F>
 complex_sums sum_complex(const dm::complex_pair<F>* source, std::int32_t n) {
-    double re = 0.0;
-    double im = 0.0;
+    if (worth_threads(n)) {
+        double re = 0.0;
+        double im = 0.0;
 #pragma omp parallel for schedule(static) reduction(+ : re, im)
-    for (std::int32_t i = 0; i < n; ++i) {
-        re += static_cast<double>(source[i].re);
-        im += static_cast<double>(source[i].im);
+        for (std::int32_t i = 0; i < n; ++i) {
+            re += static_cast<double>(source[i].re);
+            im += static_cast<double>(source[i].im);
+        }
+        return {re, im};
     }
-    return {re, im};
+    complex_sums total{0.0, 0.0};
+    if (n <= 0) return total;
+    const int teams = std::max(1, omp_get_max_threads());
+    for (int t = 0; t < teams; t += 2) {
+        complex_sums first{0.0, 0.0};
+        complex_sums second{0.0, 0.0};
+        const detail::block a = detail::static_block(n, teams, t);
+        const detail::block b = t + 1 < teams ? detail::static_block(n, teams, t + 1) : detail::block{a.end, a.end};
+        detail::sum_two_blocks(source, a, b, first, second);
+        total.re += first.re;
+        total.im += first.im;
+        if (t + 1 < teams) {
+            total.re += second.re;
+            total.im += second.im;
+        }
+    }
+    return total;
 }
 
 }  // namespace zorvan::kernels

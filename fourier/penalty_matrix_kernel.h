@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "fourier/parallel.h"
+
 namespace zorvan::kernels {
 
 // `matrix` is N x N, element (column c, row r) at r*N + c. Requires N >= 2
@@ -21,7 +23,8 @@ inline void penalty_matrix(double* matrix, std::int32_t n, double scale) {
     const double five = 5.0 * scale;
     const double minus_four = -4.0 * scale;
     const double minus_two = -2.0 * scale;
-#pragma omp parallel for schedule(static)
+// Five scattered writes per i.
+#pragma omp parallel for schedule(static) if (worth_threads(n, 5))
     for (std::int32_t i = 2; i < n; ++i) {
         const std::int32_t row = i * n;
         matrix[row + i] = six;

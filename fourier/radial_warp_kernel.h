@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "fourier/parallel.h"
+
 namespace zorvan::kernels {
 
 // All arithmetic in double precision; the value is rounded to T only at
@@ -20,7 +22,8 @@ void radial_warp(const T* profile, std::int32_t length, double aspect_x, double 
     const double centre_x = static_cast<double>(width / 2);
     const double centre_y = static_cast<double>(height / 2);
     const double outer = static_cast<double>(length);
-#pragma omp parallel for schedule(static)
+// A square root, a floor and an interpolation per pixel: about 16 copies' work.
+#pragma omp parallel for schedule(static) if (worth_threads(std::int64_t{width} * height, 16))
     for (std::int32_t y = 0; y < height; ++y) {
         const double dy = (static_cast<double>(y) - centre_y) * aspect_y;
         T* row = result + std::int64_t{y} * width;

@@ -104,8 +104,7 @@ std::int32_t clone(ContextObject& context, DM_ArgSlot* slots) {
     if (!image) return context.fail(kNotAnImage);
     const std::string refusal = context.state().check_new_image(image->data_type(), image->sizes());
     if (!refusal.empty()) return context.fail(refusal);
-    auto copy = Ref<ImageObject>::adopt(new ImageObject(image->data_type(), image->sizes(), image->name()));
-    if (image->byte_count() > 0) std::memcpy(copy->data(), image->data(), image->byte_count());
+    auto copy = Ref<ImageObject>::adopt(new ImageObject(*image, image->name()));
     result(slots[0], copy.release_handle());
     return DM_CALL_OK;
 }

@@ -100,6 +100,8 @@ std::vector<std::string> contract_breaks();
 class ImageObject final : public HostObject {
 public:
     ImageObject(std::int32_t data_type, std::vector<std::uint64_t> sizes, std::string name);
+    // A copy of `source`'s pixels (the block is not zeroed first).
+    ImageObject(const ImageObject& source, std::string name);
     // Over memory the host does not own: `keepalive` keeps it valid.
     ImageObject(std::int32_t data_type, std::vector<std::uint64_t> sizes, std::string name, void* data,
                 std::shared_ptr<void> keepalive);
@@ -124,7 +126,9 @@ public:
     void note_data_changed() { ++data_changed_; }
     std::uint64_t data_changed_count() const { return data_changed_.load(); }
 
-    static std::shared_ptr<void> allocate(std::uint64_t bytes);  // 64-byte aligned, zero-filled
+    // 64-byte aligned, zero-filled unless `zeroed` is false (for a block
+    // about to be overwritten whole).
+    static std::shared_ptr<void> allocate(std::uint64_t bytes, bool zeroed = true);
 
 private:
     void compute_strides();

@@ -31,9 +31,9 @@ read -r -d '' faults <<'EOF' || true
 box edge off by one | filters/moving_average_kernel.h | if (x + r < nx) { | if (x + r <= nx - 2) {
 line pass count off by one | filters/moving_average_kernel.h | return std::min(n, i + r + 1) - std::max<std::int64_t>(0, i - r); | return std::min(n, i + r + 1) - std::max<std::int64_t>(0, i - r - 1);
 pair square sign | filters/moving_average_pair_kernel.h | v.re * v.im + v.im * v.re | v.re * v.im - v.im * v.re
-median even count rule | filters/median_kernel.h | return (values[k] + below) * T(0.5); | return values[k];
-median NaN not dropped | filters/median_kernel.h | if (values[i] == values[i]) values[n++] = values[i]; | values[n++] = values[i];
-median edge rows | filters/median_kernel.h | const std::int64_t y_hi = std::max(y_lo, ny - r); | const std::int64_t y_hi = std::max(y_lo, ny - r + 1);
+median even count rule | filters/median/median_select_kernel.h | return (values[k] + below) * T(0.5); | return values[k];
+median NaN not dropped | filters/median/median_select_kernel.h | if (values[i] == values[i]) values[n++] = values[i]; | values[n++] = values[i];
+median edge rows | filters/median/median_select_kernel.h | const std::int64_t y_hi = std::max(y_lo, ny - r); | const std::int64_t y_hi = std::max(y_lo, ny - r + 1);
 maximum comparison swapped | filters/maximum_kernel.h | return v > m ? v : m; | return v < m ? v : m;
 maximum column edge | filters/maximum_kernel.h | if (source_row < ny) { | if (source_row < ny - 1) {
 survey minimum comparison | measure/survey_kernel.h | if (v < min) { | if (v > min) {

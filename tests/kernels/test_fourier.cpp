@@ -15,6 +15,7 @@
 #include "fourier/radial_warp_kernel.h"
 #include "fourier/wiener_mask_kernel.h"
 #include "tests/support/reference_linear_rescale.h"
+#include "tests/support/reference_mean_complex.h"
 
 namespace {
 
@@ -43,6 +44,41 @@ TEST(ComplexKernels, ArithmeticInTheStatedPrecision) {
     omp_set_num_threads(2);
     EXPECT_TRUE(same_values(std::vector<double>{a.re, a.im, b.re, b.im, none.re, none.im},
                             {1e8 + 4, -1e8 - 2, 1, 10, 0, 0}));
+}
+
+// Small images are summed on the calling thread in the blocks the threads
+// would take: the same bits as the reduction over one and over two threads
+// (with more, the reduction's order of combining is not fixed). Sizes about
+// the block split, parts of very different magnitudes so that the grouping
+// shows, and NaN, infinities and both zeros.
+template <class F>
+void sums_match_the_reduction() {
+    std::mt19937 rng(27);
+    std::uniform_int_distribution<int> pick(0, 99), exponent(-30, 30);
+    std::uniform_real_distribution<F> unit(-1, 1);
+    const F specials[] = {F(NAN), F(INFINITY), -F(INFINITY), F(0), -F(0), std::numeric_limits<F>::max()};
+    for (const int threads : {1, 2}) {
+        omp_set_num_threads(threads);
+        for (const std::int32_t n : {0, 1, 2, 3, 7, 64, 65, 1000, 4097, 100001}) {
+            for (const int special_share : {0, 2}) {
+                std::vector<zorvan::dm::complex_pair<F>> z(static_cast<std::size_t>(n));
+                for (auto& v : z) {
+                    v = {std::ldexp(unit(rng), exponent(rng)), std::ldexp(unit(rng), exponent(rng))};
+                    if (pick(rng) < special_share) v.re = specials[pick(rng) % 6];
+                    if (pick(rng) < special_share) v.im = specials[pick(rng) % 6];
+                }
+                const complex_sums got = sum_complex(z.data(), n);
+                const complex_sums want = reference::reduction_sum_complex(z.data(), n);
+                EXPECT_TRUE(same_values(std::vector<double>{got.re, got.im}, {want.re, want.im}))
+                    << threads << " threads, " << n << " elements, specials " << special_share << "%";
+            }
+        }
+    }
+    omp_set_num_threads(2);
+}
+TEST(ComplexKernels, SumsMatchTheReductionTheyReplace) {
+    sums_match_the_reduction<float>();
+    sums_match_the_reduction<double>();
 }
 
 // Against each step held in a volatile, so that none is fused or widened.
@@ -113,7 +149,7 @@ void expect_rescale_as_reference(std::mt19937& rng) {
         bool tall;
     } cases[] = {{0.3, 7.1, true}, {1.0, 2.5, false}, {1.0 / 3.0, 2.0, true}, {2.0, 1.0 / 3.0, false},
                  {2.5, 1.0, true}, {7.1, 0.3, false}, {0.3, 0.3, true}, {0.5, 1.0, true}};
-    for (std::int32_t size : {2, 3, 7, 33}) {
+    for (std::int32_t size : {2, 3, 7, 33, 70}) {
         for (const auto& c : cases) {
             const std::int32_t width = size, height = c.tall ? size : 2;
             const double fx = c.fx, fy = c.fy;
@@ -139,6 +175,43 @@ void expect_rescale_as_reference(std::mt19937& rng) {
             }
         }
     }
+}
+
+// The AVX2 interpolating loops against the plain ones, bit for bit: rows of
+// 0 to 70 samples about the 4-lane vectors, random sample indices and
+// fractions in [0, 1) (and 0 and the largest below 1), pixels with NaN,
+// infinities, -0, subnormals and the type's extremes.
+template <class T>
+void expect_vector_loops_as_plain(std::mt19937& rng) {
+    if (!zorvan::simd::avx2()) return;
+    const T specials[] = {-T(0), std::numeric_limits<T>::denorm_min(), std::numeric_limits<T>::infinity(), T(NAN),
+                          std::numeric_limits<T>::max(), std::numeric_limits<T>::lowest()};
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (std::int32_t n = 0; n <= 70; ++n) {
+        std::vector<T> in = random_values<T>(std::size_t(n + 2), rng), lower = random_values<T>(std::size_t(n + 1), rng);
+        for (std::size_t i = 0; i < in.size(); i += 4) in[i] = specials[i / 4 % 6];
+        std::uniform_int_distribution<std::int32_t> at(0, n);
+        std::vector<std::int32_t> index(std::size_t(n + 1));
+        std::vector<double> fraction(std::size_t(n + 1));
+        for (std::int32_t x = 0; x < n; ++x) {
+            index[x] = at(rng);
+            fraction[x] = x % 9 == 0 ? 0.0 : x % 9 == 1 ? std::nextafter(1.0, 0.0) : unit(rng);
+        }
+        std::vector<T> want(std::size_t(n + 1), T(3)), got = want;
+        interpolate_row(in.data(), index.data(), fraction.data(), want.data(), n);
+        interpolate_row_avx2(in.data(), index.data(), fraction.data(), got.data(), n);
+        EXPECT_TRUE(same_values(got, want)) << "interpolate, " << n << " samples";
+        const double f = n % 3 == 0 ? 0.25 : unit(rng);
+        blend(in.data(), lower.data(), f, want.data(), n);
+        blend_avx2(in.data(), lower.data(), f, got.data(), n);
+        EXPECT_TRUE(same_values(got, want)) << "blend, " << n << " samples";
+    }
+}
+
+TEST(LinearRescaleKernel, VectorLoopsAsThePlainOnes) {
+    std::mt19937 rng(61);
+    expect_vector_loops_as_plain<float>(rng);
+    expect_vector_loops_as_plain<double>(rng);
 }
 
 TEST(LinearRescaleKernel, AsThePerPixelTwoPassForm) {

@@ -1,7 +1,7 @@
 // Maximum kernels, plain and AVX2, against the ring kernel they replace, on
 // every pixel type; equal results except that a +0/-0 tie may go either way.
 
-#include "filters/maximum_avx2.h"
+#include "filters/maximum_kernel.h"
 #include "tests/support/kernel_test.h"
 #include "tests/support/reference_maximum.h"
 
@@ -46,15 +46,16 @@ using PixelTypes = ::testing::Types<std::int8_t, std::uint8_t, std::int16_t, std
                                     float, double>;
 TYPED_TEST_SUITE(MaximumKernel, PixelTypes);
 
-// Sizes about the vector widths, windows narrower and wider than the image
-// (and wider than 128, where the vector row pass changes method); real pixels
-// in quarter steps on a random slope, with NaN, -inf, both zeros and
-// denormals often, +inf seldom.
+// Sizes about the vector widths (8 to 32 lanes), windows narrower and wider
+// than the image (and wider than 128, where the vector row pass of float and
+// double changes method); real pixels in quarter steps on a random slope,
+// with NaN, -inf, both zeros and denormals often, +inf seldom; integer ones
+// anywhere in their range, the type's extremes often.
 TYPED_TEST(MaximumKernel, MatchesTheRingKernel) {
     using T = TypeParam;
     std::mt19937 rng(41);
-    const std::pair<I, I> sizes[] = {{1, 1},  {1, 33}, {33, 1}, {2, 2},   {7, 9},
-                                     {8, 8},  {9, 17}, {33, 7}, {300, 9}, {515, 3}};
+    const std::pair<I, I> sizes[] = {{1, 1}, {1, 33}, {33, 1}, {2, 2},  {7, 9},   {8, 8},   {9, 17},
+                                     {31, 4}, {32, 3}, {33, 7}, {65, 5}, {70, 1}, {300, 9}, {515, 3}};
     for (const auto& [nx, ny] : sizes) {
         for (const I r : {I(0), I(1), I(2), I(3), I(5), I(13), I(70), huge_radius}) {
             SCOPED_TRACE(::testing::Message() << nx << "x" << ny << " radius " << r);
@@ -70,16 +71,22 @@ TYPED_TEST(MaximumKernel, MatchesTheRingKernel) {
                              : p == 255 ? specials[6]
                                         : T(quarter(rng)) / 4 + T(sx * (i % nx) + sy * (i / nx));
                 }
+            } else {
+                std::uniform_int_distribution<int> pick(0, 15);
+                for (T& v : src) {
+                    const int p = pick(rng);
+                    if (p == 0) v = std::numeric_limits<T>::min();
+                    if (p == 1) v = std::numeric_limits<T>::max();
+                    if (p == 2) v = T(std::numeric_limits<T>::max() - 1);
+                }
             }
             std::vector<T> want(src.size()), got(src.size());
             reference::ring_maximum(src.data(), nx, ny, r, want.data());
             kernels::maximum_filter_2d(src.data(), nx, ny, r, got.data());
             ASSERT_TRUE(same_maxima(got, want)) << "plain";
-            if constexpr (std::is_floating_point_v<T>) {
-                if (!simd::avx2()) continue;
-                kernels::maximum_filter_2d_avx2(src.data(), nx, ny, r, got.data());
-                ASSERT_TRUE(same_maxima(got, want)) << "AVX2";
-            }
+            if (!simd::avx2()) continue;
+            kernels::maximum_filter_2d_avx2(src.data(), nx, ny, r, got.data());
+            ASSERT_TRUE(same_maxima(got, want)) << "AVX2";
         }
     }
 }

@@ -3,7 +3,6 @@
 
 #include "tests/support/kernel_test.h"
 
-#include "filters/moving_average_avx2.h"
 #include "filters/moving_average_kernel.h"
 #include "filters/moving_average_pair_kernel.h"
 #include "simd/cpu_features.h"
@@ -140,11 +139,38 @@ class VectorBoxMean : public ::testing::Test {};
 using RealTypes = ::testing::Types<float, double>;
 TYPED_TEST_SUITE(VectorBoxMean, RealTypes);
 
+// Complex pixels: the box mean alone, the two parts side by side in the
+// vectors, each part with its own specials.
+template <class P>
+void complex_sweeps_match(std::mt19937& rng) {
+    using T = dm::complex_pair<P>;
+    const P specials[] = {-0.0, std::numeric_limits<P>::denorm_min(), P(-3e-39), NAN, INFINITY, -INFINITY};
+    const std::pair<I, I> sizes[] = {{1, 1}, {1, 33}, {33, 1}, {3, 7}, {4, 2}, {5, 8}, {9, 17}, {33, 19}, {70, 5}};
+    for (const auto& [nx, ny] : sizes) {
+        for (const I r : {I(0), I(1), I(2), I(5), I(9), huge_radius}) {
+            SCOPED_TRACE(::testing::Message() << "complex " << nx << "x" << ny << " radius " << r);
+            const I pitch = nx + 3;
+            const std::vector<P> parts = random_values<P>(std::size_t(2 * pitch * ny), rng);
+            std::vector<T> src(std::size_t(pitch * ny));
+            for (std::size_t i = 0; i < src.size(); ++i) src[i] = T{parts[2 * i], parts[2 * i + 1]};
+            for (std::size_t i = 0; i < src.size(); i += 5) src[i].re = specials[i % 3];
+            for (std::size_t i = 2; i < src.size(); i += 7) src[i].im = specials[(i + 1) % 3];
+            if (src.size() > 3) src[src.size() * 7 / 8].im = specials[3 + r % 3];
+            if (src.size() > 3) src[src.size() * 9 / 10].re = specials[3 + (r + 1) % 3];
+            std::vector<T> plain(src.size(), T{-5, 7}), fast(plain);
+            kernels::box_mean_2d(src.data(), pitch, nx, ny, r, plain.data(), pitch);
+            kernels::box_mean_2d_avx2(src.data(), pitch, nx, ny, r, fast.data(), pitch);
+            ASSERT_TRUE(same_values(fast, plain));
+        }
+    }
+}
+
 TYPED_TEST(VectorBoxMean, MatchesThePlainSweepBitForBit) {
     using T = TypeParam;
     if (!simd::avx2()) GTEST_SKIP() << "no AVX2";
     const T specials[] = {-0.0, std::numeric_limits<T>::denorm_min(), T(-3e-39), NAN, INFINITY, -INFINITY};
     std::mt19937 rng(7);
+    complex_sweeps_match<T>(rng);
     const std::pair<I, I> sizes[] = {{1, 1}, {1, 33}, {33, 1}, {2, 7}, {7, 2}, {8, 8}, {9, 17}, {33, 19}, {40, 5}};
     for (const auto& [nx, ny] : sizes) {
         for (const I r : {I(0), I(1), I(2), I(5), I(9), huge_radius}) {

@@ -2,8 +2,7 @@
 // against its clipped window reduced naively; the median for a destination
 // apart from the source against the selecting kernel.
 
-#include "filters/median_fast_kernel.h"
-#include "filters/median_kernel.h"
+#include "filters/median/median_kernel.h"
 #include "tests/support/kernel_test.h"
 
 namespace {
@@ -76,7 +75,10 @@ TEST(MedianKernel, WorkedListsAndTheSortedClippedWindow) {
 // plain and vector) equals median_filter_2d bit for bit, NaN payloads
 // included; only +0 and -0 may stand for each other. Sizes cover empty, 1 x 1,
 // single rows and columns, several rank tiles, and radii 0, the network/rank
-// crossover (3, 4), the first tile-size steps (10, 11) and beyond the image.
+// crossover (3, 4), the first tile-size steps (10, 11) and beyond the image;
+// for radius 1 (sorted columns shared between windows) interiors of exactly
+// one vector of doubles or floats and a little more, and rows of one, two
+// and three pieces of the sorted columns.
 template <class T>
 void apart_cases() {
     const T nan = std::numeric_limits<T>::quiet_NaN(), inf = std::numeric_limits<T>::infinity();
@@ -99,7 +101,8 @@ void apart_cases() {
     const std::pair<std::array<I, 2>, std::vector<I>> cases[] = {
         {{0, 4}, {1}}, {{1, 1}, {0, 1, 2}}, {{1, 9}, {1, 3, huge_radius}}, {{9, 1}, {2, 4}}, {{2, 3}, {1, 2, 3}},
         {{5, 5}, {1, 2, 6}}, {{7, 8}, {3, 4}}, {{13, 6}, {1, 2, 3}}, {{37, 29}, {0, 1, 2, 3, 4, huge_radius}},
-        {{150, 70}, {1, 2, 3, 4}}, {{260, 30}, {10, 11}}};
+        {{150, 70}, {1, 2, 3, 4}}, {{260, 30}, {10, 11}}, {{6, 5}, {1}}, {{10, 3}, {1}}, {{11, 4}, {1}},
+        {{19, 7}, {1}}, {{70, 3}, {1}}, {{570, 3}, {1}}, {{600, 3}, {1}}, {{1100, 4}, {1}}};
     for (const auto& [size, radii] : cases)
         for (const I r : radii)
             for (int kind = 0; kind < 4; ++kind) {

@@ -1,6 +1,6 @@
 #pragma once
 // The out-of-place median by ranks, for float and double: the same result as
-// median_filter_2d (median_kernel.h) at a cost per pixel that grows with the
+// median_filter_2d (median_select_kernel.h) at a cost per pixel that grows with the
 // radius, not with the window's area.
 //
 // The image is cut into tiles. The samples a tile's windows read (the tile
@@ -311,7 +311,7 @@ private:
 
 }  // namespace median_ranks
 
-// The median of median_kernel.h for dst apart from src, by ranks; any radius.
+// The median of median_select_kernel.h for dst apart from src, by ranks; any radius.
 template <class T>
 void median_filter_ranks(const T* src, std::int64_t nx, std::int64_t ny, std::int64_t radius, T* dst) {
     static_assert(std::is_same_v<T, float> || std::is_same_v<T, double>);

@@ -175,10 +175,16 @@ struct scalar_ops {
 // Interior pixels of row y (radius 1 to 3; x from r to nx - r) by vector
 // registers; nx - 2r must be at least 8 floats or 4 doubles. Given
 // nan_windows (nx bytes), the pixels whose windows hold NaN get theirs set
-// to 1 and need another median.
+// to 1 and need another median. `columns` is scratch of 3 * nx elements
+// (radius 1 without NaN shares sorted columns between windows).
 void median_row_avx2(const float* src, std::int64_t nx, std::int64_t y, std::int64_t r, float* dst,
-                     std::uint8_t* nan_windows);
+                     std::uint8_t* nan_windows, float* columns);
 void median_row_avx2(const double* src, std::int64_t nx, std::int64_t y, std::int64_t r, double* dst,
-                     std::uint8_t* nan_windows);
+                     std::uint8_t* nan_windows, double* columns);
+
+// Whether values[0..n) holds NaN, by vector registers (the plain loop's
+// comparisons stay scalar).
+bool holds_nan_avx2(const float* values, std::int64_t n);
+bool holds_nan_avx2(const double* values, std::int64_t n);
 
 }  // namespace zorvan::kernels::median_network

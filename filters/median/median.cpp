@@ -2,8 +2,7 @@
 // the image at its edges, of a 4- or 8-byte real image.
 
 #include "filters/filters.h"
-#include "filters/median_fast_kernel.h"
-#include "filters/median_kernel.h"
+#include "filters/median/median_kernel.h"
 #include "image/frame.h"
 
 namespace zorvan::ops {
@@ -15,7 +14,8 @@ using frame::check;
 
 // Only the first nx x ny elements, as packed rows, are filtered. In place the
 // pixels are visited in median_filter_2d's order, each window read as it
-// stands then; apart from the source the faster kernel gives the same result.
+// stands then; apart from the source the faster routes give the same result
+// (median_kernel.h picks).
 template <class T>
 DM_Handle median_worker(DM_Handle source_handle, std::int64_t radius, DM_Handle destination_handle) {
     const dm::image<T> source(source_handle, dm::lock::packed);
@@ -23,11 +23,7 @@ DM_Handle median_worker(DM_Handle source_handle, std::int64_t radius, DM_Handle 
     check(source.data() != nullptr && destination.data() != nullptr, frame::message::invalid_parameters);
     const auto nx = static_cast<std::int64_t>(source.width());
     const auto ny = static_cast<std::int64_t>(source.height());
-    if (source.data() == destination.data()) {
-        kernels::median_filter_2d(source.data(), nx, ny, radius, destination.data());
-    } else {
-        kernels::median_filter_apart(source.data(), nx, ny, radius, destination.data());
-    }
+    kernels::median_filter(source.data(), nx, ny, radius, destination.data());
     return destination.release();
 }
 

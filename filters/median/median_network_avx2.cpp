@@ -1,0 +1,194 @@
+// The 3 x 3, 5 x 5 and 7 x 7 median networks over AVX2 registers: 8 floats or 4
+// doubles of one row at a time, from unaligned loads.
+
+#include <immintrin.h>
+
+#include "filters/median/median_network_kernel.h"
+
+namespace zorvan::kernels::median_network {
+
+namespace {
+
+struct float_lanes {
+    using V = __m256;
+    static constexpr std::int64_t width = 8;
+    static V load(const float* p) { return _mm256_loadu_ps(p); }
+    static void store(float* p, V v) { _mm256_storeu_ps(p, v); }
+    static V min(V a, V b) { return _mm256_min_ps(a, b); }
+    static V max(V a, V b) { return _mm256_max_ps(a, b); }
+    static V nan_lanes(V a, V b) { return _mm256_or_ps(a, _mm256_cmp_ps(b, b, _CMP_UNORD_Q)); }
+    static int bits(V a) { return _mm256_movemask_ps(a); }
+};
+
+struct double_lanes {
+    using V = __m256d;
+    static constexpr std::int64_t width = 4;
+    static V load(const double* p) { return _mm256_loadu_pd(p); }
+    static void store(double* p, V v) { _mm256_storeu_pd(p, v); }
+    static V min(V a, V b) { return _mm256_min_pd(a, b); }
+    static V max(V a, V b) { return _mm256_max_pd(a, b); }
+    static V nan_lanes(V a, V b) { return _mm256_or_pd(a, _mm256_cmp_pd(b, b, _CMP_UNORD_Q)); }
+    static int bits(V a) { return _mm256_movemask_pd(a); }
+};
+
+// The window of the pixels at p[0..width), as loads in row order. Checked:
+// `nan_mask` gets a bit for each pixel whose window holds NaN.
+template <class Lanes, int r, bool checked, class T, std::size_t... I>
+inline typename Lanes::V median_at(const T* p, std::int64_t nx, int& nan_mask, std::index_sequence<I...>) {
+    constexpr int side = 2 * r + 1;
+    typename Lanes::V w[] = {Lanes::load(p + (int(I) / side - r) * nx + (int(I) % side - r))...};
+    if constexpr (checked) {
+        typename Lanes::V nan = Lanes::nan_lanes(w[0], w[0]);
+        ((nan = Lanes::nan_lanes(nan, w[I])), ...);
+        nan_mask = Lanes::bits(nan);
+    }
+    if constexpr (r == 1) {
+        return median_9<Lanes>(w);
+    } else if constexpr (r == 2) {
+        return median_25<Lanes>(w);
+    } else {
+        return median_49<Lanes>(w);
+    }
+}
+
+template <class Lanes, int r, bool checked, class T>
+void median_row(const T* src, std::int64_t nx, std::int64_t y, T* dst, std::uint8_t* nan_windows) {
+    constexpr auto window = std::make_index_sequence<(2 * r + 1) * (2 * r + 1)>();
+    const T* in = src + y * nx;
+    T* out = dst + y * nx;
+    const auto group = [&](std::int64_t x) {
+        int nan_mask = 0;
+        Lanes::store(out + x, median_at<Lanes, r, checked>(in + x, nx, nan_mask, window));
+        if constexpr (checked) {
+            for (int lane = 0; lane < int(Lanes::width); ++lane) nan_windows[x + lane] |= (nan_mask >> lane) & 1;
+        }
+    };
+    // The last group overlaps the one before when the width does not divide:
+    // it computes the same values again.
+    const std::int64_t end = nx - r;
+    std::int64_t x = r;
+    for (; x + Lanes::width <= end; x += Lanes::width) group(x);
+    if (x < end) group(end - Lanes::width);
+}
+
+template <class Lanes, int r, class T>
+void median_row(const T* src, std::int64_t nx, std::int64_t y, T* dst, std::uint8_t* nan_windows) {
+    if (nan_windows == nullptr) {
+        median_row<Lanes, r, false>(src, nx, y, dst, nullptr);
+    } else {
+        median_row<Lanes, r, true>(src, nx, y, dst, nan_windows);
+    }
+}
+
+// Radius 1 on a row whose windows hold no NaN, by sorted columns (Paeth
+// 1990): each column of rows y-1 .. y+1 is sorted once into `columns`
+// (least, middle and most, nx each), and each window's median is then
+// median_9's on the three sorted columns at x-1, x and x+1: the median of
+// the largest least, the median of the middles and the smallest most. 16
+// operations a pixel instead of 30; the same median (up to the sign of a
+// zero in a tie), as the median is the same whichever way the window is cut
+// into triples. The row goes in pieces of about 512 pixels, so that the
+// sorted columns stay in the first-level cache.
+template <class Lanes, class T>
+void median_row_by_columns(const T* src, std::int64_t nx, std::int64_t y, T* dst, T* columns) {
+    using V = typename Lanes::V;
+    constexpr std::int64_t width = Lanes::width;
+    constexpr std::int64_t piece = 512;
+    const T* above = src + (y - 1) * nx;
+    const T* row = src + y * nx;
+    const T* below = src + (y + 1) * nx;
+    T* out = dst + y * nx;
+    const std::int64_t end = nx - 1;  // outputs at x = 1 .. nx-2; nx - 2 >= width
+    for (std::int64_t x0 = 1; x0 < end;) {
+        // Outputs [x0, x1) from the columns [x0 - 1, x1 + 1); a remainder of
+        // less than 64 joins the piece before, so every piece spans a vector.
+        const std::int64_t x1 = end - (x0 + piece) < 64 ? end : x0 + piece;
+        const std::int64_t first = x0 - 1;
+        const std::int64_t count = x1 + 1 - first;
+        // The sorted column x at least[x - first], middle[..], most[..].
+        T* const least = columns;
+        T* const middle = columns + nx;
+        T* const most = columns + 2 * nx;
+        const auto at = [first](T* sorted, std::int64_t x) { return sorted + (x - first); };
+        // A last group that overlaps the one before computes the same values again.
+        const auto sort_group = [&](std::int64_t x) {
+            V lo, mid, hi;
+            sort_3<Lanes>(Lanes::load(above + x), Lanes::load(row + x), Lanes::load(below + x), lo, mid, hi);
+            Lanes::store(at(least, x), lo);
+            Lanes::store(at(middle, x), mid);
+            Lanes::store(at(most, x), hi);
+        };
+        std::int64_t x = first;
+        for (; x + width <= first + count; x += width) sort_group(x);
+        if (x < first + count) sort_group(first + count - width);
+        const auto median_group = [&](std::int64_t x) {
+            const V low = Lanes::max(Lanes::max(Lanes::load(at(least, x - 1)), Lanes::load(at(least, x))),
+                                     Lanes::load(at(least, x + 1)));
+            const V high = Lanes::min(Lanes::min(Lanes::load(at(most, x - 1)), Lanes::load(at(most, x))),
+                                      Lanes::load(at(most, x + 1)));
+            const V mid = median_3<Lanes>(Lanes::load(at(middle, x - 1)), Lanes::load(at(middle, x)),
+                                          Lanes::load(at(middle, x + 1)));
+            Lanes::store(out + x, median_3<Lanes>(low, mid, high));
+        };
+        for (x = x0; x + width <= x1; x += width) median_group(x);
+        if (x < x1) median_group(x1 - width);
+        x0 = x1;
+    }
+}
+
+template <class Lanes, class T>
+bool holds_nan(const T* values, std::int64_t n) {
+    typename Lanes::V nan = Lanes::nan_lanes(Lanes::load(values), Lanes::load(values));  // n >= width
+    std::int64_t i = Lanes::width;
+    for (; i + Lanes::width <= n; i += Lanes::width) nan = Lanes::nan_lanes(nan, Lanes::load(values + i));
+    bool any = Lanes::bits(nan) != 0;
+    for (; i < n; ++i) any |= values[i] != values[i];
+    return any;
+}
+
+}  // namespace
+
+bool holds_nan_avx2(const float* values, std::int64_t n) {
+    if (n < float_lanes::width) {
+        bool any = false;
+        for (std::int64_t i = 0; i < n; ++i) any |= values[i] != values[i];
+        return any;
+    }
+    return holds_nan<float_lanes>(values, n);
+}
+bool holds_nan_avx2(const double* values, std::int64_t n) {
+    if (n < double_lanes::width) {
+        bool any = false;
+        for (std::int64_t i = 0; i < n; ++i) any |= values[i] != values[i];
+        return any;
+    }
+    return holds_nan<double_lanes>(values, n);
+}
+
+void median_row_avx2(const float* src, std::int64_t nx, std::int64_t y, std::int64_t r, float* dst,
+                     std::uint8_t* nan_windows, float* columns) {
+    if (r == 1 && nan_windows == nullptr) {
+        median_row_by_columns<float_lanes>(src, nx, y, dst, columns);
+    } else if (r == 1) {
+        median_row<float_lanes, 1>(src, nx, y, dst, nan_windows);
+    } else if (r == 2) {
+        median_row<float_lanes, 2>(src, nx, y, dst, nan_windows);
+    } else {
+        median_row<float_lanes, 3>(src, nx, y, dst, nan_windows);
+    }
+}
+
+void median_row_avx2(const double* src, std::int64_t nx, std::int64_t y, std::int64_t r, double* dst,
+                     std::uint8_t* nan_windows, double* columns) {
+    if (r == 1 && nan_windows == nullptr) {
+        median_row_by_columns<double_lanes>(src, nx, y, dst, columns);
+    } else if (r == 1) {
+        median_row<double_lanes, 1>(src, nx, y, dst, nan_windows);
+    } else if (r == 2) {
+        median_row<double_lanes, 2>(src, nx, y, dst, nan_windows);
+    } else {
+        median_row<double_lanes, 3>(src, nx, y, dst, nan_windows);
+    }
+}
+
+}  // namespace zorvan::kernels::median_network
