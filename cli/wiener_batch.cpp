@@ -1,6 +1,7 @@
 #include "cli/wiener_batch.h"
 
 #include "cli/output.h"
+#include "wiener/report.h"
 
 #include <glob.h>
 
@@ -137,34 +138,17 @@ WienerPlan plan_wiener(const WienerCommand& command) {
     return plan;
 }
 
-namespace {
-
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
-}  // namespace
 
 void write_report_index(const std::string& report_dir, const std::vector<WienerOutcome>& outcomes) {
     std::size_t filtered = 0;
     std::string rows;
     for (const WienerOutcome& outcome : outcomes) {
         filtered += outcome.filtered;
-        const std::string input = escaped(outcome.run->input);
-        const std::string link = escaped(fs::path(outcome.run->report_dir).filename().string()) + "/report.html";
+        const std::string input = zorvan::wiener::html_escape(outcome.run->input);
+        const std::string link = zorvan::wiener::html_escape(fs::path(outcome.run->report_dir).filename().string()) + "/report.html";
         rows += "<tr><td>" + (outcome.filtered ? "<a href=\"" + link + "\">" + input + "</a>" : input) + "</td><td>" +
-                (outcome.filtered ? "filtered: " : "failed: ") + escaped(outcome.text) + "</td><td>" +
-                (outcome.filtered ? escaped(outcome.run->output) : "") + "</td></tr>\n";
+                (outcome.filtered ? "filtered: " : "failed: ") + zorvan::wiener::html_escape(outcome.text) + "</td><td>" +
+                (outcome.filtered ? zorvan::wiener::html_escape(outcome.run->output) : "") + "</td></tr>\n";
     }
     const std::string page =
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Wiener filter of " +

@@ -77,9 +77,7 @@ std::vector<float> percentiles(std::vector<float> values, const std::vector<doub
     return out;
 }
 
-namespace {
-
-std::string escape(const std::string& text) {
+std::string html_escape(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
@@ -92,6 +90,8 @@ std::string escape(const std::string& text) {
     }
     return out;
 }
+
+namespace {
 
 std::string number(double value, const char* format = "%.1f") {
     char text[64];
@@ -152,14 +152,14 @@ void write_bytes(const std::string& path, const std::string& bytes) {
 
 std::string figure_html(const Figure& figure) {
     std::ostringstream html;
-    html << "<figure><div class=\"pair\"><img alt=\"" << escape(figure.name) << "\" ";
+    html << "<figure><div class=\"pair\"><img alt=\"" << html_escape(figure.name) << "\" ";
     if (figure.actual_size) {
         html << "class=\"actual\" width=\"" << figure.width << "\" height=\"" << figure.height << "\" ";
     }
     // The grey-level bar: white at the top, black at the bottom, the values beside.
     html << "src=\"data:image/png;base64," << base64(figure.png) << "\"><div class=\"bar\"><span>"
          << number(figure.white, "%.4g") << "</span><span>" << number(figure.black, "%.4g") << "</span></div></div>"
-         << figure.scale_bar << "<figcaption><b>" << escape(figure.name) << "</b>: " << escape(figure.caption)
+         << figure.scale_bar << "<figcaption><b>" << html_escape(figure.name) << "</b>: " << html_escape(figure.caption)
          << "</figcaption></figure>\n";
     return html.str();
 }
@@ -398,7 +398,7 @@ std::vector<std::string> write_report(const std::string& dir, const ReportPage& 
     }
 
     std::ostringstream html;
-    html << "<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << escape(page.title)
+    html << "<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << html_escape(page.title)
          << "</title>\n<style>\n"
          << "body{font-family:system-ui,sans-serif;margin:2em;color:#222;max-width:1200px}\n"
          << ".grid{display:flex;flex-wrap:wrap;gap:16px;align-items:flex-start}\nfigure{margin:0;max-width:520px}\n"
@@ -410,10 +410,10 @@ std::vector<std::string> write_report(const std::string& dir, const ReportPage& 
          << ".scale{font-size:11px}.scale span{display:inline-block;height:4px;background:#000;margin-right:6px}\n"
          << "figcaption{font-size:13px}\ntable{border-collapse:collapse}td,th{padding:3px 10px;border-bottom:1px solid #ddd;"
             "text-align:left}\ntd.n{text-align:right;font-variant-numeric:tabular-nums}\n"
-         << "</style>\n</head>\n<body>\n<h1>" << escape(page.title) << "</h1>\n";
-    for (const auto& paragraph : page.paragraphs) html << "<p>" << escape(paragraph) << "</p>\n";
+         << "</style>\n</head>\n<body>\n<h1>" << html_escape(page.title) << "</h1>\n";
+    for (const auto& paragraph : page.paragraphs) html << "<p>" << html_escape(paragraph) << "</p>\n";
     html << "<h2>Input and parameters</h2>\n<table>\n";
-    for (const auto& fact : page.facts) html << "<tr><th>" << escape(fact.first) << "</th><td>" << escape(fact.second) << "</td></tr>\n";
+    for (const auto& fact : page.facts) html << "<tr><th>" << html_escape(fact.first) << "</th><td>" << html_escape(fact.second) << "</td></tr>\n";
     html << "</table>\n<h2>Spectrum and mask</h2>\n<div class=\"grid wide\">\n";
     for (const auto& figure : spectrum) html << figure_html(figure);
     html << "</div>\n<h2>Detail at full resolution</h2>\n<div class=\"grid\">\n";
@@ -423,11 +423,11 @@ std::vector<std::string> write_report(const std::string& dir, const ReportPage& 
     html << "</div>\n<h2>Radial power profile</h2>\n" << profile_svg(page);
     html << "<h2>Stages</h2>\n<table>\n<tr><th>stage</th><th>ms</th></tr>\n";
     for (const auto& stage : page.stages) {
-        html << "<tr><td>" << escape(stage.name) << "</td><td class=\"n\">" << number(stage.milliseconds) << "</td></tr>\n";
+        html << "<tr><td>" << html_escape(stage.name) << "</td><td class=\"n\">" << number(stage.milliseconds) << "</td></tr>\n";
     }
     html << "</table>\n<h2>Plug-in timing counters</h2>\n<table>\n<tr><th>counter</th><th>additions</th><th>ms</th></tr>\n";
     for (const auto& counter : page.counters) {
-        html << "<tr><td>" << escape(counter.name) << "</td><td class=\"n\">" << counter.additions
+        html << "<tr><td>" << html_escape(counter.name) << "</td><td class=\"n\">" << counter.additions
              << "</td><td class=\"n\">" << number(counter.milliseconds, "%.3f") << "</td></tr>\n";
     }
     html << "</table>\n</body>\n</html>\n";

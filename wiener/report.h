@@ -52,6 +52,8 @@ ReportPage wiener_report_page(const std::string& input_name, const files::ImageD
                               const WienerResult& result, const WienerOptions& options);
 
 std::string base64(const std::string& bytes);
+// Text made safe inside HTML elements and attribute values.
+std::string html_escape(const std::string& text);
 // Round tick values (1, 2 or 5 times a power of ten apart) covering low..high.
 std::vector<double> round_ticks(double low, double high, int at_most = 6);
 // The values at the given fractions (0..1) of the sorted finite values.
