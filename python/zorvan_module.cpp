@@ -7,6 +7,7 @@
 #include "contract/script_functions.h"
 #include "files/image_io.h"
 #include "host/host.h"
+#include "wiener/transforms.h"
 #include "wiener/wiener.h"
 
 #include <pybind11/numpy.h>
@@ -296,6 +297,25 @@ py::tuple wiener(const py::array& a, int mode, double margin, double smoothing, 
     return py::make_tuple(py::array(py::dtype("f4"), shape, filtered->data(), base), details);
 }
 
+// For the benchmark: a callable running the three real transforms that
+// `wiener` needs for a width x height plane (two forward, one inverse, of the
+// plane with its mirrored edges) with the plans and buffers it reuses.
+py::cpp_function wiener_transforms(std::uint64_t width, std::uint64_t height) {
+    if (width < zorvan::wiener::kMinimumSide || height < zorvan::wiener::kMinimumSide) {
+        throw py::value_error("wiener_transforms takes sides of 16 or more");
+    }
+    const std::size_t w = zorvan::wiener::mirrored_side(width), h = zorvan::wiener::mirrored_side(height);
+    auto transforms = std::make_shared<zorvan::wiener::RealTransforms>(w, h);
+    auto plane = std::make_shared<std::vector<float>>(w * h);
+    for (std::size_t i = 0; i < plane->size(); ++i) (*plane)[i] = static_cast<float>(i % 251);
+    return py::cpp_function([transforms, plane] {
+        py::gil_scoped_release release;
+        transforms->forward(plane->data());
+        transforms->forward(plane->data());
+        transforms->inverse(transforms->half());
+    });
+}
+
 // Image files, for zorvan.io: what a file says of an image, as a dict.
 py::dict summary_dict(const zorvan::files::ImageSummary& s) {
     py::list axes;
@@ -375,6 +395,7 @@ PYBIND11_MODULE(_zorvan, module) {
 
     module.def("call", &call, py::arg("name"), py::arg("args"));
     module.def("wiener", &wiener, py::arg("a"), py::arg("mode"), py::arg("margin"), py::arg("smoothing"), py::arg("window"));
+    module.def("wiener_transforms", &wiener_transforms, py::arg("width"), py::arg("height"));
     module.def("functions", [] { return loaded().host.published_prototypes(); });
     module.def("table", [] {
         py::list rows;
