@@ -34,6 +34,7 @@ public:
     float* half() { return half_.get(); }
     // The half buffer as shared memory, for an image that lends it.
     std::shared_ptr<float[]> shared_half() { return half_; }
+    std::shared_ptr<float[]> shared_real() { return real_; }
 
     // `in` (w x h) into half(), unscaled; `in` is left as it was.
     void forward(const float* in);

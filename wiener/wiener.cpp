@@ -82,31 +82,52 @@ void gather_half(const float* centred, std::size_t w, std::size_t h, float* half
 }
 
 // What a filter run reuses between the planes of a stack: the transforms of
-// its size, with their plans, and the buffers the host's images lend.
+// its size, with their plans, and the buffers the host's images lend. Fresh
+// pages cost as much as the work on them: a buffer serves twice where its
+// first use is over (the power, then the noise; the transforms' real plane,
+// the half mask and then the inverse's output).
 struct Workspace {
     Workspace(std::size_t w, std::size_t h, bool wiener_mode)
         : transforms(w, h),
           centred(new float[2 * w * h]),
           amplitude(new float[w * h]),
-          power(wiener_mode ? new float[w * h] : nullptr),
-          noise(wiener_mode ? new float[w * h] : nullptr),
-          half_mask(new float[transforms.half_width() * h]) {}
+          power_then_noise(wiener_mode ? new float[w * h] : nullptr),
+          padded(wiener_mode ? new float[w * h] : nullptr) {}
 
     RealTransforms transforms;
-    std::shared_ptr<float[]> centred, amplitude, power, noise, half_mask;
-    std::vector<float> padded;
+    std::shared_ptr<float[]> centred, amplitude, power_then_noise, padded;
 };
 
-// Solves (I + M) z = y for the penta-diagonal symmetric M by LAPACK's
-// banded Cholesky solver.
-std::vector<double> whittaker_solve(const std::vector<double>& penalty, std::vector<double> y) {
+// The penalty matrix M of the Whittaker smoother is penta-diagonal: its
+// first two and last two rows differ, every row between holds the same five
+// values. FCreateFwhitsmMatrixDLL makes it dense (m^2 doubles); made for
+// kPenaltySample rows, it gives every value of the m-row matrix, the same
+// bits, at a small fraction of the cost.
+constexpr std::size_t kPenaltySample = 8;
+
+// Element (i, j), |i - j| <= 2, of the m-row penalty from the dense `sample`
+// of n rows: the first rows as they are, the last rows from the sample's
+// last, and the rows between from the sample's row 4, whose five values are
+// those of every inner row (n = 8: rows 2 to 5 are inner).
+double penalty_at(const std::vector<double>& sample, std::size_t n, std::size_t m, std::size_t i, std::size_t j) {
+    if (m == n) return sample[i * n + j];
+    if (i < n / 2) return sample[i * n + j];
+    if (i >= m - n / 2) return sample[(i - (m - n)) * n + (j - (m - n))];
+    return sample[4 * n + 4 + j - i];
+}
+
+// Solves (I + M) z = y for the penta-diagonal symmetric M (from `sample`,
+// its dense form for n = min(m, kPenaltySample) rows) by LAPACK's banded
+// Cholesky solver.
+std::vector<double> whittaker_solve(const std::vector<double>& sample, std::size_t n, std::vector<double> y) {
     const auto m = static_cast<lapack_int>(y.size());
     constexpr lapack_int bands = 2;
     std::vector<double> band(static_cast<std::size_t>((bands + 1) * m), 0.0);
     for (lapack_int j = 0; j < m; ++j) {
         for (lapack_int i = std::max<lapack_int>(0, j - bands); i <= j; ++i) {
             band[static_cast<std::size_t>(bands + i - j + j * (bands + 1))] =
-                (i == j ? 1.0 : 0.0) + penalty[static_cast<std::size_t>(i) * static_cast<std::size_t>(m) + j];
+                (i == j ? 1.0 : 0.0) + penalty_at(sample, n, static_cast<std::size_t>(m), static_cast<std::size_t>(i),
+                                                  static_cast<std::size_t>(j));
         }
     }
     const lapack_int info = LAPACKE_dpbsv(LAPACK_COL_MAJOR, 'U', m, bands, 1, band.data(), bands + 1, y.data(), m);
@@ -253,7 +274,6 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
         if (!workspace) workspace = std::make_unique<Workspace>(w, h, mirrored);
     });
     Workspace& work = *workspace;
-    std::vector<float>& padded = work.padded;
     const float* pixels = plane_pixels;
     if (mirrored) {
         pipeline.stage("mirrored edges", [&] {
@@ -263,16 +283,22 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
                 const std::size_t j = (i + 2 * n - before % (2 * n)) % (2 * n);
                 return j < n ? j : 2 * n - 1 - j;
             };
-            padded.resize(count);
+            std::vector<std::size_t> edges;  // the columns of the mirrored edges, left then right
+            for (std::size_t x = 0; x < left; ++x) edges.push_back(mirror(x, left, width));
+            for (std::size_t x = left + width; x < w; ++x) edges.push_back(mirror(x, left, width));
+            const std::size_t right = w - left - width;
             for (std::size_t y = 0; y < h; ++y) {
                 const float* row = plane_pixels + mirror(y, top, height) * width;
-                for (std::size_t x = 0; x < w; ++x) padded[y * w + x] = row[mirror(x, left, width)];
+                float* out = work.padded.get() + y * w;
+                for (std::size_t x = 0; x < left; ++x) out[x] = row[edges[x]];
+                std::copy_n(row, width, out + left);
+                for (std::size_t x = 0; x < right; ++x) out[left + width + x] = row[edges[left + x]];
             }
         });
-        pixels = padded.data();
+        pixels = work.padded.get();
     }
-    const std::size_t real_bytes = count * sizeof(float);
-    const Image input = pipeline.make(host::data_type::real4, {w, h}, pixels, real_bytes);
+    const Image input = mirrored ? pipeline.lend(host::data_type::real4, {w, h}, work.padded)
+                                 : pipeline.make(host::data_type::real4, {w, h}, pixels, count * sizeof(float));
 
     const Image windowed = pipeline.stage(
         options.window == Window::hann ? "apodisation (FFTWindow, Hann)" : "apodisation (FFTWindow, sine)", [&] {
@@ -292,7 +318,7 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
     const auto spectra = pipeline.stage("forward transforms (FFTW)", [&] {
         work.transforms.forward(static_cast<const float*>(windowed.data()));
         expand_centred(work.transforms.half(), w, h, work.centred.get(), work.amplitude.get(),
-                       mean_power ? work.power.get() : nullptr);
+                       mean_power ? work.power_then_noise.get() : nullptr);
         Image spectrum = pipeline.lend(host::data_type::complex8, {w, h}, work.centred);
         work.transforms.forward(pixels);
         Image raw_half = pipeline.lend(host::data_type::complex8, {work.transforms.half_width(), h},
@@ -316,7 +342,8 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
     const float* amplitude = work.amplitude.get();
     const double to_ln_mean_power = mean_power ? 0.0 : kEulerGamma;
     const Image survey = pipeline.stage("radial survey about the centre (FRadialSurvey)", [&] {
-        const Image surveyed = mean_power ? pipeline.lend(host::data_type::real4, {w, h}, work.power) : plane.power;
+        const Image surveyed = mean_power ? pipeline.lend(host::data_type::real4, {w, h}, work.power_then_noise)
+                                            : plane.power;
         return pipeline.image_call("FRadialSurvey", {surveyed, static_cast<std::int32_t>(w / 2),
                                                      static_cast<std::int32_t>(h / 2), scale_x, scale_y});
     });
@@ -347,9 +374,10 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
     }
 
     const auto background = pipeline.stage("Whittaker smoothing (FCreateFwhitsmMatrixDLL, LAPACK)", [&] {
+        const std::size_t sample = std::min(rings, kPenaltySample);
         const Image penalty = pipeline.image_call("FCreateFwhitsmMatrixDLL",
-                                                  {static_cast<std::int32_t>(rings), options.lambda});
-        return whittaker_solve(penalty.pixels<double>(), profile);
+                                                  {static_cast<std::int32_t>(sample), options.lambda});
+        return whittaker_solve(penalty.pixels<double>(), sample, profile);
     });
     // The noise power N: shot noise is white, so the outermost rings, where a
     // specimen's own power has fallen away, hold noise alone; the median of
@@ -402,8 +430,8 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
             return pipeline.image_call("FRadialWarpDLL", {plane.power, profile_image, scale_x, scale_y});
         });
         pipeline.stage("Wiener mask (FCreateWienerMaskDLL), the larger of the two", [&] {
-            std::fill_n(work.noise.get(), count, static_cast<float>(std::sqrt(plane.noise_power)));
-            const Image noise_image = pipeline.lend(host::data_type::real4, {w, h}, work.noise);
+            std::fill_n(work.power_then_noise.get(), count, static_cast<float>(std::sqrt(plane.noise_power)));
+            const Image noise_image = pipeline.lend(host::data_type::real4, {w, h}, work.power_then_noise);
             const Image wiener = pipeline.image_call("FCreateWienerMaskDLL", {ring_power, noise_image});
             const float* from = static_cast<const float*>(wiener.data());
             float* mask = static_cast<float*>(const_cast<void*>(plane.mask.data()));
@@ -438,9 +466,9 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
     // The mask is centrally symmetric (of amplitudes and radii), so the
     // product stays Hermitian: its half is all the inverse transform needs.
     const Image product = pipeline.stage("mask applied (FElementWiseProductComplexByRealDLL)", [&] {
-        gather_half(static_cast<const float*>(plane.mask.data()), w, h, work.half_mask.get());
+        gather_half(static_cast<const float*>(plane.mask.data()), w, h, work.transforms.real());
         const Image half_mask =
-            pipeline.lend(host::data_type::real4, {work.transforms.half_width(), h}, work.half_mask);
+            pipeline.lend(host::data_type::real4, {work.transforms.half_width(), h}, work.transforms.shared_real());
         return pipeline.image_call("FElementWiseProductComplexByRealDLL", {raw_spectrum, half_mask});
     });
     plane.filtered = pipeline.stage("inverse transform (FFTW)", [&] {

@@ -41,6 +41,20 @@ def test_wiener_is_the_commands_filter_plane_by_plane(tmp_path):
         zorvan.wiener(a.astype(np.complex64))
 
 
+@pytest.mark.parametrize("rings", [8, 9, 12, 13, 300])
+@pytest.mark.parametrize("weight", [1000.0, 0.37, 3e-300])
+def test_the_smoothers_bands_come_from_an_8_row_penalty(rings, weight):
+    # The filter builds the banded system of `rings` rows from the plug-in's
+    # 8-row matrix: its first and last four rows, and row 4 for every row
+    # between. Every band of the dense matrix must be those same bits.
+    dense, sample = zorvan.penalty_matrix(rings, weight), zorvan.penalty_matrix(8, weight)
+    for i in range(rings):
+        for j in range(max(0, i - 2), min(rings, i + 3)):
+            k, l = (i, j) if i < 4 else (i - rings + 8, j - rings + 8) if i >= rings - 4 else (4, 4 + j - i)
+            assert dense[i, j].tobytes() == sample[k, l].tobytes(), (i, j)
+    assert np.count_nonzero(dense) == 5 * rings - 6
+
+
 def screenshot_rgb(path):
     """The PNG's pixels [y, x, rgb], read by libpng's simplified API."""
     class PngImage(ctypes.Structure):
