@@ -251,7 +251,9 @@ py::tuple wiener(const py::array& a, int mode, double margin, double smoothing, 
     {
         py::gil_scoped_release release;
         std::shared_lock lock(state.running);
-        // FFTW's planner is not thread-safe: one filter at a time.
+        // One filter at a time: the host serialises the plug-in's calls
+        // anyway, and each filter holds buffers of several times the plane
+        // (FFTW's planning has a lock of its own, wiener/transforms.cpp).
         static std::mutex one_at_a_time;
         std::lock_guard one(one_at_a_time);
         closed = state.closed;
