@@ -16,6 +16,10 @@ namespace zorvan::wiener {
 // $HOME/.cache/zorvan/fftw-wisdom; empty when neither is set.
 std::string wisdom_path();
 
+// A buffer of `count` floats, aligned for FFTW's plans, uninitialised (fresh
+// zero pages, huge pages asked for, from 32 MiB on).
+std::shared_ptr<float[]> plane_buffer(std::size_t count);
+
 class RealTransforms {
 public:
     // Gets the plans of w x h (row-major, w the fast axis), planning them if

@@ -89,10 +89,10 @@ void gather_half(const float* centred, std::size_t w, std::size_t h, float* half
 struct Workspace {
     Workspace(std::size_t w, std::size_t h, bool wiener_mode)
         : transforms(w, h),
-          centred(new float[2 * w * h]),
-          amplitude(new float[w * h]),
-          power_then_noise(wiener_mode ? new float[w * h] : nullptr),
-          padded(wiener_mode ? new float[w * h] : nullptr) {}
+          centred(plane_buffer(2 * w * h)),
+          amplitude(plane_buffer(w * h)),
+          power_then_noise(wiener_mode ? plane_buffer(w * h) : nullptr),
+          padded(wiener_mode ? plane_buffer(w * h) : nullptr) {}
 
     RealTransforms transforms;
     std::shared_ptr<float[]> centred, amplitude, power_then_noise, padded;
