@@ -18,9 +18,11 @@ says which.
 
 import argparse
 import ctypes
+import json
 import math
 import os
 import statistics
+import subprocess
 import sys
 import threading
 import time
@@ -126,8 +128,9 @@ def _c_logf_loop():
 # ---- the rows: each maker returns ours, the peers and the bytes moved for an n x n image ----
 
 class Case:
-    def __init__(self, op, dtype, radius, make, threads=1, note=""):
+    def __init__(self, op, dtype, radius, make, threads=1, note="", at_size=False):
         self.op, self.dtype, self.radius, self.make, self.threads, self.note = op, dtype, radius, make, threads, note
+        self.at_size = at_size
 
 
 def _kernel(k):
@@ -442,6 +445,64 @@ def rescale(dtype):
     return Case("FWarpLinear2DDLL", dtype, None, make, threads=2, note="2x up to the size shown")
 
 
+def _smooth_side(n):
+    """The side `zorvan.wiener` transforms: n with 16 mirrored pixels or more a side, of factors 2, 3, 5, 7 alone."""
+    m = n + 32
+    while True:
+        rest = m
+        for f in (2, 3, 5, 7):
+            while rest % f == 0:
+                rest //= f
+        if rest == 1:
+            return m
+        m += 1
+
+
+def numpy_wiener(a, workers=1, smoothing=1000.0, margin=8.0):
+    """The Wiener pipeline of `zorvan.wiener` (its default mode) written in NumPy/scipy: mirrored edges, Hann
+    window, scipy.fft real transforms, ring means by np.bincount, Whittaker smoothing by a sparse banded solve,
+    the noise from the outermost rings, both masks in NumPy, the product and the inverse transform."""
+    import scipy.fft
+    import scipy.sparse
+    import scipy.sparse.linalg
+    h0, w0 = a.shape
+    h, w = _smooth_side(h0), _smooth_side(w0)
+    top, left = (h - h0) // 2, (w - w0) // 2
+    plane = np.pad(a, ((top, h - h0 - top), (left, w - w0 - left)), mode="symmetric")
+    window = np.outer(np.hanning(h + 1)[:h], np.hanning(w + 1)[:w]).astype(np.float32)
+    windowed = scipy.fft.rfft2(plane * window, workers=workers)
+    raw = scipy.fft.rfft2(plane, workers=workers)
+    power = windowed.real ** 2 + windowed.imag ** 2
+    longer = max(w, h)
+    fy = scipy.fft.fftfreq(h).astype(np.float32) * longer
+    fx = scipy.fft.rfftfreq(w).astype(np.float32) * longer
+    radius = np.sqrt(fy[:, None] ** 2 + fx[None, :] ** 2)
+    ring = (radius + 0.5).astype(np.intp).ravel()
+    rings = ring.max() + 1
+    means = np.bincount(ring, power.ravel(), rings) / np.maximum(np.bincount(ring, None, rings), 1)
+    y = np.log(np.maximum(means, 1e-30))
+    y[:3] = y[3]
+    d = scipy.sparse.diags([1.0, -2.0, 1.0], [0, 1, 2], shape=(rings - 2, rings))
+    background = scipy.sparse.linalg.spsolve((scipy.sparse.identity(rings) + smoothing * (d.T @ d)).tocsc(), y)
+    noise = np.exp(np.median(y[int(np.ceil(0.75 * longer / 2)):longer // 2 + 1]))
+    ring_power = np.interp(radius, np.arange(rings), np.exp(background)).astype(np.float32)
+    lattice = np.clip(1 - margin * ring_power / np.maximum(power, 1e-30), 0, 1)
+    mask = np.maximum(lattice, np.clip(1 - noise / ring_power, 0, 1))
+    out = scipy.fft.irfft2(raw * mask, s=(h, w), workers=workers)
+    return out[top:top + h0, left:left + w0].astype(np.float32)
+
+
+def wiener_end_to_end(dtype):
+    def make(n):
+        a = (image(n, np.float32) * 100).astype(dtype)
+        transforms = zorvan._zorvan.wiener_transforms(n, n)
+        return ((lambda: zorvan.wiener(a)),
+                {"numpy/scipy.fft pipeline": lambda: numpy_wiener(a), "3 real FFTW transforms": transforms},
+                a.nbytes * 2)
+    return Case("zorvan.wiener (end to end)", dtype, None, make,
+                note="1 thread (OMP_NUM_THREADS=1), scipy.fft workers=1; the transforms: ours, reused plans", at_size=True)
+
+
 def cases(radii):
     """The rows of the table: for each script function, in the order of the plug-in's table, its cases."""
     by_function = {
@@ -472,7 +533,7 @@ def cases(radii):
     for function in zorvan._ROWS.values():
         rows += by_function.pop(function.python_name)  # a KeyError: a script function without a row here
     assert not by_function, "rows for functions the plug-in does not have: %s" % sorted(by_function)
-    return rows
+    return rows + [wiener_end_to_end(np.float32)]
 
 
 # ---- running a row ----
@@ -504,12 +565,16 @@ def run_case(case, n):
     threads = case.threads
     cv2.setNumThreads(threads)
     notes = [case.note] if case.note else []
-    size, _ = _fits(case.make, n, lambda made: made[0])
+    # A row that must be timed at its size (the end-to-end filter: its targets are at 2048 and 4096).
+    size = n if case.at_size else _fits(case.make, n, lambda made: made[0])[0]
     if size < n:
         notes.append("ours ~%.0f s at %d: timed at %d" % (_estimate(lambda s: case.make(s)[0], n)[0], n, size))
     names = list(case.make(PROBE)[1])
     fitting = {}
     for name in names:
+        if case.at_size:
+            fitting[name] = (size, 0.0)
+            continue
         peer_size, guess = _fits(case.make, size, lambda made: made[1][name])
         fitting[name] = (peer_size, guess * 4 ** (math.log2(size / peer_size)))
     if fitting and all(s < size for s, _ in fitting.values()):  # no peer at this size: shrink the row
@@ -526,6 +591,8 @@ def run_case(case, n):
     best = min(peer_s, key=peer_s.get) if peer_s else None
     if "C logf loop" in peer_s:
         notes.append("ours/C logf loop %.2f" % (ours_s / peer_s["C logf loop"]))
+    if "numpy/scipy.fft pipeline" in peer_s:
+        notes.append("ours/numpy-scipy pipeline %.3f" % (ours_s / peer_s["numpy/scipy.fft pipeline"]))
     floor = nbytes / copy_bandwidth(nbytes, threads)
     return {"op": case.op, "type": np.dtype(case.dtype).name, "size": size, "radius": case.radius,
             "ours": ours_s * 1e3, "peer": best, "peer_ms": peer_s[best] * 1e3 if best else None,
@@ -587,12 +654,21 @@ def svg(rows):
     return "\n".join(out) + "\n"
 
 
+def run_one_thread(case, n, sizes):
+    """run_case in a process of its own whose OpenMP regions have one thread."""
+    env = dict(os.environ, OMP_NUM_THREADS="1")
+    done = subprocess.run([sys.executable, os.path.abspath(__file__), "--one-thread-row", case.op, "--sizes", str(n)],
+                          env=env, check=True, capture_output=True, text=True)
+    return json.loads(done.stdout.strip().splitlines()[-1])
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="1024 only, radii 1, 5, 30: a smoke test")
     parser.add_argument("--filter", default="", help="only operations whose name contains this (case-blind)")
     parser.add_argument("--sizes", default=None, help="comma-separated sizes (default 1024,4096; --quick 1024)")
     parser.add_argument("--out", default="bench-results", help="folder for bench.md and ratios.svg")
+    parser.add_argument("--one-thread-row", default=None, help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
     sizes = [int(s) for s in (args.sizes or ("1024" if args.quick else "1024,4096")).split(",")]
     global PROBE
@@ -600,9 +676,13 @@ def main(argv=None):
     selected = [c for c in cases(QUICK_RADII if args.quick else RADII) if args.filter.lower() in c.op.lower()]
     bw = (copy_bandwidth(128 << 20, 1), copy_bandwidth(128 << 20, 2))
     rows, started = [], time.perf_counter()
+    if args.one_thread_row:  # a row of one thread, run by run_one_thread below
+        case = next(c for c in selected if c.op == args.one_thread_row)
+        print(json.dumps(run_case(case, sizes[0])))
+        return 0
     for n in sizes:
         for case in selected:
-            row = run_case(case, n)
+            row = run_one_thread(case, n, args.sizes) if "OMP_NUM_THREADS=1" in case.note else run_case(case, n)
             rows.append(row)
             ratio = row["ours"] / row["peer_ms"] if row["peer_ms"] else float("nan")
             print("%-36s %-9s %5d %4s  ours %9s ms  %-30s %9s ms  ours/peer %6.2f  ours/floor %6.2f  %s" % (

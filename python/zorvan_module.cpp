@@ -7,6 +7,7 @@
 #include "contract/script_functions.h"
 #include "files/image_io.h"
 #include "host/host.h"
+#include "wiener/transforms.h"
 #include "wiener/wiener.h"
 
 #include <pybind11/numpy.h>
@@ -250,7 +251,9 @@ py::tuple wiener(const py::array& a, int mode, double margin, double smoothing, 
     {
         py::gil_scoped_release release;
         std::shared_lock lock(state.running);
-        // FFTW's planner is not thread-safe: one filter at a time.
+        // One filter at a time: the host serialises the plug-in's calls
+        // anyway, and each filter holds buffers of several times the plane
+        // (FFTW's planning has a lock of its own, wiener/transforms.cpp).
         static std::mutex one_at_a_time;
         std::lock_guard one(one_at_a_time);
         closed = state.closed;
@@ -294,6 +297,25 @@ py::tuple wiener(const py::array& a, int mode, double margin, double smoothing, 
     auto* filtered = new std::vector<std::byte>(std::move(result->filtered.bytes));
     py::capsule base(filtered, [](void* held) { delete static_cast<std::vector<std::byte>*>(held); });
     return py::make_tuple(py::array(py::dtype("f4"), shape, filtered->data(), base), details);
+}
+
+// For the benchmark: a callable running the three real transforms that
+// `wiener` needs for a width x height plane (two forward, one inverse, of the
+// plane with its mirrored edges) with the plans and buffers it reuses.
+py::cpp_function wiener_transforms(std::uint64_t width, std::uint64_t height) {
+    if (width < zorvan::wiener::kMinimumSide || height < zorvan::wiener::kMinimumSide) {
+        throw py::value_error("wiener_transforms takes sides of 16 or more");
+    }
+    const std::size_t w = zorvan::wiener::mirrored_side(width), h = zorvan::wiener::mirrored_side(height);
+    auto transforms = std::make_shared<zorvan::wiener::RealTransforms>(w, h);
+    auto plane = std::make_shared<std::vector<float>>(w * h);
+    for (std::size_t i = 0; i < plane->size(); ++i) (*plane)[i] = static_cast<float>(i % 251);
+    return py::cpp_function([transforms, plane] {
+        py::gil_scoped_release release;
+        transforms->forward(plane->data());
+        transforms->forward(plane->data());
+        transforms->inverse(transforms->half());
+    });
 }
 
 // Image files, for zorvan.io: what a file says of an image, as a dict.
@@ -375,6 +397,7 @@ PYBIND11_MODULE(_zorvan, module) {
 
     module.def("call", &call, py::arg("name"), py::arg("args"));
     module.def("wiener", &wiener, py::arg("a"), py::arg("mode"), py::arg("margin"), py::arg("smoothing"), py::arg("window"));
+    module.def("wiener_transforms", &wiener_transforms, py::arg("width"), py::arg("height"));
     module.def("functions", [] { return loaded().host.published_prototypes(); });
     module.def("table", [] {
         py::list rows;

@@ -4,7 +4,8 @@
 
 #include "wiener/wiener.h"
 
-#include <fftw3.h>
+#include "wiener/transforms.h"
+
 #include <lapacke.h>
 
 #include <algorithm>
@@ -28,85 +29,105 @@ using host::Image;
 // below ln of their mean by Euler's constant.
 constexpr double kEulerGamma = 0.57721566490153286;
 
-// Copies w x h interleaved complex values with element (x, y) moved to
-// ((x + shift_x) mod w, (y + shift_y) mod h).
-void rotate(const float* from, float* to, std::size_t w, std::size_t h, std::size_t shift_x, std::size_t shift_y) {
-    for (std::size_t y = 0; y < h; ++y) {
-        const std::size_t to_row = (y + shift_y) % h * w;
+// The full transform, zero frequency at (w/2, h/2), from the half that a
+// real-to-complex transform gives ((w/2 + 1) x h): element (x, y) of the
+// transform goes to ((x + w/2) mod w, (y + h/2) mod h), and for x > w/2 it is
+// the conjugate of element (w - x, (h - y) mod h), a real plane's transform
+// being Hermitian. In the same pass, each element's amplitude, and its
+// square when `power` is not null: the mask's inputs.
+void expand_centred(const float* half, std::size_t w, std::size_t h, float* centred, float* amplitude,
+                    float* power) {
+    const std::size_t half_width = w / 2 + 1, shift = w / 2;
+    for (std::size_t cy = 0; cy < h; ++cy) {
+        const std::size_t y = (cy + h - h / 2) % h;
+        const float* row = half + 2 * y * half_width;
+        const float* mirror_row = half + 2 * ((h - y) % h) * half_width;
+        float* out = centred + 2 * cy * w;
+        float* a = amplitude + cy * w;
+        // Centred columns [0, w/2) hold x = cx + w - w/2: all beyond w/2 but
+        // the first of an even width, x = w/2 itself.
+        std::size_t cx = 0;
+        if (w % 2 == 0) {
+            out[0] = row[2 * shift];
+            out[1] = row[2 * shift + 1];
+            cx = 1;
+        }
+        for (; cx < shift; ++cx) {
+            out[2 * cx] = mirror_row[2 * (shift - cx)];
+            out[2 * cx + 1] = -mirror_row[2 * (shift - cx) + 1];
+        }
+        std::copy_n(row, 2 * (w - shift), out + 2 * shift);
+        // In double, so that no square overflows: as close as hypotf.
         for (std::size_t x = 0; x < w; ++x) {
-            const std::size_t target = 2 * (to_row + (x + shift_x) % w), source = 2 * (y * w + x);
-            to[target] = from[source];
-            to[target + 1] = from[source + 1];
+            const double re = out[2 * x], im = out[2 * x + 1];
+            a[x] = static_cast<float>(std::sqrt(re * re + im * im));
+        }
+        if (power != nullptr) {
+            float* p = power + cy * w;
+            for (std::size_t x = 0; x < w; ++x) p[x] = a[x] * a[x];
         }
     }
 }
 
-// A transform in FFTW's own aligned memory, so that the plan, and with it
-// every rounding, does not depend on where a vector happened to land.
-class Transform {
-public:
-    Transform(std::size_t w, std::size_t h, int direction)
-        : w_(w), h_(h), data_(fftwf_alloc_complex(w * h)), direction_(direction) {
-        if (data_ == nullptr) throw std::bad_alloc();
+// The half of a centred real image that multiplies a real-to-complex
+// transform: element (x, y) for x <= w/2 from ((x + w/2) mod w, (y + h/2) mod h).
+void gather_half(const float* centred, std::size_t w, std::size_t h, float* half) {
+    const std::size_t half_width = w / 2 + 1, shift = w / 2;
+    for (std::size_t y = 0; y < h; ++y) {
+        const float* row = centred + (y + h / 2) % h * w;
+        float* out = half + y * half_width;
+        std::copy_n(row + shift, w - shift, out);
+        if (half_width > w - shift) out[w - shift] = row[0];
     }
-    Transform(const Transform&) = delete;
-    Transform& operator=(const Transform&) = delete;
-    ~Transform() { fftwf_free(data_); }
+}
 
-    float* data() { return reinterpret_cast<float*>(data_); }
+// What a filter run reuses between the planes of a stack: the transforms of
+// its size, with their plans, and the buffers the host's images lend. Fresh
+// pages cost as much as the work on them: a buffer serves twice where its
+// first use is over (the power, then the noise; the transforms' real plane,
+// the half mask and then the inverse's output).
+struct Workspace {
+    Workspace(std::size_t w, std::size_t h, bool wiener_mode)
+        : transforms(w, h),
+          centred(plane_buffer(2 * w * h)),
+          amplitude(plane_buffer(w * h)),
+          power_then_noise(wiener_mode ? plane_buffer(w * h) : nullptr),
+          padded(wiener_mode ? plane_buffer(w * h) : nullptr) {}
 
-    void run() {
-        const fftwf_plan plan =
-            fftwf_plan_dft_2d(static_cast<int>(h_), static_cast<int>(w_), data_, data_, direction_, FFTW_ESTIMATE);
-        if (plan == nullptr) throw std::runtime_error("FFTW could not plan the transform");
-        fftwf_execute(plan);
-        fftwf_destroy_plan(plan);
-    }
-
-private:
-    std::size_t w_, h_;
-    fftwf_complex* data_;
-    int direction_;
+    RealTransforms transforms;
+    std::shared_ptr<float[]> centred, amplitude, power_then_noise, padded;
 };
 
-// The transform of a real plane with the zero frequency moved to (w/2, h/2),
-// any size: the centre of the radial survey and of the radial warp.
-// Interleaved re, im floats, in a buffer left uninitialised until written:
-// fresh pages are costly, so nothing is zeroed or copied twice.
-std::shared_ptr<float[]> centred_forward(const float* real, std::size_t w, std::size_t h, Transform& transform) {
-    float* data = transform.data();
-    for (std::size_t i = 0; i < w * h; ++i) {
-        data[2 * i] = real[i];
-        data[2 * i + 1] = 0.0f;
-    }
-    transform.run();
-    std::shared_ptr<float[]> out(new float[2 * w * h]);
-    rotate(data, out.get(), w, h, w / 2, h / 2);
-    return out;
+// The penalty matrix M of the Whittaker smoother is penta-diagonal: its
+// first two and last two rows differ, every row between holds the same five
+// values. FCreateFwhitsmMatrixDLL makes it dense (m^2 doubles); made for
+// kPenaltySample rows, it gives every value of the m-row matrix, the same
+// bits, at a small fraction of the cost.
+constexpr std::size_t kPenaltySample = 8;
+
+// Element (i, j), |i - j| <= 2, of the m-row penalty from the dense `sample`
+// of n rows: the first rows as they are, the last rows from the sample's
+// last, and the rows between from the sample's row 4, whose five values are
+// those of every inner row (n = 8: rows 2 to 5 are inner).
+double penalty_at(const std::vector<double>& sample, std::size_t n, std::size_t m, std::size_t i, std::size_t j) {
+    if (m == n) return sample[i * n + j];
+    if (i < n / 2) return sample[i * n + j];
+    if (i >= m - n / 2) return sample[(i - (m - n)) * n + (j - (m - n))];
+    return sample[4 * n + 4 + j - i];
 }
 
-// The real part of the inverse of centred_forward, scaled by 1/(w·h).
-std::vector<float> centred_inverse(const float* spectrum, std::size_t w, std::size_t h) {
-    Transform transform(w, h, FFTW_BACKWARD);
-    float* data = transform.data();
-    rotate(spectrum, data, w, h, w - w / 2, h - h / 2);
-    transform.run();
-    const float scale = 1.0f / (static_cast<float>(w) * static_cast<float>(h));
-    std::vector<float> real(w * h);
-    for (std::size_t i = 0; i < w * h; ++i) real[i] = data[2 * i] * scale;
-    return real;
-}
-
-// Solves (I + M) z = y for the penta-diagonal symmetric M by LAPACK's
-// banded Cholesky solver.
-std::vector<double> whittaker_solve(const std::vector<double>& penalty, std::vector<double> y) {
+// Solves (I + M) z = y for the penta-diagonal symmetric M (from `sample`,
+// its dense form for n = min(m, kPenaltySample) rows) by LAPACK's banded
+// Cholesky solver.
+std::vector<double> whittaker_solve(const std::vector<double>& sample, std::size_t n, std::vector<double> y) {
     const auto m = static_cast<lapack_int>(y.size());
     constexpr lapack_int bands = 2;
     std::vector<double> band(static_cast<std::size_t>((bands + 1) * m), 0.0);
     for (lapack_int j = 0; j < m; ++j) {
         for (lapack_int i = std::max<lapack_int>(0, j - bands); i <= j; ++i) {
             band[static_cast<std::size_t>(bands + i - j + j * (bands + 1))] =
-                (i == j ? 1.0 : 0.0) + penalty[static_cast<std::size_t>(i) * static_cast<std::size_t>(m) + j];
+                (i == j ? 1.0 : 0.0) + penalty_at(sample, n, static_cast<std::size_t>(m), static_cast<std::size_t>(i),
+                                                  static_cast<std::size_t>(j));
         }
     }
     const lapack_int info = LAPACKE_dpbsv(LAPACK_COL_MAJOR, 'U', m, bands, 1, band.data(), bands + 1, y.data(), m);
@@ -236,13 +257,23 @@ PreparedImage prepare(const files::ImageData& input) {
     return image;
 }
 
-WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t width, std::uint64_t height,
-                         const WienerOptions& options, std::FILE* progress) {
+namespace {
+
+// One plane through the filter; `workspace` is made by the first plane of a
+// run (the stage that plans the transforms) and reused by the others.
+WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t width, std::uint64_t height,
+                         const WienerOptions& options, std::FILE* progress, std::unique_ptr<Workspace>& workspace) {
     const bool mirrored = options.mode == Mode::wiener;
     const std::size_t w = mirrored ? mirrored_side(width) : width, h = mirrored ? mirrored_side(height) : height;
     const std::size_t count = w * h, left = (w - width) / 2, top = (h - height) / 2;
     Pipeline pipeline(host, progress);
-    std::vector<float> padded;
+    // The first plane of a size in a process gets the plans: from the
+    // wisdom file, or by FFTW_MEASURE, about a second at 2048 x 2048, once
+    // per machine (transforms.h).
+    pipeline.stage("transform plans (FFTW, planning once per size)", [&] {
+        if (!workspace) workspace = std::make_unique<Workspace>(w, h, mirrored);
+    });
+    Workspace& work = *workspace;
     const float* pixels = plane_pixels;
     if (mirrored) {
         pipeline.stage("mirrored edges", [&] {
@@ -252,16 +283,22 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
                 const std::size_t j = (i + 2 * n - before % (2 * n)) % (2 * n);
                 return j < n ? j : 2 * n - 1 - j;
             };
-            padded.resize(count);
+            std::vector<std::size_t> edges;  // the columns of the mirrored edges, left then right
+            for (std::size_t x = 0; x < left; ++x) edges.push_back(mirror(x, left, width));
+            for (std::size_t x = left + width; x < w; ++x) edges.push_back(mirror(x, left, width));
+            const std::size_t right = w - left - width;
             for (std::size_t y = 0; y < h; ++y) {
                 const float* row = plane_pixels + mirror(y, top, height) * width;
-                for (std::size_t x = 0; x < w; ++x) padded[y * w + x] = row[mirror(x, left, width)];
+                float* out = work.padded.get() + y * w;
+                for (std::size_t x = 0; x < left; ++x) out[x] = row[edges[x]];
+                std::copy_n(row, width, out + left);
+                for (std::size_t x = 0; x < right; ++x) out[left + width + x] = row[edges[left + x]];
             }
         });
-        pixels = padded.data();
+        pixels = work.padded.get();
     }
-    const std::size_t real_bytes = count * sizeof(float);
-    const Image input = pipeline.make(host::data_type::real4, {w, h}, pixels, real_bytes);
+    const Image input = mirrored ? pipeline.lend(host::data_type::real4, {w, h}, work.padded)
+                                 : pipeline.make(host::data_type::real4, {w, h}, pixels, count * sizeof(float));
 
     const Image windowed = pipeline.stage(
         options.window == Window::hann ? "apodisation (FFTWindow, Hann)" : "apodisation (FFTWindow, sine)", [&] {
@@ -269,12 +306,24 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
         });
     // (Named images rather than a structured binding: clang 14 cannot
     // capture those in the lambdas below.)
+    // The lattice mode surveys ln P, whose ring means lie Euler's constant
+    // below ln of the mean power for exponentially distributed powers (noise,
+    // and a ring of it with a few reflections). The Wiener mode needs the
+    // ring's mean power itself, whatever the distribution (a specimen's
+    // power is spread unevenly round a ring): it surveys P.
+    const bool mean_power = options.mode == Mode::wiener;
+    // The windowed plane's transform in full, for the power spectrum and the
+    // warps' geometry; the plain plane's only as its half, which the mask
+    // multiplies and the inverse transform takes.
     const auto spectra = pipeline.stage("forward transforms (FFTW)", [&] {
-        Transform transform(w, h, FFTW_FORWARD);
-        Image spectrum = pipeline.lend(host::data_type::complex8, {w, h},
-                                       centred_forward(static_cast<const float*>(windowed.data()), w, h, transform));
-        Image raw_image = pipeline.lend(host::data_type::complex8, {w, h}, centred_forward(pixels, w, h, transform));
-        return std::pair{spectrum, raw_image};
+        work.transforms.forward(static_cast<const float*>(windowed.data()));
+        expand_centred(work.transforms.half(), w, h, work.centred.get(), work.amplitude.get(),
+                       mean_power ? work.power_then_noise.get() : nullptr);
+        Image spectrum = pipeline.lend(host::data_type::complex8, {w, h}, work.centred);
+        work.transforms.forward(pixels);
+        Image raw_half = pipeline.lend(host::data_type::complex8, {work.transforms.half_width(), h},
+                                       work.transforms.shared_half());
+        return std::pair{spectrum, raw_half};
     });
     const Image& window_spectrum = spectra.first;
     const Image& raw_spectrum = spectra.second;
@@ -290,23 +339,11 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
     const double longer = static_cast<double>(std::max(w, h));
     const double scale_x = longer / static_cast<double>(w), scale_y = longer / static_cast<double>(h);
     plane.rings_per_cycle = longer;
-    // The lattice mode surveys ln P, whose ring means lie Euler's constant
-    // below ln of the mean power for exponentially distributed powers (noise,
-    // and a ring of it with a few reflections). The Wiener mode needs the
-    // ring's mean power itself, whatever the distribution (a specimen's
-    // power is spread unevenly round a ring): it surveys P.
-    const auto spectrum = window_spectrum.pixels<float>();
-    std::vector<float> amplitude(count);
-    const bool mean_power = options.mode == Mode::wiener;
+    const float* amplitude = work.amplitude.get();
     const double to_ln_mean_power = mean_power ? 0.0 : kEulerGamma;
     const Image survey = pipeline.stage("radial survey about the centre (FRadialSurvey)", [&] {
-        for (std::size_t i = 0; i < count; ++i) amplitude[i] = std::hypot(spectrum[2 * i], spectrum[2 * i + 1]);
-        Image surveyed = plane.power;
-        if (mean_power) {
-            std::vector<float> power(count);
-            for (std::size_t i = 0; i < count; ++i) power[i] = amplitude[i] * amplitude[i];
-            surveyed = pipeline.make(host::data_type::real4, {w, h}, power.data(), real_bytes);
-        }
+        const Image surveyed = mean_power ? pipeline.lend(host::data_type::real4, {w, h}, work.power_then_noise)
+                                            : plane.power;
         return pipeline.image_call("FRadialSurvey", {surveyed, static_cast<std::int32_t>(w / 2),
                                                      static_cast<std::int32_t>(h / 2), scale_x, scale_y});
     });
@@ -337,9 +374,10 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
     }
 
     const auto background = pipeline.stage("Whittaker smoothing (FCreateFwhitsmMatrixDLL, LAPACK)", [&] {
+        const std::size_t sample = std::min(rings, kPenaltySample);
         const Image penalty = pipeline.image_call("FCreateFwhitsmMatrixDLL",
-                                                  {static_cast<std::int32_t>(rings), options.lambda});
-        return whittaker_solve(penalty.pixels<double>(), profile);
+                                                  {static_cast<std::int32_t>(sample), options.lambda});
+        return whittaker_solve(penalty.pixels<double>(), sample, profile);
     });
     // The noise power N: shot noise is white, so the outermost rings, where a
     // specimen's own power has fallen away, hold noise alone; the median of
@@ -379,7 +417,7 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
         return pipeline.image_call("FRadialWarpDLL", {plane.power, profile_image, scale_x, scale_y});
     });
     plane.mask = pipeline.stage("lattice mask (FCreateWienerMaskDLL)", [&] {
-        const Image amplitude_image = pipeline.make(host::data_type::real4, {w, h}, amplitude.data(), real_bytes);
+        const Image amplitude_image = pipeline.lend(host::data_type::real4, {w, h}, work.amplitude);
         return pipeline.image_call("FCreateWienerMaskDLL", {amplitude_image, lattice_base});
     });
     if (options.mode == Mode::wiener) {
@@ -392,8 +430,8 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
             return pipeline.image_call("FRadialWarpDLL", {plane.power, profile_image, scale_x, scale_y});
         });
         pipeline.stage("Wiener mask (FCreateWienerMaskDLL), the larger of the two", [&] {
-            const std::vector<float> noise(count, static_cast<float>(std::sqrt(plane.noise_power)));
-            const Image noise_image = pipeline.make(host::data_type::real4, {w, h}, noise.data(), real_bytes);
+            std::fill_n(work.power_then_noise.get(), count, static_cast<float>(std::sqrt(plane.noise_power)));
+            const Image noise_image = pipeline.lend(host::data_type::real4, {w, h}, work.power_then_noise);
             const Image wiener = pipeline.image_call("FCreateWienerMaskDLL", {ring_power, noise_image});
             const float* from = static_cast<const float*>(wiener.data());
             float* mask = static_cast<float*>(const_cast<void*>(plane.mask.data()));
@@ -425,15 +463,24 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
         }
         plane.kept_fraction = above > 0 ? std::clamp(kept / above, 0.0, 1.0) : 1.0;
     }
+    // The mask is centrally symmetric (of amplitudes and radii), so the
+    // product stays Hermitian: its half is all the inverse transform needs.
     const Image product = pipeline.stage("mask applied (FElementWiseProductComplexByRealDLL)", [&] {
-        return pipeline.image_call("FElementWiseProductComplexByRealDLL", {raw_spectrum, plane.mask});
+        gather_half(static_cast<const float*>(plane.mask.data()), w, h, work.transforms.real());
+        const Image half_mask =
+            pipeline.lend(host::data_type::real4, {work.transforms.half_width(), h}, work.transforms.shared_real());
+        return pipeline.image_call("FElementWiseProductComplexByRealDLL", {raw_spectrum, half_mask});
     });
     plane.filtered = pipeline.stage("inverse transform (FFTW)", [&] {
-        std::vector<float> filtered = centred_inverse(static_cast<const float*>(product.data()), w, h);
-        if (!mirrored) return filtered;
+        // The product is this pipeline's own: the transform may overwrite it.
+        work.transforms.inverse(static_cast<float*>(const_cast<void*>(product.data())));
+        const float scale = 1.0f / (static_cast<float>(w) * static_cast<float>(h));
+        const float* real = work.transforms.real();
         std::vector<float> inner(width * height);
         for (std::size_t y = 0; y < height; ++y) {
-            std::copy_n(filtered.data() + (y + top) * w + left, width, inner.data() + y * width);
+            const float* from = real + (y + top) * w + left;
+            float* to = inner.data() + y * width;
+            for (std::size_t x = 0; x < width; ++x) to[x] = from[x] * scale;
         }
         return inner;
     });
@@ -441,6 +488,14 @@ WienerPlane wiener_plane(Host& host, const float* plane_pixels, std::uint64_t wi
     plane.background = background;
     plane.stages = std::move(pipeline.timer.stages);
     return plane;
+}
+
+}  // namespace
+
+WienerPlane wiener_plane(Host& host, const float* pixels, std::uint64_t width, std::uint64_t height,
+                         const WienerOptions& options, std::FILE* progress) {
+    std::unique_ptr<Workspace> workspace;
+    return filter_plane(host, pixels, width, height, options, progress, workspace);
 }
 
 WienerResult wiener_filter(Host& host, const files::ImageData& input, const WienerOptions& options,
@@ -461,9 +516,10 @@ WienerResult wiener_filter(Host& host, const files::ImageData& input, const Wien
     result.filtered.bytes.resize(image.pixels.size() * sizeof(float));
     const std::size_t plane_pixels = image.width * image.height;
     const auto start = std::chrono::steady_clock::now();
+    std::unique_ptr<Workspace> workspace;
     for (std::uint64_t k = 0; k < image.planes; ++k) {
-        WienerPlane plane = wiener_plane(host, image.pixels.data() + k * plane_pixels, image.width, image.height,
-                                         options, image.planes == 1 ? progress : nullptr);
+        WienerPlane plane = filter_plane(host, image.pixels.data() + k * plane_pixels, image.width, image.height,
+                                         options, image.planes == 1 ? progress : nullptr, workspace);
         std::memcpy(result.filtered.bytes.data() + k * plane_pixels * sizeof(float), plane.filtered.data(),
                     plane_pixels * sizeof(float));
         if (k == 0) {

@@ -27,7 +27,7 @@ def test_wiener_is_the_commands_filter_plane_by_plane(tmp_path):
                     "--smoothing", "50", "--window", "sine"], check=True, capture_output=True)
     filtered, details = zorvan.wiener(a, margin=3, smoothing=50, window="sine")
     np.testing.assert_array_equal(filtered, np.load(tmp_path / "out.npy"))
-    assert filtered.dtype == np.float32 and details[1:4] == (1, 1, True) and len(details.stages) == 13
+    assert filtered.dtype == np.float32 and details[1:4] == (1, 1, True) and len(details.stages) == 14
     stack, details = zorvan.wiener(np.stack([a, a]), margin=3, smoothing=50, window="sine")
     assert stack.shape == (2, 40, 52) and details[1:4] == (2, 2, True)
     np.testing.assert_array_equal(stack, [filtered, filtered])
@@ -36,9 +36,41 @@ def test_wiener_is_the_commands_filter_plane_by_plane(tmp_path):
                    check=True, capture_output=True)
     by_name, details = zorvan.wiener(a, mode="lattice")
     np.testing.assert_array_equal(by_name, np.load(tmp_path / "lattice.npy"))
-    assert len(details.stages) == 10 and details.mask.shape == (40, 52)
+    assert len(details.stages) == 11 and details.mask.shape == (40, 52)
     with pytest.raises(zorvan.ZorvanError, match="^complex of 4-byte reals pixels: the Wiener filter takes integer"):
         zorvan.wiener(a.astype(np.complex64))
+
+
+@pytest.mark.parametrize("shape", [(40, 52), (37, 53), (53, 37), (41, 41), (16, 17)])
+@pytest.mark.parametrize("mode", ["wiener", "lattice"])
+def test_the_half_spectrum_route_is_the_full_complex_one(shape, mode):
+    # The filter multiplies the half of a real-to-complex transform and
+    # inverts it by a complex-to-real one: the reference is the full
+    # complex transform, centred, times the full mask, inverted, its real
+    # part, on odd and even sides, with the mirrored edges of wiener mode.
+    a = lattice(shape).astype(np.float32)
+    filtered, details = zorvan.wiener(a, mode=mode)
+    h, w = details.mask.shape
+    top, left = (h - shape[0]) // 2, (w - shape[1]) // 2
+    plane = np.pad(a.astype(np.float64), ((top, h - shape[0] - top), (left, w - shape[1] - left)), mode="symmetric")
+    assert (mode == "lattice") == (plane.shape == a.shape)
+    spectrum = np.fft.fftshift(np.fft.fft2(plane)) * details.mask
+    expected = np.fft.ifft2(np.fft.ifftshift(spectrum)).real[top:top + shape[0], left:left + shape[1]]
+    np.testing.assert_allclose(filtered, expected, rtol=0, atol=2e-5 * np.abs(expected).max())
+
+
+@pytest.mark.parametrize("rings", [8, 9, 12, 13, 300])
+@pytest.mark.parametrize("weight", [1000.0, 0.37, 3e-300])
+def test_the_smoothers_bands_come_from_an_8_row_penalty(rings, weight):
+    # The filter builds the banded system of `rings` rows from the plug-in's
+    # 8-row matrix: its first and last four rows, and row 4 for every row
+    # between. Every band of the dense matrix must be those same bits.
+    dense, sample = zorvan.penalty_matrix(rings, weight), zorvan.penalty_matrix(8, weight)
+    for i in range(rings):
+        for j in range(max(0, i - 2), min(rings, i + 3)):
+            k, l = (i, j) if i < 4 else (i - rings + 8, j - rings + 8) if i >= rings - 4 else (4, 4 + j - i)
+            assert dense[i, j].tobytes() == sample[k, l].tobytes(), (i, j)
+    assert np.count_nonzero(dense) == 5 * rings - 6
 
 
 def screenshot_rgb(path):

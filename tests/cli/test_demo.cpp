@@ -38,7 +38,7 @@ TEST(Demo, FiltersThroughThePlugInAndReportsEveryImage) {
     // Measured at this size: about -3.9 dB before, 17 dB after.
     EXPECT_LT(result.snr_noisy_db, 0.0);
     EXPECT_GT(result.snr_filtered_db - result.snr_noisy_db, 10.0) << result.snr_noisy_db << " to " << result.snr_filtered_db;
-    EXPECT_EQ(result.stages.size(), 14u);  // synthesis, preparation and the twelve of the filter
+    EXPECT_EQ(result.stages.size(), 15u);  // synthesis, preparation and the thirteen of the filter
 
     std::stringstream page;
     page << std::ifstream(result.report).rdbuf();
