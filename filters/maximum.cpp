@@ -46,8 +46,10 @@ DM_Handle MaximumFilter(DM_Handle imgSrc, std::int32_t nRad, DM_Handle imgDst) {
         constexpr unsigned fields = frame::type_field | frame::plane_fields;
         const frame::Header source = frame::read_header(imgSrc, fields);
         const ImageRef destination = frame::destination_or_clone(imgSrc, imgDst);
-        const frame::Header target = frame::read_header(destination.get(), fields);
+        // The destination's code is asked only once its sizes have passed.
+        frame::Header target = frame::read_header(destination.get(), frame::plane_fields);
         check(frame::same_plane(target, source), frame::message::different_size);
+        target.type = frame::read_header(destination.get(), frame::type_field).type;
         check(target.type == source.type, frame::message::invalid_image_type);
         using kernel_codes = dm::codes<dm::data_type::int16, dm::data_type::real4, dm::data_type::uint8,
                                        dm::data_type::int32, dm::data_type::int8, dm::data_type::uint16,
