@@ -18,8 +18,7 @@ using frame::check;
 template <class T>
 DM_Handle maximum_worker(DM_Handle source_handle, std::int64_t radius, DM_Handle destination_handle) {
     frame::filter_views<T> views(source_handle, destination_handle, dm::lock::packed);
-    const dm::image<T>& source = views.source;
-    dm::image<T>& destination = views.destination;
+    auto& [source, destination] = views;
     const auto nx = static_cast<std::int64_t>(source.width());
     const auto ny = static_cast<std::int64_t>(source.height());
     const auto bytes = static_cast<std::uint64_t>(nx * ny) * sizeof(T);

@@ -18,12 +18,12 @@ DM_Handle weight_as(DM_Handle source_handle, const ImageRef& destination_handle,
                     std::int64_t table_size, std::int64_t cx, std::int64_t cy, float scale_x, float scale_y,
                     kernels::weight_mode mode) {
     frame::filter_views<T> views(source_handle, destination_handle.get(), dm::lock::packed);
+    auto& [source, destination] = views;
     check(table.data() != nullptr, frame::message::invalid_parameters);
-    kernels::weight_pixels(views.source.data(), views.destination.data(),
-                           static_cast<std::int64_t>(views.source.width()),
-                           static_cast<std::int64_t>(views.source.height()), table.data(), table_size, cx, cy,
-                           scale_x, scale_y, mode);
-    return views.destination.release();
+    kernels::weight_pixels(source.data(), destination.data(), static_cast<std::int64_t>(source.width()),
+                           static_cast<std::int64_t>(source.height()), table.data(), table_size, cx, cy, scale_x,
+                           scale_y, mode);
+    return destination.release();
 }
 
 }  // namespace

@@ -19,10 +19,11 @@ using frame::check;
 template <class T>
 DM_Handle median_worker(DM_Handle source_handle, std::int64_t radius, DM_Handle destination_handle) {
     frame::filter_views<T> views(source_handle, destination_handle, dm::lock::packed);
-    const auto nx = static_cast<std::int64_t>(views.source.width());
-    const auto ny = static_cast<std::int64_t>(views.source.height());
-    kernels::median_filter(views.source.data(), nx, ny, radius, views.destination.data());
-    return views.destination.release();
+    auto& [source, destination] = views;
+    const auto nx = static_cast<std::int64_t>(source.width());
+    const auto ny = static_cast<std::int64_t>(source.height());
+    kernels::median_filter(source.data(), nx, ny, radius, destination.data());
+    return destination.release();
 }
 
 }  // namespace
