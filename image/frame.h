@@ -9,8 +9,10 @@
 // dispatch below.
 //
 // A filter or measurement reads each image's header once (read_header: the
-// fields its checks use, in one order), and opens with a comment listing its
-// refusals in the order they are checked. Before any of them, an image
+// fields its checks use, in one order; type tests by IsRealDataType,
+// IsComplexDataType or the 16-bit GetDataType are asked where its checks
+// need them), and opens with a comment listing its refusals in the order
+// they are checked. Views still ask their sizes under their own lock. Before any of them, an image
 // argument that is null or not an image is refused with the host's own
 // message by the first host function given it.
 
