@@ -20,11 +20,15 @@ constexpr const char* kOrderTooHigh = "n should be less than the width of src.";
 
 }  // namespace
 
+// Refusals, in the order checked:
+//  "Data type should be Real 4."
+//  "n should be less than the width of src."
+//  "Parameters are invalid."   a null data address
 DM_Handle DiffH(DM_Handle src, std::int32_t n) {
     return frame::run_operation<DM_Handle>(script_function_named("FDiffH"), [&]() -> DM_Handle {
         check(IsRealDataType(src, 4), frame::message::real4);
-        check(static_cast<std::int64_t>(n) < static_cast<std::int64_t>(ImageGetDimensionSize(src, 0)),
-              kOrderTooHigh);
+        const frame::Header header = frame::read_header(src, frame::width_field);
+        check(static_cast<std::int64_t>(n) < static_cast<std::int64_t>(header.width), kOrderTooHigh);
         const dm::image<float> source(src, dm::lock::packed);
         check(source.data() != nullptr, frame::message::invalid_parameters);
 

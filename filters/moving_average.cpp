@@ -14,14 +14,13 @@ using frame::check;
 
 template <class T>
 DM_Handle moving_average_worker(DM_Handle source_handle, std::int64_t radius, DM_Handle destination_handle) {
-    const dm::image<T> source(source_handle, dm::lock::strided);
-    dm::image<T> destination(destination_handle, dm::lock::strided);
+    frame::filter_views<T> views(source_handle, destination_handle, dm::lock::strided);
+    auto& [source, destination] = views;
     const auto nx = static_cast<std::int64_t>(source.width());
     const auto ny = static_cast<std::int64_t>(source.height());
     const auto nz = static_cast<std::int64_t>(source.depth());
     const T* in = source.data();
     T* out = destination.data();
-    check(in != nullptr && out != nullptr, frame::message::invalid_parameters);
     const auto s = frame::pitches_of(source);
     const auto d = frame::pitches_of(destination);
 
@@ -55,23 +54,27 @@ DM_Handle moving_average_worker(DM_Handle source_handle, std::int64_t radius, DM
 
 }  // namespace
 
+// Refusals, in the order checked:
+//  "Images of different size cannot appear in this function."  width or height of imgDst
+//  "Invalid data type."                       imgSrc not 4- or 8-byte real or complex
+//  "nRad should not be negative."
+//  "imgDst should have the data type and depth of imgSrc."
+//  "Parameters are invalid."                  a null data address
 DM_Handle MovingAverage(DM_Handle imgSrc, std::int32_t nRad, DM_Handle imgDst) {
     return frame::run_operation<DM_Handle>(script_function_named("FMovingAverage"), [&]() -> DM_Handle {
-        const std::uint32_t code = ImageGetDataType(imgSrc);
-        const std::uint32_t nx = ImageGetDimensionSize(imgSrc, 0);
-        const std::uint32_t ny = ImageGetDimensionSize(imgSrc, 1);
-        const std::uint32_t nz = ImageGetDimensionSize(imgSrc, 2);
+        // Dimension 2 is asked of every image, a 2-D one included.
+        constexpr unsigned fields = frame::type_field | frame::plane_fields | frame::depth_asked;
+        const frame::Header source = frame::read_header(imgSrc, fields);
         const ImageRef destination = frame::destination_or_clone(imgSrc, imgDst);
-        check(ImageGetDimensionSize(destination.get(), 0) == nx && ImageGetDimensionSize(destination.get(), 1) == ny,
-              frame::message::different_size);
-        return frame::dispatch_or_fail(dm::real_or_complex_codes{}, code, frame::message::invalid_data_type,
-                                       [&destination, imgSrc, nRad, code, nz]<class T>() -> DM_Handle {
+        const frame::Header target = frame::read_header(destination.get(), fields);
+        check(frame::same_plane(target, source), frame::message::different_size);
+        return frame::dispatch_or_fail(dm::real_or_complex_codes{}, source.type, frame::message::invalid_data_type,
+                                       [&]<class T>() -> DM_Handle {
             // A destination of another type or depth would be written past
             // its end: refused, like a negative radius, before any pixel is
             // touched.
             frame::check_radius(nRad);
-            check(ImageGetDataType(destination.get()) == code && ImageGetDimensionSize(destination.get(), 2) == nz,
-                  frame::message::destination_mismatch);
+            check(target.type == source.type && target.depth == source.depth, frame::message::destination_mismatch);
             return moving_average_worker<T>(imgSrc, nRad, destination.get());
         });
     });

@@ -66,32 +66,41 @@ ImageRef new_output(std::uint32_t nx, std::uint32_t ny) {
 
 // The caller's outputs are reused when both are live images of the source's
 // width, height and type, and, for a stack, of its depth. A 2-D source is
-// written into the first plane of outputs of any depth.
-bool reusable(DM_Handle first, DM_Handle second, std::uint32_t code, std::uint32_t nx, std::uint32_t ny,
-              std::uint32_t nz) {
+// written into the first plane of outputs of any depth. The outputs' headers
+// are asked in the order of the reuse test: both types, then the plane of
+// the first and of the second, then (for a stack only) both depths.
+bool reusable(DM_Handle first, DM_Handle second, const frame::Header& source) {
     if (!ImageIsValid(first) || !ImageIsValid(second)) return false;
-    const std::uint32_t first_code = ImageGetDataType(first);
-    const std::uint32_t second_code = ImageGetDataType(second);
-    const std::uint32_t first_nx = ImageGetDimensionSize(first, 0);
-    const std::uint32_t first_ny = ImageGetDimensionSize(first, 1);
-    const std::uint32_t second_nx = ImageGetDimensionSize(second, 0);
-    const std::uint32_t second_ny = ImageGetDimensionSize(second, 1);
-    return first_nx == nx && second_nx == nx && first_ny == ny && second_ny == ny && first_code == code &&
-           second_code == code && (nz == 1 || (frame::depth_of(first) == nz && frame::depth_of(second) == nz));
+    frame::Header a{}, b{};
+    a.type = ImageGetDataType(first);
+    b.type = ImageGetDataType(second);
+    a.width = ImageGetDimensionSize(first, 0);
+    a.height = ImageGetDimensionSize(first, 1);
+    b.width = ImageGetDimensionSize(second, 0);
+    b.height = ImageGetDimensionSize(second, 1);
+    return frame::same_plane(a, source) && frame::same_plane(b, source) && a.type == source.type &&
+           b.type == source.type &&
+           (source.depth == 1 || (frame::depth_of(first) == source.depth && frame::depth_of(second) == source.depth));
 }
 
 }  // namespace
 
+// Refusals, in the order checked:
+//  "imgDst1 and imgDst2 should be image variables."
+//  "Invalid data type."          imgSrc not 4- or 8-byte real or complex
+//  "imgDst1 and imgDst2 should have the size, data type and depth of imgSrc when it has more than one plane."
+//  "Parameters are invalid."     a null data address
+//  "Output should be out-of-place."  an output overlapping imgSrc
+//  "nRad should not be negative."
 void MovingAverage2(DM_Handle imgSrc, std::int32_t nRad, DM_Handle* imgDst1, DM_Handle* imgDst2) {
     frame::run_operation<void>(script_function_named("FMovingAverage2"), [&] {
-        const std::uint32_t code = ImageGetDataType(imgSrc);
-        const std::uint32_t nx = ImageGetDimensionSize(imgSrc, 0);
-        const std::uint32_t ny = ImageGetDimensionSize(imgSrc, 1);
-        const std::uint32_t nz = frame::depth_of(imgSrc);
+        const frame::Header source =
+            frame::read_header(imgSrc, frame::type_field | frame::plane_fields | frame::depth_counted);
         check(imgDst1 != nullptr && imgDst2 != nullptr, kNoImageVariables);
 
-        const bool reuse = reusable(*imgDst1, *imgDst2, code, nx, ny, nz);
-        frame::dispatch_or_fail(dm::real_or_complex_codes{}, code, frame::message::invalid_data_type, [&]<class T>() {
+        const bool reuse = reusable(*imgDst1, *imgDst2, source);
+        frame::dispatch_or_fail(dm::real_or_complex_codes{}, source.type, frame::message::invalid_data_type,
+                                [&]<class T>() {
             if (reuse) {
                 // Written in place; the references stay and the host is not told.
                 const dm::image<T> mean(*imgDst1, dm::lock::packed);
@@ -99,10 +108,10 @@ void MovingAverage2(DM_Handle imgSrc, std::int32_t nRad, DM_Handle* imgDst1, DM_
                 pair_over_planes<T>(imgSrc, nRad, mean, square_mean);
                 return;
             }
-            check(nz == 1, kStackNeedsOutputs);
-            const ImageRef made_mean = new_output<T>(nx, ny);
+            check(source.depth == 1, kStackNeedsOutputs);
+            const ImageRef made_mean = new_output<T>(source.width, source.height);
             dm::image<T> mean(made_mean, dm::lock::packed);
-            const ImageRef made_square_mean = new_output<T>(nx, ny);
+            const ImageRef made_square_mean = new_output<T>(source.width, source.height);
             dm::image<T> square_mean(made_square_mean, dm::lock::packed);
             pair_over_planes<T>(imgSrc, nRad, mean, square_mean);
             // Both are released before either reference is stored, so that a

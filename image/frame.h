@@ -7,6 +7,14 @@
 //    exception ends the call (run_family).
 // Both use the header queries, the overlap and depth tests and the type
 // dispatch below.
+//
+// A filter or measurement reads each image's header once (read_header: the
+// fields its checks use, in one order; type tests by IsRealDataType,
+// IsComplexDataType or the 16-bit GetDataType are asked where its checks
+// need them), and opens with a comment listing its refusals in the order
+// they are checked. Views still ask their sizes under their own lock. Before any of them, an image
+// argument that is null or not an image is refused with the host's own
+// message by the first host function given it.
 
 #include "contract/data_types.h"
 #include "contract/script_functions.h"
@@ -24,12 +32,14 @@ namespace zorvan::frame {
 
 // ---- shared ---------------------------------------------------------------
 
-// Data type, width and height of an image, each asked through a temporary
-// copy of the handle.
+// What a frame's checks read of one image: its data-type code and the sizes
+// of dimensions 0, 1 and 2. Each field is asked of the host at most once per
+// call; a field not asked keeps its value here (depth 1, the others 0).
 struct Header {
-    std::uint32_t type;
-    std::uint32_t width;
-    std::uint32_t height;
+    std::uint32_t type = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t depth = 1;
 };
 
 inline std::uint32_t data_type_of(DM_Handle image) {
@@ -40,6 +50,8 @@ inline std::uint32_t dimension_size_of(DM_Handle image, std::uint32_t dimension)
     return Gatan::PlugIn::ImageGetDimensionSize(Gatan::PlugIn::ImageRef(image).get(), dimension);
 }
 
+// Data type, width and height, each asked through a temporary copy of the
+// handle, as the Fourier-space family does.
 inline Header header_of(DM_Handle image) {
     Header header{};
     header.type = data_type_of(image);
@@ -52,6 +64,33 @@ inline Header header_of(DM_Handle image) {
 inline std::uint32_t depth_of(DM_Handle image) {
     return Gatan::PlugIn::ImageGetNumDimensions(image) > 2 ? Gatan::PlugIn::ImageGetDimensionSize(image, 2) : 1;
 }
+
+// The fields of a Header a filter or measurement asks, always in the order
+// type, width, height, depth, each directly of the handle (no reference is
+// taken). The depth is asked in one of two ways: `depth_asked` asks
+// dimension 2 of every image (the host answers 1 for a 2-D one);
+// `depth_counted` asks the number of dimensions first and takes 1 for fewer
+// than three, so nothing is asked beyond an image's dimensions.
+enum header_field : unsigned {
+    type_field = 1,
+    width_field = 2,
+    height_field = 4,
+    plane_fields = width_field | height_field,
+    depth_asked = 8,
+    depth_counted = 16,
+};
+
+inline Header read_header(DM_Handle image, unsigned fields) {
+    Header header{};
+    if (fields & type_field) header.type = Gatan::PlugIn::ImageGetDataType(image);
+    if (fields & width_field) header.width = Gatan::PlugIn::ImageGetDimensionSize(image, 0);
+    if (fields & height_field) header.height = Gatan::PlugIn::ImageGetDimensionSize(image, 1);
+    if (fields & depth_asked) header.depth = Gatan::PlugIn::ImageGetDimensionSize(image, 2);
+    if (fields & depth_counted) header.depth = depth_of(image);
+    return header;
+}
+
+inline bool same_plane(const Header& a, const Header& b) { return a.width == b.width && a.height == b.height; }
 
 // Whether [a, a + a_bytes) and [b, b + b_bytes) share a byte.
 inline bool bytes_overlap(const void* a, std::uint64_t a_bytes, const void* b, std::uint64_t b_bytes) {
@@ -153,6 +192,19 @@ pitches pitches_of(const dm::image<T>& view) {
     const std::int64_t spanned = static_cast<std::int64_t>(view.height()) * row;
     return {row, plane, plane > spanned ? plane : spanned};
 }
+
+// The source and destination views of a filter's worker, both locked with
+// `flags`, source first; "Parameters are invalid." for a null data address.
+// Destroyed destination first, then source.
+template <class T>
+struct filter_views {
+    filter_views(DM_Handle source_handle, DM_Handle destination_handle, std::uint32_t flags)
+        : source(source_handle, flags), destination(destination_handle, flags) {
+        check(source.data() != nullptr && destination.data() != nullptr, message::invalid_parameters);
+    }
+    const dm::image<T> source;
+    dm::image<T> destination;
+};
 
 // The work for the element type of `code`, or `text` raised for a code the
 // list lacks.

@@ -42,6 +42,9 @@ bool converted_before_search(std::int16_t code) {
 
 }  // namespace
 
+// Refusals, in the order checked:
+//  "imgSrc should be Real."    neither 4- nor 8-byte real once converted
+//  "Parameters are invalid."   fX or fY not given, or a null data address
 std::int32_t GetCenterOfMass(DM_Handle source, double* fX, double* fY, double fRad, std::int32_t nCycles,
                              double fThreshold) {
     return frame::run_operation<std::int32_t>(script_function_named("FGetCenterOfMass"), [&]() -> std::int32_t {

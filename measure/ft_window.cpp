@@ -16,6 +16,12 @@ constexpr const char* kPlaneTooLarge = "imgSrc should have fewer than 2147483648
 
 }  // namespace
 
+// Refusals, in the order checked:
+//  "All data type should be Real 4."
+//  "Images of different size cannot appear in this function."  width or height of imgDst
+//  "Invalid mode."
+//  "imgSrc should have fewer than 2147483648 pixels in a plane."
+//  "Parameters are invalid."   a null data address
 DM_Handle FTWindow(DM_Handle source_handle, std::int32_t eMode, DM_Handle imgDst) {
     return frame::run_operation<DM_Handle>(script_function_named("FFTWindow"), [&]() -> DM_Handle {
         const ImageRef destination_handle = frame::destination_or_clone(source_handle, imgDst);

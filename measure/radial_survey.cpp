@@ -42,10 +42,16 @@ DM_Handle radial_survey_as(DM_Handle source_handle, std::int64_t cx, std::int64_
 
 }  // namespace
 
+// Refusals, in the order checked:
+//  "Data type should be Real."
+//  "fScaleX and fScaleY should be finite."
+//  "The farthest radius is too large for a radial survey."
+//  "Parameters are invalid."   a null data address
 DM_Handle RadialSurvey(DM_Handle source, std::int32_t nCX, std::int32_t nCY, double fScaleX, double fScaleY) {
     return frame::run_operation<DM_Handle>(script_function_named("FRadialSurvey"), [&]() -> DM_Handle {
         // A 4-byte image narrows the scales to float.
-        return frame::dispatch_or_fail(dm::real_codes{}, ImageGetDataType(source), frame::message::real,
+        return frame::dispatch_or_fail(dm::real_codes{}, frame::read_header(source, frame::type_field).type,
+                                       frame::message::real,
                                        [&]<class P>() -> DM_Handle {
             return radial_survey_as<P>(source, nCX, nCY, static_cast<P>(fScaleX), static_cast<P>(fScaleY));
         });

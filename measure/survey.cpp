@@ -21,6 +21,10 @@ kernels::survey_totals survey_as(DM_Handle source, std::int64_t nx, std::int64_t
 
 }  // namespace
 
+// Refusals, in the order checked:
+//  "Invalid data type."        imgSrc neither integer nor real
+//  "Parameters are invalid."   a null data address
+// The sizes and strides come from a view opened before the type is checked.
 void Survey(DM_Handle source, double* fMin, double* fMax, double* fSum, double* fSqsum) {
     frame::run_operation<void>(script_function_named("FSurvey"), [&] {
         const std::int16_t code = GetDataType(source);

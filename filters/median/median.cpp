@@ -18,9 +18,8 @@ using frame::check;
 // (median_kernel.h picks).
 template <class T>
 DM_Handle median_worker(DM_Handle source_handle, std::int64_t radius, DM_Handle destination_handle) {
-    const dm::image<T> source(source_handle, dm::lock::packed);
-    dm::image<T> destination(destination_handle, dm::lock::packed);
-    check(source.data() != nullptr && destination.data() != nullptr, frame::message::invalid_parameters);
+    frame::filter_views<T> views(source_handle, destination_handle, dm::lock::packed);
+    auto& [source, destination] = views;
     const auto nx = static_cast<std::int64_t>(source.width());
     const auto ny = static_cast<std::int64_t>(source.height());
     kernels::median_filter(source.data(), nx, ny, radius, destination.data());
@@ -29,6 +28,11 @@ DM_Handle median_worker(DM_Handle source_handle, std::int64_t radius, DM_Handle 
 
 }  // namespace
 
+// Refusals, in the order checked:
+//  "All data type should be Real."   not both 4-byte real nor both 8-byte real
+//  "Images of different size cannot appear in this function."  width or height of the destination
+//  "nRad should not be negative."
+//  "Parameters are invalid."         a null data address
 DM_Handle MedianFilter(DM_Handle source, std::int32_t radius, DM_Handle destination_given) {
     return frame::run_operation<DM_Handle>(script_function_named("FMedianFilter"), [&]() -> DM_Handle {
         const ImageRef destination = frame::destination_or_clone(source, destination_given);
@@ -38,8 +42,8 @@ DM_Handle MedianFilter(DM_Handle source, std::int32_t radius, DM_Handle destinat
         // A destination of another width or height would be indexed past its
         // end, a negative radius before the window: both are refused before
         // any pixel is touched.
-        check(ImageGetDimensionSize(destination.get(), 0) == ImageGetDimensionSize(source, 0) &&
-                  ImageGetDimensionSize(destination.get(), 1) == ImageGetDimensionSize(source, 1),
+        const frame::Header target = frame::read_header(destination.get(), frame::plane_fields);
+        check(frame::same_plane(target, frame::read_header(source, frame::plane_fields)),
               frame::message::different_size);
         frame::check_radius(radius);
         return single ? median_worker<float>(source, radius, destination.get())
