@@ -133,6 +133,7 @@ private:
     }
 
     void take(void* out, std::size_t count, std::string_view where) {
+        if (count == 0) return;
         if (count > left()) truncated(where);
         if (position_ < window_start_ || position_ + count > window_start_ + window_.size()) {
             window_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::size_t>(count, 1 << 16), left())));

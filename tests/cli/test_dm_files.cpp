@@ -85,7 +85,7 @@ struct DmFile {
     }
     Bytes text(const std::string& name, const std::u16string& text) const {
         Bytes little(text.size() * 2);
-        std::memcpy(little.data(), text.data(), little.size());
+        if (!text.empty()) std::memcpy(little.data(), text.data(), little.size());
         return data(name, {20, 4, text.size()}, numbers(little, 2));
     }
     Bytes file(const std::vector<Bytes>& root, std::uint32_t version = 0) const {
@@ -125,7 +125,7 @@ struct DmFile {
 template <class T>
 Bytes little_bytes(const std::vector<T>& values) {
     Bytes out(values.size() * sizeof(T));
-    std::memcpy(out.data(), values.data(), out.size());
+    if (!values.empty()) std::memcpy(out.data(), values.data(), out.size());
     return out;
 }
 
