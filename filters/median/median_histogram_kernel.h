@@ -81,7 +81,6 @@ std::int64_t slide_avx2(std::uint16_t* window, const std::uint16_t* entering, co
 std::int64_t find_in_window_avx2(const std::uint16_t* xs, const std::uint16_t* ys, std::int64_t first,
                                  std::int64_t end, std::int64_t left, std::int64_t right, const window_box& box);
 
-
 template <class T>
 class tile_filter {
 public:
