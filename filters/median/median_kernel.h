@@ -11,18 +11,26 @@
 //                           no NaN, 8 floats or 4 doubles at a time where the
 //                           CPU has AVX2 (radius 1 by sorted columns shared
 //                           between windows); the other windows selected;
-//   radius 4 and up         the sliding rank sets of median_rank_kernel.h,
+//   radius 4 to 9           the sliding rank sets of median_rank_kernel.h,
 //                           for images of fewer than 2^31 pixels;
+//   radius 10 to 127        the column histograms over ranks of
+//                           median_histogram_kernel.h, as large;
+//   radius 128 and up       the rank sets again (16-bit counts end there);
 //   anything else           median_filter_2d.
 // Crossover between networks and ranks, 1024 x 1024 float32, one thread,
 // AVX2: radius 3 takes 20 ms by network, 47 ms by ranks; radius 4 by ranks
 // about 50 ms, where a network of 81 inputs (twice the operations of 49)
-// would take about as long.
+// would take about as long. Crossover between ranks and histograms, 1024 x
+// 1024 float32, one thread, AVX2, the machine loaded: ranks take 122 ms at
+// radius 6, 133 at 8, 165 at 10, 183 at 12; histograms 154, 158, 158 and
+// about 160, nearly flat (2048 x 2048: histograms 580 ms at radius 10, 720
+// at 30, 1080 at 100, where ranks take 500 at radius 4 and 1280 at 30).
 
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
+#include "filters/median/median_histogram_kernel.h"
 #include "filters/median/median_network_kernel.h"
 #include "filters/median/median_rank_kernel.h"
 #include "filters/median/median_select_kernel.h"
@@ -34,6 +42,9 @@ namespace median_fast {
 
 // Radii up to this one use the networks.
 inline constexpr std::int64_t largest_network_radius = 3;
+// From this radius on (up to median_histograms::largest_radius) the column
+// histograms, below it the rank sets.
+inline constexpr std::int64_t first_histogram_radius = 10;
 
 // median_of for the few samples of a window the image cuts (up to 32): NaN
 // dropped, the rest sorted by insertion, the same k-th smallest values
@@ -149,6 +160,9 @@ void median_filter_apart(const T* src, std::int64_t nx, std::int64_t ny, std::in
         std::copy(src, src + nx * ny, dst);  // copies NaN payloads as median_of does
     } else if (r <= median_fast::largest_network_radius && nx > 2 * r && ny > 2 * r) {
         median_fast::median_by_networks(src, nx, ny, r, dst, true);
+    } else if (r >= median_fast::first_histogram_radius && r <= median_histograms::largest_radius &&
+               nx * ny < (std::int64_t(1) << 31)) {
+        median_filter_histograms(src, nx, ny, r, dst);
     } else if (nx * ny < (std::int64_t(1) << 31)) {  // ranks and sample indices are 32-bit
         median_filter_ranks(src, nx, ny, r, dst);
     } else {

@@ -10,6 +10,7 @@ namespace {
 using namespace zorvan::testing;
 using zorvan::kernels::median_filter_2d;
 using zorvan::kernels::median_filter_apart;
+using zorvan::kernels::median_filter_histograms;
 using zorvan::kernels::median_filter_ranks;
 using zorvan::kernels::median_fast::median_by_networks;
 
@@ -72,10 +73,13 @@ TEST(MedianKernel, WorkedListsAndTheSortedClippedWindow) {
 }
 
 // Every route of the median apart from the source (dispatch, ranks, networks
-// plain and vector) equals median_filter_2d bit for bit, NaN payloads
-// included; only +0 and -0 may stand for each other. Sizes cover empty, 1 x 1,
-// single rows and columns, several rank tiles, and radii 0, the network/rank
-// crossover (3, 4), the first tile-size steps (10, 11) and beyond the image;
+// and column histograms, plain and vector) equals median_filter_2d bit for
+// bit, NaN payloads included; only +0 and -0 may stand for each other. Sizes
+// cover empty, 1 x 1, single rows and columns, several rank tiles, and radii
+// 0, the network/rank crossover (3, 4), the rank/histogram crossover (9, 10),
+// the first tile-size steps (10, 11) and beyond the image; for the
+// histograms also widths and heights of r, 2r, 2r + 1 and 2r + 2, several
+// tiles (128 outputs a side, 3r from radius 43) and the largest radius (127);
 // for radius 1 (sorted columns shared between windows) interiors of exactly
 // one vector of doubles or floats and a little more, and rows of one, two
 // and three pieces of the sorted columns.
@@ -97,12 +101,23 @@ void apart_cases() {
     const route routes[] = {
         median_filter_apart<T>, median_filter_ranks<T>,
         [](const T* s, I nx, I ny, I r, T* d) { median_by_networks(s, nx, ny, r, d, false); },
-        [](const T* s, I nx, I ny, I r, T* d) { median_by_networks(s, nx, ny, r, d, true); }};
+        [](const T* s, I nx, I ny, I r, T* d) { median_by_networks(s, nx, ny, r, d, true); },
+        [](const T* s, I nx, I ny, I r, T* d) { median_filter_histograms(s, nx, ny, r, d, false); },
+        [](const T* s, I nx, I ny, I r, T* d) { median_filter_histograms(s, nx, ny, r, d, true); }};
+    // Which routes take which radius and size.
+    const auto takes = [](std::size_t way, I nx, I ny, I r) {
+        if (way == 2 || way == 3) return r >= 1 && r <= 3 && nx > 2 * r && ny > 2 * r;
+        if (way >= 4) return r >= 1 && std::min(r, std::max(nx, ny)) <= 127;
+        return true;
+    };
     const std::pair<std::array<I, 2>, std::vector<I>> cases[] = {
         {{0, 4}, {1}}, {{1, 1}, {0, 1, 2}}, {{1, 9}, {1, 3, huge_radius}}, {{9, 1}, {2, 4}}, {{2, 3}, {1, 2, 3}},
         {{5, 5}, {1, 2, 6}}, {{7, 8}, {3, 4}}, {{13, 6}, {1, 2, 3}}, {{37, 29}, {0, 1, 2, 3, 4, huge_radius}},
         {{150, 70}, {1, 2, 3, 4}}, {{260, 30}, {10, 11}}, {{6, 5}, {1}}, {{10, 3}, {1}}, {{11, 4}, {1}},
-        {{19, 7}, {1}}, {{70, 3}, {1}}, {{570, 3}, {1}}, {{600, 3}, {1}}, {{1100, 4}, {1}}};
+        {{19, 7}, {1}}, {{70, 3}, {1}}, {{570, 3}, {1}}, {{600, 3}, {1}}, {{1100, 4}, {1}},
+        {{1, 40}, {9, 10, 39, 40}}, {{40, 1}, {10, 127}}, {{10, 20}, {10}}, {{21, 22}, {10}}, {{23, 11}, {10, 11}},
+        {{300, 12}, {9, 10}}, {{12, 290}, {10, 30}}, {{61, 62}, {30, 31}}, {{140, 131}, {10}},
+        {{135, 50}, {43}}, {{255, 3}, {127}}, {{3, 300}, {127, 128}}};
     for (const auto& [size, radii] : cases)
         for (const I r : radii)
             for (int kind = 0; kind < 4; ++kind) {
@@ -112,7 +127,7 @@ void apart_cases() {
                 std::vector<T> want(src.size());
                 median_filter_2d(src.data(), size[0], size[1], r, want.data());
                 for (std::size_t way = 0; way < std::size(routes); ++way) {
-                    if (way >= 2 && (r < 1 || r > 3 || size[0] <= 2 * r || size[1] <= 2 * r)) continue;
+                    if (!takes(way, size[0], size[1], r)) continue;
                     std::vector<T> got(src.size());
                     routes[way](src.data(), size[0], size[1], r, got.data());
                     for (std::size_t i = 0; i < got.size(); ++i)
