@@ -6,6 +6,7 @@
 #include "measure/radial_survey_kernel.h"
 #include "measure/survey_kernel.h"
 #include "measure/weight_kernel.h"
+#include "tests/support/reference_radial.h"
 #include "tests/support/reference_survey.h"
 
 namespace {
@@ -129,6 +130,40 @@ TEST(RadialSurveyKernel, WorkedRings) {
     const auto gap = survey<double>({1, 1}, 2, 1, 0, 0, 3.0);
     EXPECT_TRUE(light[3] == 0 && light[4 + 3] == 0 && light[8 + 3] > 0);
     EXPECT_TRUE(same_values(std::vector<double>{gap[8 + 1], gap[12 + 1], gap[16 + 1]}, {0, 0, nan}));
+}
+
+// The survey with one hypot per distinct |u| and the two rings of a pixel in
+// registers, against the per-pixel loop, bit for bit: odd, even, 1-wide and
+// 1-high planes, centres inside, on the edges and outside on every side,
+// scales 0, -0, negative, unequal, tiny and large (down to the float limit
+// on rings), pixels with NaN, infinities, -0 and a wide range.
+template <class P>
+void expect_survey_as_per_pixel() {
+    std::mt19937 rng(23);
+    const P specials[] = {P(NAN), std::numeric_limits<P>::infinity(), -std::numeric_limits<P>::infinity(), -P(0),
+                          P(0), std::numeric_limits<P>::denorm_min(), P(1e30)};
+    const std::array<I, 4> planes[] = {{1, 1, 0, 0},  {1, 7, 0, 3},    {9, 1, 4, 0},   {8, 6, 4, 3},  {7, 5, 3, 2},
+                                       {8, 6, 0, 5},  {7, 5, -3, 2},   {7, 5, 12, -4}, {6, 9, 6, 9},  {33, 20, 16, 10},
+                                       {33, 20, 40, -9}, {40, 31, -20, 50}};
+    const std::pair<P, P> scales[] = {{1, 1},         {0, 0},          {-P(0), P(0.5)}, {P(-0.7), P(-0.7)},
+                                      {P(0.37), 2},   {P(1e-30), 1},   {P(3.1), P(0.01)}, {P(5000), P(7000)}};
+    for (const auto& [nx, ny, cx, cy] : planes) {
+        std::vector<P> pixels = random_values<P>(std::size_t(nx * ny), rng);
+        for (std::size_t i = 0; i < pixels.size(); i += 5) pixels[i] = specials[i / 5 % 7];
+        for (const auto& [sx, sy] : scales) {
+            const ring_layout layout = rings_of(farthest_radius<P>(nx, ny, cx, cy, sx, sy));
+            const I pitch = layout.count + 2;
+            std::vector<P> want(std::size_t(radial_row_count * pitch), P(-77)), got = want;
+            reference::radial_survey_per_pixel(pixels.data(), nx, ny, cx, cy, sx, sy, layout, want.data(), pitch);
+            radial_survey(pixels.data(), nx, ny, cx, cy, sx, sy, layout, got.data(), pitch);
+            ASSERT_TRUE(same_values(got, want)) << nx << " x " << ny << " around " << cx << ", " << cy << ", scales "
+                                                << sx << ", " << sy;
+        }
+    }
+}
+TEST(RadialSurveyKernel, MirroredSurveyAsThePerPixelLoop) {
+    expect_survey_as_per_pixel<float>();
+    expect_survey_as_per_pixel<double>();
 }
 
 float weight_at(const std::vector<float>& table, float d2) {
