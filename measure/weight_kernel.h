@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <type_traits>
+#include <vector>
 
 #include "contract/data_types.h"
 
@@ -60,21 +61,39 @@ inline T weighted(const T& p, float w) {
 
 namespace detail {
 
+// The weights of row v (its scaled y offset) for x = 0 .. nx-1. A weight
+// depends on |x - cx| only within a row: float(-n) = -float(n), the product
+// with the scale is negated exactly and its square is the same. So the
+// columns from the centre on are computed and those left of it copied from
+// their mirror 2 cx - x where it lies in the row.
+inline void row_weights(std::int64_t nx, std::int64_t cx, float v, float scale_x, const float* table,
+                        std::int64_t last, float last_squared, float* weights) {
+    const auto weight_of = [&](std::int64_t x) {
+        const float u = static_cast<float>(x - cx) * scale_x;
+        return table_weight(table, last, last_squared, u * u + v * v);
+    };
+    const std::int64_t right = cx < 0 ? 0 : cx < nx ? cx : nx;
+    for (std::int64_t x = right; x < nx; ++x) weights[x] = weight_of(x);
+    for (std::int64_t x = 0; x < right; ++x) {
+        const std::int64_t mirror = 2 * cx - x;
+        weights[x] = mirror < nx ? weights[mirror] : weight_of(x);
+    }
+}
+
 template <weight_mode Mode, class T>
 void weight_rows(const T* source, T* destination, std::int64_t nx, std::int64_t ny, const float* table,
                  std::int64_t table_size, std::int64_t cx, std::int64_t cy, float scale_x, float scale_y) {
     const std::int64_t last = table_size - 1;
     const float last_as_float = static_cast<float>(last);
     const float last_squared = last_as_float * last_as_float;
+    std::vector<float> weights(static_cast<std::size_t>(nx));
     for (std::int64_t y = 0; y < ny; ++y) {
         const float v = static_cast<float>(y - cy) * scale_y;
+        row_weights(nx, cx, v, scale_x, table, last, last_squared, weights.data());
+        // Each output reads only its own input element: in place is safe.
         const T* in = source + y * nx;
         T* out = destination + y * nx;
-        for (std::int64_t x = 0; x < nx; ++x) {
-            const float u = static_cast<float>(x - cx) * scale_x;
-            const float d2 = u * u + v * v;
-            out[x] = weighted<Mode>(in[x], table_weight(table, last, last_squared, d2));
-        }
+        for (std::int64_t x = 0; x < nx; ++x) out[x] = weighted<Mode>(in[x], weights[x]);
     }
 }
 

@@ -216,6 +216,53 @@ TEST(WeightKernel, WholePlane) {
     EXPECT_TRUE(out == want && source == want);
 }
 
+// The weighting with one table lookup per distinct |x - cx| in a row,
+// against the per-pixel loop, bit for bit, in place and not, real and
+// complex, every mode: odd, even and 1-wide planes, centres inside and
+// outside on every side, scales 0, -0, negative, unequal, huge and NaN,
+// tables of 1 and 6 entries with NaN, infinity and -0, pixels with NaN,
+// infinities and -0.
+template <class T, weight_mode Mode>
+void expect_weight_as_per_pixel(std::mt19937& rng) {
+    const std::vector<float> tables[] = {{2.5f}, {1, NAN, -0.0f, INFINITY, 3, -4}};
+    const std::array<I, 4> planes[] = {{1, 1, 0, 0}, {1, 6, 0, 2}, {9, 1, 4, 0},  {8, 6, 4, 3},
+                                       {7, 5, -3, 9}, {7, 5, 12, -4}, {6, 9, 6, 9}, {33, 4, 16, 1}};
+    const std::pair<float, float> scales[] = {{1, 1},      {0, 0},     {-0.0f, 0.5f}, {-0.7f, -0.7f},
+                                              {0.37f, 2},  {1e20f, 1}, {NAN, 1}};
+    const float specials[] = {NAN, INFINITY, -INFINITY, -0.0f};
+    for (const auto& table : tables) {
+        for (const auto& [nx, ny, cx, cy] : planes) {
+            std::vector<T> source = random_pixels<T>(std::size_t(nx * ny), rng);
+            for (std::size_t i = 0; i < source.size(); i += 3) {
+                if constexpr (std::is_same_v<T, float>) source[i] = specials[i / 3 % 4];
+                else source[i].im = specials[i / 3 % 4];
+            }
+            for (const auto& [sx, sy] : scales) {
+                const I size = I(table.size());
+                std::vector<T> want(source.size()), got(source.size()), in_place = source;
+                reference::weight_per_pixel<Mode>(source.data(), want.data(), nx, ny, table.data(), size, cx, cy, sx,
+                                                  sy);
+                weight_pixels(source.data(), got.data(), nx, ny, table.data(), size, cx, cy, sx, sy, Mode);
+                weight_pixels(in_place.data(), in_place.data(), nx, ny, table.data(), size, cx, cy, sx, sy, Mode);
+                ASSERT_TRUE(same_values(got, want) && same_values(in_place, want))
+                    << nx << " x " << ny << " around " << cx << ", " << cy << ", scales " << sx << ", " << sy;
+            }
+        }
+    }
+}
+template <class T>
+void expect_weight_modes_as_per_pixel(std::mt19937& rng) {
+    expect_weight_as_per_pixel<T, weight_mode::multiply>(rng);
+    expect_weight_as_per_pixel<T, weight_mode::add>(rng);
+    expect_weight_as_per_pixel<T, weight_mode::subtract>(rng);
+    expect_weight_as_per_pixel<T, weight_mode::replace>(rng);
+}
+TEST(WeightKernel, MirroredWeightsAsThePerPixelLoop) {
+    std::mt19937 rng(29);
+    expect_weight_modes_as_per_pixel<float>(rng);
+    expect_weight_modes_as_per_pixel<zorvan::dm::complex8>(rng);
+}
+
 std::vector<float> window_of(std::vector<float> plane, std::int32_t nx, std::int32_t ny, window_mode mode) {
     std::vector<float> out(plane.size(), -99.0f);
     fourier_window(plane.data(), out.data(), nx, ny, mode);

@@ -1,5 +1,5 @@
 #pragma once
-// The radial survey and the radial warp as first written: one hypot (or one
+// The radial survey, the radial warp and the radial weighting as first written: one hypot (or one
 // square root) per pixel, in storage order, every ring sum updated in memory.
 // The references for the kernels that compute each distinct radius once.
 
@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "measure/radial_survey_kernel.h"
+#include "measure/weight_kernel.h"
 
 namespace zorvan::testing::reference {
 
@@ -89,6 +90,23 @@ void radial_warp_per_pixel(const T* profile, std::int32_t length, double aspect_
             const double lower = i < length ? static_cast<double>(profile[i]) : 0.0;
             const double upper = i < length - 1 ? static_cast<double>(profile[i + 1]) : 0.0;
             out = static_cast<T>(lower * (1.0 - f) + upper * f);
+        }
+    }
+}
+
+template <kernels::weight_mode Mode, class T>
+void weight_per_pixel(const T* source, T* destination, std::int64_t nx, std::int64_t ny, const float* table,
+                      std::int64_t table_size, std::int64_t cx, std::int64_t cy, float scale_x, float scale_y) {
+    const std::int64_t last = table_size - 1;
+    const float last_as_float = static_cast<float>(last);
+    const float last_squared = last_as_float * last_as_float;
+    for (std::int64_t y = 0; y < ny; ++y) {
+        const float v = static_cast<float>(y - cy) * scale_y;
+        for (std::int64_t x = 0; x < nx; ++x) {
+            const float u = static_cast<float>(x - cx) * scale_x;
+            const float d2 = u * u + v * v;
+            destination[y * nx + x] =
+                kernels::weighted<Mode>(source[y * nx + x], kernels::table_weight(table, last, last_squared, d2));
         }
     }
 }
