@@ -20,52 +20,46 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "fourier/parallel.h"
 #include "simd/cpu_features.h"
 
 namespace zorvan::kernels {
 
-// The profile widened to double, with the two samples past its end that
-// the interpolation may name (at r = length, and i = length - 1) set to 0.
+// The value at radius r (r = sqrt(dx * dx + dy_squared)) of a profile of
+// `length` samples, samples at `length` and beyond 0 and never read.
 template <class T>
-std::vector<double> warp_samples(const T* profile, std::int32_t length) {
-    std::vector<double> samples(static_cast<std::size_t>(length) + 2, 0.0);
-    for (std::int32_t i = 0; i < length; ++i) samples[i] = static_cast<double>(profile[i]);
-    return samples;
+double warp_value(const T* profile, std::int32_t length, double r) {
+    // Written so that a NaN radius also gives 0 and never reaches the
+    // conversion to an integer.
+    if (!(r <= static_cast<double>(length))) return 0.0;
+    const auto i = static_cast<std::int32_t>(::floor(r));
+    const double f = r - static_cast<double>(i);
+    const double lower = i < length ? static_cast<double>(profile[i]) : 0.0;
+    const double upper = i < length - 1 ? static_cast<double>(profile[i + 1]) : 0.0;
+    return lower * (1.0 - f) + upper * f;
 }
 
 // The values of x = first .. end-1 of a row whose squared y offset is
-// dy_squared; `samples` from warp_samples, `outer` = length. Plain, and on
-// AVX2 (radial_warp_avx2.cpp, the same bits: double square roots and floors
-// are exact operations, and the products and sums are the same).
+// dy_squared. Plain, and on AVX2 (radial_warp_avx2.cpp, the same bits:
+// double square roots and floors are exact operations, and the products and
+// sums are the same).
 template <class T>
-void warp_span(const double* samples, double outer, double centre_x, double aspect_x, double dy_squared, T* row,
+void warp_span(const T* profile, std::int32_t length, double centre_x, double aspect_x, double dy_squared, T* row,
                std::int32_t first, std::int32_t end) {
     for (std::int32_t x = first; x < end; ++x) {
         const double dx = (static_cast<double>(x) - centre_x) * aspect_x;
-        const double r = ::sqrt(dx * dx + dy_squared);
-        // Written so that a NaN radius also gives 0 and never reaches the
-        // conversion to an integer.
-        if (!(r <= outer)) {
-            row[x] = T(0);
-            continue;
-        }
-        const auto i = static_cast<std::int32_t>(::floor(r));
-        const double f = r - static_cast<double>(i);
-        row[x] = static_cast<T>(samples[i] * (1.0 - f) + samples[i + 1] * f);
+        row[x] = static_cast<T>(warp_value(profile, length, ::sqrt(dx * dx + dy_squared)));
     }
 }
-void warp_span_avx2(const double* samples, double outer, double centre_x, double aspect_x, double dy_squared,
+void warp_span_avx2(const float* profile, std::int32_t length, double centre_x, double aspect_x, double dy_squared,
                     float* row, std::int32_t first, std::int32_t end);
-void warp_span_avx2(const double* samples, double outer, double centre_x, double aspect_x, double dy_squared,
+void warp_span_avx2(const double* profile, std::int32_t length, double centre_x, double aspect_x, double dy_squared,
                     double* row, std::int32_t first, std::int32_t end);
-
 // One row: the columns from the centre on, and those left of it whose
 // mirror 2 cx - x lies past the last column, computed; the rest copied.
 template <class T>
-void warp_row(const double* samples, double outer, double aspect_x, double dy_squared, T* row, std::int32_t width) {
+void warp_row(const T* profile, std::int32_t length, double aspect_x, double dy_squared, T* row, std::int32_t width) {
     const std::int32_t centre = width / 2;
     // x < unmirrored has its mirror 2 centre - x at width or beyond: 0 for
     // an even width, none for an odd one.
@@ -73,9 +67,9 @@ void warp_row(const double* samples, double outer, double aspect_x, double dy_sq
     const double centre_x = static_cast<double>(centre);
     const auto span = [&](std::int32_t first, std::int32_t end) {
         if (simd::avx2()) {
-            warp_span_avx2(samples, outer, centre_x, aspect_x, dy_squared, row, first, end);
+            warp_span_avx2(profile, length, centre_x, aspect_x, dy_squared, row, first, end);
         } else {
-            warp_span(samples, outer, centre_x, aspect_x, dy_squared, row, first, end);
+            warp_span(profile, length, centre_x, aspect_x, dy_squared, row, first, end);
         }
     };
     span(centre, width);
@@ -89,8 +83,6 @@ void warp_row(const double* samples, double outer, double aspect_x, double dy_sq
 template <class T>
 void radial_warp(const T* profile, std::int32_t length, double aspect_x, double aspect_y, T* result,
                  std::int32_t width, std::int32_t height) {
-    const std::vector<double> samples = warp_samples(profile, length);
-    const double outer = static_cast<double>(length);
     const std::int32_t centre = height / 2;
     const double centre_y = static_cast<double>(centre);
 // A quarter of the square roots, floors and interpolations, four at a time,
@@ -101,7 +93,7 @@ void radial_warp(const T* profile, std::int32_t length, double aspect_x, double 
         if (y >= height) continue;
         const double dy = (static_cast<double>(y) - centre_y) * aspect_y;
         T* row = result + std::int64_t{y} * width;
-        warp_row(samples.data(), outer, aspect_x, dy * dy, row, width);
+        warp_row(profile, length, aspect_x, dy * dy, row, width);
         const std::int32_t mirror = 2 * centre - y;
         if (mirror != y && mirror < height) {
             std::memcpy(result + std::int64_t{mirror} * width, row, sizeof(T) * static_cast<std::size_t>(width));

@@ -309,20 +309,24 @@ TEST(RadialWarpKernel, MirroredVectorWarpAsThePerPixelLoop) {
 }
 
 // The AVX2 span against the plain one (the warp takes one of them for the
-// whole process): radii from 0 past the profile's end, whole radii, NaN.
+// whole process): radii from 0 past the profile's end, whole radii, NaN;
+// profiles of 1, 2 and 5 samples.
 template <class T>
 void expect_vector_span_as_plain() {
     if (!zorvan::simd::avx2()) GTEST_SKIP() << "no AVX2";
-    const std::vector<double> samples = warp_samples<T>(std::vector<T>{3, T(NAN), -T(0), 1, 8}.data(), 5);
+    const std::vector<T> profile = {3, T(NAN), -T(0), 1, 8};
     const std::tuple<double, double, double> rows[] = {{0, 1, 0}, {3, 0.5, 2.25}, {7, 1, 0}, {2, 0.25, NAN},
-                                                       {5, -1, 16}, {0, INFINITY, 1}, {4, 1e-310, 0}};
-    for (const auto& [centre, aspect, dy_squared] : rows) {
-        for (std::int32_t first = 0; first < 3; ++first) {
-            for (std::int32_t end = first; end < 14; ++end) {
-                std::vector<T> want(16, T(9)), got = want;
-                warp_span(samples.data(), 5.0, centre, aspect, dy_squared, want.data(), first, end);
-                warp_span_avx2(samples.data(), 5.0, centre, aspect, dy_squared, got.data(), first, end);
-                ASSERT_TRUE(same_values(got, want)) << centre << ", " << aspect << ", " << first << " .. " << end;
+                                                       {5, -1, 16}, {0, INFINITY, 1}, {4, 1e-310, 0}, {6, 0.3, 0.81}};
+    for (const std::int32_t length : {1, 2, 5}) {
+        for (const auto& [centre, aspect, dy_squared] : rows) {
+            for (std::int32_t first = 0; first < 3; ++first) {
+                for (std::int32_t end = first; end < 14; ++end) {
+                    std::vector<T> want(16, T(9)), got = want;
+                    warp_span(profile.data(), length, centre, aspect, dy_squared, want.data(), first, end);
+                    warp_span_avx2(profile.data(), length, centre, aspect, dy_squared, got.data(), first, end);
+                    ASSERT_TRUE(same_values(got, want))
+                        << length << " samples, " << centre << ", " << aspect << ", " << first << " .. " << end;
+                }
             }
         }
     }
