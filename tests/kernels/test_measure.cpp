@@ -263,6 +263,33 @@ TEST(WeightKernel, MirroredWeightsAsThePerPixelLoop) {
     expect_weight_modes_as_per_pixel<zorvan::dm::complex8>(rng);
 }
 
+// The AVX2 lookups against the plain ones (the weighting takes one of them
+// for the whole process): tables of 1, 2 and 6 entries with NaN, infinity
+// and -0; squared distances below, at and past the last index (just below
+// 25 the root rounds up to 5), NaN and infinite; centres left and right.
+TEST(WeightKernel, VectorLookupsAsThePlainOnes) {
+    if (!zorvan::simd::avx2()) GTEST_SKIP() << "no AVX2";
+    const std::vector<float> table = {1, NAN, -0.0f, INFINITY, 3, -4};
+    const float below_25 = std::nextafter(25.0f, 0.0f);
+    const std::tuple<I, float, float> rows[] = {{0, 1, 0},        {3, 1, below_25}, {7, 0.37f, 2.25f}, {-2, -1.5f, 1},
+                                                {20, 1, 0},       {5, NAN, 0},      {5, 1, NAN},       {4, 1e20f, 0},
+                                                {4, 0.25f, INFINITY}, {9, -0.0f, 16}};
+    for (const I size : {1, 2, 6}) {
+        const float last = float(size - 1);
+        for (const auto& [cx, scale, v_squared] : rows) {
+            for (I first = 0; first < 3; ++first) {
+                for (I end = first; end < 22; ++end) {
+                    std::vector<float> want(24, 9.0f), got = want;
+                    weight_span(table.data(), size - 1, last * last, cx, scale, v_squared, want.data(), first, end);
+                    weight_span_avx2(table.data(), size - 1, last * last, cx, scale, v_squared, got.data(), first, end);
+                    ASSERT_TRUE(same_values(got, want))
+                        << size << " entries, centre " << cx << ", scale " << scale << ", " << first << " .. " << end;
+                }
+            }
+        }
+    }
+}
+
 std::vector<float> window_of(std::vector<float> plane, std::int32_t nx, std::int32_t ny, window_mode mode) {
     std::vector<float> out(plane.size(), -99.0f);
     fourier_window(plane.data(), out.data(), nx, ny, mode);
