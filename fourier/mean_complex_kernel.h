@@ -61,14 +61,15 @@ void sum_two_blocks(const dm::complex_pair<F>* source, block a, block b, complex
 // Order-dependent: a parallel sum reduction in which each of the runtime's
 // threads adds its own contiguous block of the static schedule in index
 // order, and the runtime adds the partial sums into 0, so the last bits
-// depend on the number of threads. Small images (worth_threads) are summed
-// on the calling thread in the very same blocks, each in index order, and
-// the partial sums are added into 0 in thread order: the same bits as the
+// depend on the number of threads. Images up to the memory-bound threshold
+// are summed on the calling thread in the very same blocks, each in index
+// order (two blocks interleaved, so that their chains of additions
+// overlap), and the partial sums are added into 0 in thread order: the same bits as the
 // threads give (with two threads either order of the two additions gives
 // the same sum; with more, the runtime's order was never fixed).
 template <class F>
 complex_sums sum_complex(const dm::complex_pair<F>* source, std::int32_t n) {
-    if (worth_threads(n)) {
+    if (worth_threads_bound_by_memory(n)) {
         double re = 0.0;
         double im = 0.0;
 #pragma omp parallel for schedule(static) reduction(+ : re, im)
