@@ -19,20 +19,6 @@ struct complex_sums {
 
 namespace detail {
 
-// Element range [begin, end) of team t of `teams` under the static schedule
-// without a chunk size: contiguous blocks in thread order, the first n mod
-// teams blocks one element longer.
-struct block {
-    std::int32_t begin;
-    std::int32_t end;
-};
-inline block static_block(std::int32_t n, int teams, int t) {
-    const std::int32_t share = n / teams;
-    const std::int32_t extra = n % teams;
-    const std::int32_t begin = t * share + std::min<std::int32_t>(t, extra);
-    return {begin, begin + share + (t < extra ? 1 : 0)};
-}
-
 // The sums of blocks a and b, each in index order from 0, interleaved so
 // that the two chains of additions overlap on one thread.
 template <class F>

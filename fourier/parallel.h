@@ -14,6 +14,7 @@
 // half the loop is worth a stall of several milliseconds: from 2^23
 // elements of plain work (about 8 ms on one thread; 4096 x 4096 images).
 
+#include <algorithm>
 #include <cstdint>
 
 namespace zorvan::kernels {
@@ -38,5 +39,23 @@ inline bool worth_threads(std::int64_t elements, std::int64_t cost = 1) { return
 inline constexpr std::int64_t memory_bound_parallel_from = std::int64_t{1} << 25;
 
 inline bool worth_threads_bound_by_memory(std::int64_t elements) { return elements >= memory_bound_parallel_from; }
+
+namespace detail {
+
+// Element range [begin, end) of team t of `teams` under the static schedule
+// without a chunk size: contiguous blocks in thread order, the first n mod
+// teams blocks one element longer.
+struct block {
+    std::int32_t begin;
+    std::int32_t end;
+};
+inline block static_block(std::int32_t n, int teams, int t) {
+    const std::int32_t share = n / teams;
+    const std::int32_t extra = n % teams;
+    const std::int32_t begin = t * share + std::min<std::int32_t>(t, extra);
+    return {begin, begin + share + (t < extra ? 1 : 0)};
+}
+
+}  // namespace detail
 
 }  // namespace zorvan::kernels
