@@ -9,6 +9,7 @@
 
 #include "contract/data_types.h"
 #include "fourier/parallel.h"
+#include "simd/cpu_features.h"
 
 namespace zorvan::kernels {
 
@@ -19,19 +20,36 @@ struct complex_sums {
 
 namespace detail {
 
+// sums[0..3] += the real and imaginary parts of pa[i], then of pb[i], for
+// i = 0 .. count - 1 in turn: four chains of additions, one per lane
+// (mean_complex_avx2.cpp), the same additions in the same order.
+void sum_pairs_avx2(const dm::complex8* pa, const dm::complex8* pb, std::int32_t count, double sums[4]);
+void sum_pairs_avx2(const dm::complex16* pa, const dm::complex16* pb, std::int32_t count, double sums[4]);
+
 // The sums of blocks a and b, each in index order from 0, interleaved so
-// that the two chains of additions overlap on one thread.
+// that the two chains of additions overlap on one thread. Their common
+// length goes through sum_pairs_plain or, on AVX2, sum_pairs_avx2.
+template <class F>
+void sum_pairs_plain(const dm::complex_pair<F>* pa, const dm::complex_pair<F>* pb, std::int32_t count,
+                     double sums[4]) {
+    for (std::int32_t i = 0; i < count; ++i) {
+        sums[0] += static_cast<double>(pa[i].re);
+        sums[1] += static_cast<double>(pa[i].im);
+        sums[2] += static_cast<double>(pb[i].re);
+        sums[3] += static_cast<double>(pb[i].im);
+    }
+}
 template <class F>
 void sum_two_blocks(const dm::complex_pair<F>* source, block a, block b, complex_sums& sa, complex_sums& sb) {
     const std::int32_t common = std::min(a.end - a.begin, b.end - b.begin);
-    const dm::complex_pair<F>* pa = source + a.begin;
-    const dm::complex_pair<F>* pb = source + b.begin;
-    for (std::int32_t i = 0; i < common; ++i) {
-        sa.re += static_cast<double>(pa[i].re);
-        sa.im += static_cast<double>(pa[i].im);
-        sb.re += static_cast<double>(pb[i].re);
-        sb.im += static_cast<double>(pb[i].im);
+    double sums[4] = {sa.re, sa.im, sb.re, sb.im};
+    if (simd::avx2()) {
+        sum_pairs_avx2(source + a.begin, source + b.begin, common, sums);
+    } else {
+        sum_pairs_plain(source + a.begin, source + b.begin, common, sums);
     }
+    sa = {sums[0], sums[1]};
+    sb = {sums[2], sums[3]};
     for (std::int32_t i = a.begin + common; i < a.end; ++i) {
         sa.re += static_cast<double>(source[i].re);
         sa.im += static_cast<double>(source[i].im);
