@@ -1,6 +1,8 @@
 #pragma once
 // When the Fourier-space family's parallel loops start threads. Every loop
-// carries `if (kernels::worth_threads(work))`: the runtime then declines the
+// carries `if (kernels::worth_threads(work))`, or a threshold of its own
+// where one thread was measured to do as well at 4096 x 4096 (below, and
+// the linear rescale's): the runtime then declines the
 // parallel region for small loops, which run on the calling thread over the
 // whole range with the same static-schedule arithmetic, so no value changes.
 //
