@@ -47,7 +47,7 @@ inline constexpr std::int64_t largest_network_radius = 3;
 inline constexpr std::int64_t first_histogram_radius = 10;
 
 // median_of for the few samples of a window the image cuts (up to 32): NaN
-// dropped, the rest sorted by insertion, the same k-th smallest values
+// dropped, the rest sorted by insertion (4 or 6 by a network), the same k-th smallest values
 // (up to the sign of a zero in a tie) and the same arithmetic for an even
 // count; a window of NaN alone gives its first sample.
 template <class T>
@@ -58,6 +58,15 @@ T median_of_few(T* values, std::int64_t count) {
         if (values[i] == values[i]) values[n++] = values[i];
     }
     if (n == 0) return first;
+    using ops = median_network::scalar_ops<T>;  // without branches to mispredict on the common cut windows
+    if (n == 4) {
+        median_network::run_all<ops, median_network::network_4>(values);
+        return (values[2] + values[1]) * T(0.5);
+    }
+    if (n == 6) {
+        median_network::run_all<ops, median_network::network_6>(values);
+        return (values[3] + values[2]) * T(0.5);
+    }
     for (std::int64_t i = 1; i < n; ++i) {
         const T v = values[i];
         std::int64_t j = i;
@@ -83,10 +92,42 @@ T cut_window_median(const T* src, std::int64_t nx, std::int64_t ny, std::int64_t
     return count <= 32 ? median_of_few(samples.data(), count) : median_of(samples.data(), count);
 }
 
-// Radius 1 to 3, the image at least 2r + 1 pixels each way; AVX2 where asked
-// for and the CPU has it.
+// Radius 1 by AVX2 (nx - 2 at least one vector): the interior in one pass
+// by pairs of rows, then the rows that met NaN again with a check per
+// window, and the cut windows of the edges.
 template <class T>
-void median_by_networks(const T* src, std::int64_t nx, std::int64_t ny, std::int64_t r, T* dst, bool avx2) {
+void median_3x3_by_row_pairs(const T* src, std::int64_t nx, std::int64_t ny, T* dst) {
+    std::vector<T> samples;
+    for (std::int64_t x = 0; x < nx; ++x) {
+        dst[x] = cut_window_median(src, nx, ny, 1, x, 0, samples);
+        dst[(ny - 1) * nx + x] = cut_window_median(src, nx, ny, 1, x, ny - 1, samples);
+    }
+    for (std::int64_t y = 1; y < ny - 1; ++y) {
+        dst[y * nx] = cut_window_median(src, nx, ny, 1, 0, y, samples);
+        dst[y * nx + nx - 1] = cut_window_median(src, nx, ny, 1, nx - 1, y, samples);
+    }
+    std::vector<std::uint8_t> nan_rows(static_cast<std::size_t>(ny), 0);
+    median_network::median_3x3_rows_avx2(src, nx, 1, ny - 1, dst, nan_rows.data());
+    std::vector<std::uint8_t> nan_windows(static_cast<std::size_t>(nx));
+    for (std::int64_t y = 1; y < ny - 1; ++y) {
+        if (!nan_rows[std::size_t(y)]) continue;
+        std::fill(nan_windows.begin(), nan_windows.end(), std::uint8_t(0));
+        median_network::median_row_avx2(src, nx, y, 1, dst, nan_windows.data(), nullptr);
+        for (std::int64_t x = 1; x < nx - 1; ++x) {
+            if (nan_windows[std::size_t(x)]) dst[y * nx + x] = cut_window_median(src, nx, ny, 1, x, y, samples);
+        }
+    }
+}
+
+// Radius 1 to 3, the image at least 2r + 1 pixels each way; AVX2 where asked
+// for and the CPU has it. Radius 1 by AVX2 goes by pairs of rows, unless
+// row_pairs is false (then row by row, as the tests' reference for it).
+template <class T>
+void median_by_networks(const T* src, std::int64_t nx, std::int64_t ny, std::int64_t r, T* dst, bool avx2,
+                        bool row_pairs = true) {
+    if (r == 1 && row_pairs && avx2 && simd::avx2() && nx - 2 >= 32 / std::int64_t(sizeof(T))) {
+        return median_3x3_by_row_pairs(src, nx, ny, dst);
+    }
     std::vector<T> samples;
     // Rows whose windows meet no NaN need no check for it. Each row is
     // scanned just before the first window that reaches it, while the

@@ -17,6 +17,8 @@ struct float_lanes {
     static V min(V a, V b) { return _mm256_min_ps(a, b); }
     static V max(V a, V b) { return _mm256_max_ps(a, b); }
     static V nan_lanes(V a, V b) { return _mm256_or_ps(a, _mm256_cmp_ps(b, b, _CMP_UNORD_Q)); }
+    static V unordered(V a, V b) { return _mm256_cmp_ps(a, b, _CMP_UNORD_Q); }  // a or b NaN
+    static V either(V a, V b) { return _mm256_or_ps(a, b); }
     static int bits(V a) { return _mm256_movemask_ps(a); }
 };
 
@@ -28,6 +30,8 @@ struct double_lanes {
     static V min(V a, V b) { return _mm256_min_pd(a, b); }
     static V max(V a, V b) { return _mm256_max_pd(a, b); }
     static V nan_lanes(V a, V b) { return _mm256_or_pd(a, _mm256_cmp_pd(b, b, _CMP_UNORD_Q)); }
+    static V unordered(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_UNORD_Q); }  // a or b NaN
+    static V either(V a, V b) { return _mm256_or_pd(a, b); }
     static int bits(V a) { return _mm256_movemask_pd(a); }
 };
 
@@ -38,7 +42,7 @@ inline typename Lanes::V median_at(const T* p, std::int64_t nx, int& nan_mask, s
     constexpr int side = 2 * r + 1;
     typename Lanes::V w[] = {Lanes::load(p + (int(I) / side - r) * nx + (int(I) % side - r))...};
     if constexpr (checked) {
-        typename Lanes::V nan = Lanes::nan_lanes(w[0], w[0]);
+        typename Lanes::V nan = Lanes::unordered(w[0], w[0]);
         ((nan = Lanes::nan_lanes(nan, w[I])), ...);
         nan_mask = Lanes::bits(nan);
     }
@@ -136,9 +140,90 @@ void median_row_by_columns(const T* src, std::int64_t nx, std::int64_t y, T* dst
     }
 }
 
+// Radius 1 over the rows [y0, y1) (1 <= y0, y1 <= ny - 1), two rows at a
+// time: rows y and y + 1 share the pair of rows y and y + 1 in their columns,
+// which is sorted once and merged with row y - 1 for the one and row y + 2
+// for the other (10 operations for two sorted columns instead of 12). Each
+// source row is read once for the pair, and the check for NaN rides on those
+// loads, so that the image is read in one pass while the sorted columns of
+// a piece stay in the first-level cache. A row whose windows may hold NaN
+// gets nan_rows[y] = 1 and a result to be replaced.
+template <class Lanes, class T>
+void median_rows_by_column_pairs(const T* src, std::int64_t nx, std::int64_t y0, std::int64_t y1, T* dst,
+                                 std::uint8_t* nan_rows) {
+    using V = typename Lanes::V;
+    constexpr std::int64_t width = Lanes::width;
+    constexpr std::int64_t piece = 512;
+    constexpr std::int64_t stride = piece + 64 + 2;  // the longest piece's columns
+    alignas(32) T columns[6 * stride];
+    T* const least_a = columns;  // rows y-1 .. y+1
+    T* const middle_a = columns + stride;
+    T* const most_a = columns + 2 * stride;
+    T* const least_b = columns + 3 * stride;  // rows y .. y+2
+    T* const middle_b = columns + 4 * stride;
+    T* const most_b = columns + 5 * stride;
+    const std::int64_t end = nx - 1;  // outputs at x = 1 .. nx-2; nx - 2 >= width
+    for (std::int64_t y = y0; y < y1; y += 2) {
+        const bool pair = y + 1 < y1;
+        const T* above = src + (y - 1) * nx;
+        const T* row = src + y * nx;
+        const T* next = src + (y + 1) * nx;
+        const T* below = pair ? src + (y + 2) * nx : next;  // a single row: column b repeats a
+        V nan = Lanes::unordered(Lanes::load(row), Lanes::load(row));
+        for (std::int64_t x0 = 1; x0 < end;) {
+            const std::int64_t x1 = end - (x0 + piece) < 64 ? end : x0 + piece;
+            const std::int64_t first = x0 - 1;
+            const std::int64_t count = x1 + 1 - first;
+            const auto sort_group = [&](std::int64_t x) {
+                const V a = Lanes::load(above + x), b = Lanes::load(row + x), c = Lanes::load(next + x),
+                        d = Lanes::load(below + x);
+                nan = Lanes::either(nan, Lanes::either(Lanes::unordered(a, d), Lanes::unordered(b, c)));
+                const V low = Lanes::min(b, c), high = Lanes::max(b, c);
+                const std::int64_t at = x - first;
+                // a merged into (low, high), as sort_3 does
+                const V rest_a = Lanes::min(high, a);
+                Lanes::store(most_a + at, Lanes::max(high, a));
+                Lanes::store(least_a + at, Lanes::min(low, rest_a));
+                Lanes::store(middle_a + at, Lanes::max(low, rest_a));
+                const V rest_b = Lanes::min(high, d);
+                Lanes::store(most_b + at, Lanes::max(high, d));
+                Lanes::store(least_b + at, Lanes::min(low, rest_b));
+                Lanes::store(middle_b + at, Lanes::max(low, rest_b));
+            };
+            // A last group that overlaps the one before computes the same values again.
+            std::int64_t x = first;
+            for (; x + width <= first + count; x += width) sort_group(x);
+            if (x < first + count) sort_group(first + count - width);
+            const auto median_group = [&](const T* least, const T* middle, const T* most, T* out, std::int64_t x) {
+                const std::int64_t at = x - first;
+                const V low = Lanes::max(Lanes::max(Lanes::load(least + at - 1), Lanes::load(least + at)),
+                                         Lanes::load(least + at + 1));
+                const V high = Lanes::min(Lanes::min(Lanes::load(most + at - 1), Lanes::load(most + at)),
+                                          Lanes::load(most + at + 1));
+                const V mid = median_3<Lanes>(Lanes::load(middle + at - 1), Lanes::load(middle + at),
+                                              Lanes::load(middle + at + 1));
+                Lanes::store(out + x, median_3<Lanes>(low, mid, high));
+            };
+            T* out = dst + y * nx;
+            for (x = x0; x + width <= x1; x += width) median_group(least_a, middle_a, most_a, out, x);
+            if (x < x1) median_group(least_a, middle_a, most_a, out, x1 - width);
+            if (pair) {
+                out += nx;
+                for (x = x0; x + width <= x1; x += width) median_group(least_b, middle_b, most_b, out, x);
+                if (x < x1) median_group(least_b, middle_b, most_b, out, x1 - width);
+            }
+            x0 = x1;
+        }
+        if (Lanes::bits(nan) != 0) {  // sign bits: the lanes that met NaN
+            nan_rows[y] = 1;
+            if (pair) nan_rows[y + 1] = 1;
+        }
+    }
+}
+
 template <class Lanes, class T>
 bool holds_nan(const T* values, std::int64_t n) {
-    typename Lanes::V nan = Lanes::nan_lanes(Lanes::load(values), Lanes::load(values));  // n >= width
+    typename Lanes::V nan = Lanes::unordered(Lanes::load(values), Lanes::load(values));  // n >= width
     std::int64_t i = Lanes::width;
     for (; i + Lanes::width <= n; i += Lanes::width) nan = Lanes::nan_lanes(nan, Lanes::load(values + i));
     bool any = Lanes::bits(nan) != 0;
@@ -176,6 +261,16 @@ void median_row_avx2(const float* src, std::int64_t nx, std::int64_t y, std::int
     } else {
         median_row<float_lanes, 3>(src, nx, y, dst, nan_windows);
     }
+}
+
+void median_3x3_rows_avx2(const float* src, std::int64_t nx, std::int64_t y0, std::int64_t y1, float* dst,
+                          std::uint8_t* nan_rows) {
+    median_rows_by_column_pairs<float_lanes>(src, nx, y0, y1, dst, nan_rows);
+}
+
+void median_3x3_rows_avx2(const double* src, std::int64_t nx, std::int64_t y0, std::int64_t y1, double* dst,
+                          std::uint8_t* nan_rows) {
+    median_rows_by_column_pairs<double_lanes>(src, nx, y0, y1, dst, nan_rows);
 }
 
 void median_row_avx2(const double* src, std::int64_t nx, std::int64_t y, std::int64_t r, double* dst,

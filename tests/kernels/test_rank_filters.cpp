@@ -102,12 +102,13 @@ void apart_cases() {
         median_filter_apart<T>, median_filter_ranks<T>,
         [](const T* s, I nx, I ny, I r, T* d) { median_by_networks(s, nx, ny, r, d, false); },
         [](const T* s, I nx, I ny, I r, T* d) { median_by_networks(s, nx, ny, r, d, true); },
+        [](const T* s, I nx, I ny, I r, T* d) { median_by_networks(s, nx, ny, r, d, true, false); },
         [](const T* s, I nx, I ny, I r, T* d) { median_filter_histograms(s, nx, ny, r, d, false); },
         [](const T* s, I nx, I ny, I r, T* d) { median_filter_histograms(s, nx, ny, r, d, true); }};
     // Which routes take which radius and size.
     const auto takes = [](std::size_t way, I nx, I ny, I r) {
-        if (way == 2 || way == 3) return r >= 1 && r <= 3 && nx > 2 * r && ny > 2 * r;
-        if (way >= 4) return r >= 1 && r <= 127;  // the histograms' precondition, as the dispatch keeps it
+        if (way >= 2 && way <= 4) return r >= 1 && r <= 3 && nx > 2 * r && ny > 2 * r;
+        if (way >= 5) return r >= 1 && r <= 127;  // the histograms' precondition, as the dispatch keeps it
         return true;
     };
     const std::pair<std::array<I, 2>, std::vector<I>> cases[] = {
