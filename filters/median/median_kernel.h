@@ -10,7 +10,8 @@
 //                           the windows the image does not cut and that hold
 //                           no NaN, 8 floats or 4 doubles at a time where the
 //                           CPU has AVX2 (radius 1 by sorted columns shared
-//                           between windows); the other windows selected;
+//                           between windows and between pairs of rows, in one
+//                           pass over the image); the other windows selected;
 //   radius 4 to 9           the sliding rank sets of median_rank_kernel.h,
 //                           for images of fewer than 2^31 pixels;
 //   radius 10 to 127        the column histograms over ranks of
