@@ -48,9 +48,10 @@ inline constexpr std::int64_t largest_network_radius = 3;
 inline constexpr std::int64_t first_histogram_radius = 10;
 
 // median_of for the few samples of a window the image cuts (up to 32): NaN
-// dropped, the rest sorted by insertion (4 or 6 by a network), the same k-th smallest values
-// (up to the sign of a zero in a tie) and the same arithmetic for an even
-// count; a window of NaN alone gives its first sample.
+// dropped, the k-th smallest of the rest by counting ranks (of 4 or 6 by a
+// network), the same values as median_of's (up to the sign of a zero in a
+// tie) and the same arithmetic for an even count; a window of NaN alone
+// gives its first sample.
 template <class T>
 T median_of_few(T* values, std::int64_t count) {
     const T first = values[0];
@@ -68,14 +69,21 @@ T median_of_few(T* values, std::int64_t count) {
         median_network::run_all<ops, median_network::network_6>(values);
         return (values[3] + values[2]) * T(0.5);
     }
-    for (std::int64_t i = 1; i < n; ++i) {
-        const T v = values[i];
-        std::int64_t j = i;
-        for (; j > 0 && v < values[j - 1]; --j) values[j] = values[j - 1];
-        values[j] = v;
-    }
+    // Each sample's rank: the samples below it, ties ordered by position, so
+    // that the ranks are 0 to n-1 once each. No branch on the data (an
+    // insertion sort mispredicts at every other step), and the counts
+    // vectorise.
     const std::int64_t k = n / 2;
-    return n % 2 != 0 ? values[k] : (values[k] + values[k - 1]) * T(0.5);
+    T upper = values[0], lower = values[0];
+    for (std::int64_t i = 0; i < n; ++i) {
+        const T v = values[i];
+        int rank = 0;
+        for (std::int64_t j = 0; j < i; ++j) rank += values[j] <= v;
+        for (std::int64_t j = i + 1; j < n; ++j) rank += values[j] < v;
+        upper = rank == k ? v : upper;
+        lower = rank == k - 1 ? v : lower;
+    }
+    return n % 2 != 0 ? upper : (upper + lower) * T(0.5);
 }
 
 // The median of pixel (x, y)'s window cut to the image, as median_filter_2d
