@@ -101,28 +101,31 @@ T cut_window_median(const T* src, std::int64_t nx, std::int64_t ny, std::int64_t
     return count <= 32 ? median_of_few(samples.data(), count) : median_of(samples.data(), count);
 }
 
-// Radius 1 by AVX2 (nx - 2 at least one vector): the interior in one pass
-// by pairs of rows, then the rows that met NaN again with a check per
-// window, and the cut windows of the edges.
+// Radius 1 by AVX2 (nx - 2 at least one vector): the first and last rows
+// by vectors too (windows of six), the other rows in one pass by pairs,
+// then the rows that met NaN again with a check per window; the corners and
+// the windows with NaN one by one.
 template <class T>
 void median_3x3_by_row_pairs(const T* src, std::int64_t nx, std::int64_t ny, T* dst) {
     std::vector<T> samples;
-    for (std::int64_t x = 0; x < nx; ++x) {
-        dst[x] = cut_window_median(src, nx, ny, 1, x, 0, samples);
-        dst[(ny - 1) * nx + x] = cut_window_median(src, nx, ny, 1, x, ny - 1, samples);
-    }
-    for (std::int64_t y = 1; y < ny - 1; ++y) {
-        dst[y * nx] = cut_window_median(src, nx, ny, 1, 0, y, samples);
-        dst[y * nx + nx - 1] = cut_window_median(src, nx, ny, 1, nx - 1, y, samples);
+    std::vector<std::uint8_t> nan_windows(static_cast<std::size_t>(nx));
+    for (const std::int64_t y : {std::int64_t(0), ny - 1}) {
+        std::fill(nan_windows.begin(), nan_windows.end(), std::uint8_t(0));
+        const std::int64_t other = y == 0 ? 1 : ny - 2;
+        median_network::median_3x3_edge_row_avx2(src + y * nx, src + other * nx, nx, dst + y * nx, nan_windows.data());
+        nan_windows[0] = nan_windows[std::size_t(nx - 1)] = 1;  // the corners
+        for (std::int64_t x = 0; x < nx; ++x) {
+            if (nan_windows[std::size_t(x)]) dst[y * nx + x] = cut_window_median(src, nx, ny, 1, x, y, samples);
+        }
     }
     std::vector<std::uint8_t> nan_rows(static_cast<std::size_t>(ny), 0);
     median_network::median_3x3_rows_avx2(src, nx, 1, ny - 1, dst, nan_rows.data());
-    std::vector<std::uint8_t> nan_windows(static_cast<std::size_t>(nx));
     for (std::int64_t y = 1; y < ny - 1; ++y) {
         if (!nan_rows[std::size_t(y)]) continue;
         std::fill(nan_windows.begin(), nan_windows.end(), std::uint8_t(0));
         median_network::median_row_avx2(src, nx, y, 1, dst, nan_windows.data(), nullptr);
-        for (std::int64_t x = 1; x < nx - 1; ++x) {
+        nan_windows[0] = nan_windows[std::size_t(nx - 1)] = 1;
+        for (std::int64_t x = 0; x < nx; ++x) {
             if (nan_windows[std::size_t(x)]) dst[y * nx + x] = cut_window_median(src, nx, ny, 1, x, y, samples);
         }
     }

@@ -195,16 +195,25 @@ void median_row_avx2(const float* src, std::int64_t nx, std::int64_t y, std::int
 void median_row_avx2(const double* src, std::int64_t nx, std::int64_t y, std::int64_t r, double* dst,
                      std::uint8_t* nan_windows, double* columns);
 
-// Radius 1, the interior pixels (x from 1 to nx - 2) of the rows [y0, y1)
-// (1 <= y0, y1 <= ny - 1), by sorted columns shared between windows and
-// between pairs of rows, in one pass over the source; nx - 2 must be at
-// least 8 floats or 4 doubles. A row whose windows may hold NaN gets
-// nan_rows[y] = 1 (nan_rows has ny bytes) and needs another median; the
-// others are done.
+// Radius 1, the rows [y0, y1) (1 <= y0, y1 <= ny - 1), by sorted columns
+// shared between windows and between pairs of rows, in one pass over the
+// source (the first and last pixels of each row by their cut windows); nx
+// - 2 must be at least 8 floats or 4 doubles. A row whose windows may hold
+// NaN gets nan_rows[y] = 1 (nan_rows has ny bytes) and needs another
+// median, its first and last pixels included; the others are done.
 void median_3x3_rows_avx2(const float* src, std::int64_t nx, std::int64_t y0, std::int64_t y1, float* dst,
                           std::uint8_t* nan_rows);
 void median_3x3_rows_avx2(const double* src, std::int64_t nx, std::int64_t y0, std::int64_t y1, double* dst,
                           std::uint8_t* nan_rows);
+
+// Radius 1 on the first or last row of an image of at least 2 rows: `row`,
+// its one neighbour `other` and the output row, x from 1 to nx - 2 (nx - 2
+// at least 8 floats or 4 doubles). Windows holding NaN get nan_windows[x] =
+// 1 (nx bytes) and need another median.
+void median_3x3_edge_row_avx2(const float* row, const float* other, std::int64_t nx, float* out,
+                              std::uint8_t* nan_windows);
+void median_3x3_edge_row_avx2(const double* row, const double* other, std::int64_t nx, double* out,
+                              std::uint8_t* nan_windows);
 
 // Whether values[0..n) holds NaN, by vector registers (the plain loop's
 // comparisons stay scalar).
