@@ -12,20 +12,22 @@
 //                           CPU has AVX2 (radius 1 by sorted columns shared
 //                           between windows and between pairs of rows, in one
 //                           pass over the image); the other windows selected;
-//   radius 4 to 9           the sliding rank sets of median_rank_kernel.h,
+//   radius 4 to 10          the sliding rank sets of median_rank_kernel.h,
 //                           for images of fewer than 2^31 pixels;
-//   radius 10 to 127        the column histograms over ranks of
+//   radius 11 to 127        the column histograms over ranks of
 //                           median_histogram_kernel.h, as large;
 //   radius 128 and up       the rank sets again (16-bit counts end there);
 //   anything else           median_filter_2d.
-// Crossover between networks and ranks, 1024 x 1024 float32, one thread,
-// AVX2: radius 3 takes 20 ms by network, 47 ms by ranks; radius 4 by ranks
-// about 50 ms, where a network of 81 inputs (twice the operations of 49)
-// would take about as long. Crossover between ranks and histograms, 1024 x
-// 1024 float32, one thread, AVX2, the machine loaded: ranks take 122 ms at
-// radius 6, 133 at 8, 165 at 10, 183 at 12; histograms 154, 158, 158 and
-// about 160, nearly flat (2048 x 2048: histograms 580 ms at radius 10, 720
-// at 30, 1080 at 100, where ranks take 500 at radius 4 and 1280 at 30).
+// Crossovers, float32, one thread, AVX2, CPU time, the machine lightly
+// loaded. Networks and ranks, 1024 x 1024: radius 3 takes 22 ms by network,
+// 61 ms by ranks; radius 4 by ranks 63 ms, where a network of 81 inputs
+// (twice the operations of 49) would take about as long. Ranks and
+// histograms: at 1024 x 1024 ranks take 78, 80, 94 and 108 ms at radius 9,
+// 10, 12 and 16, histograms 89, 86, 85 and 84; at 2048 x 2048 ranks 308,
+// 330, 341, 366 and 423 ms at radius 9 to 12 and 14, histograms 349, 353,
+// 337, 338 and 350: histograms from radius 11 (2048 x 2048, histograms:
+// 340 ms at radius 10, 370 at 30, 510 at 100, where ranks take 255 at
+// radius 4).
 
 #include <algorithm>
 #include <cstdint>
@@ -45,7 +47,7 @@ namespace median_fast {
 inline constexpr std::int64_t largest_network_radius = 3;
 // From this radius on (up to median_histograms::largest_radius) the column
 // histograms, below it the rank sets.
-inline constexpr std::int64_t first_histogram_radius = 10;
+inline constexpr std::int64_t first_histogram_radius = 11;
 
 // median_of for the few samples of a window the image cuts (up to 32): NaN
 // dropped, the k-th smallest of the rest by counting ranks (of 4 or 6 by a
