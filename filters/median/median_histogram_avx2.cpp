@@ -9,27 +9,44 @@ namespace zorvan::kernels::median_histograms {
 
 namespace {
 
-// Which bit of mask is its j-th set one (from 0); j < the bits set.
+// Which bit of mask is its j-th set one (from 0); j < the bits set. Without
+// a loop, as median_rank_kernel.h's select_bit (which stays out of this
+// object: an inline function compiled here could serve CPUs without AVX2):
+// the bits set in each byte, their running sums, the byte, the bit from the
+// table.
 int select_bit(std::uint32_t mask, int j) {
-    for (; j > 0; --j) mask &= mask - 1;
-    return __builtin_ctz(mask);
+    std::uint32_t x = mask - ((mask >> 1) & 0x55555555u);
+    x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
+    const std::uint32_t sums = ((x + (x >> 4)) & 0x0F0F0F0Fu) * 0x01010101u;  // byte i: bits in bytes 0..i
+    int byte = 0;
+    while (static_cast<int>((sums >> (8 * byte)) & 0xFF) <= j) ++byte;
+    const int before = byte == 0 ? 0 : static_cast<int>((sums >> (8 * byte - 8)) & 0xFF);
+    return 8 * byte + median_ranks::bit_select.at[(mask >> (8 * byte)) & 0xFF][j - before];
 }
 
 }  // namespace
 
 std::int64_t slide_avx2(std::uint16_t* window, const std::uint16_t* entering, const std::uint16_t* leaving,
                         std::int64_t bins, std::int64_t split) {
-    const __m256i lanes = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     __m256i below = _mm256_setzero_si256();
-    for (std::int64_t b = 0; b < bins; b += 16) {
+    const auto change_at = [&](std::int64_t b) {
         const auto w = reinterpret_cast<__m256i*>(window + b);
         const __m256i change = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(entering + b)),
                                                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(leaving + b)));
         _mm256_storeu_si256(w, _mm256_add_epi16(_mm256_loadu_si256(w), change));
-        const __m256i index = _mm256_add_epi16(lanes, _mm256_set1_epi16(static_cast<short>(b)));
-        const __m256i lower = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<short>(split)), index);
-        below = _mm256_add_epi16(below, _mm256_and_si256(change, lower));
+        return change;
+    };
+    // Blocks wholly below the split count whole, the one it cuts by lanes,
+    // the rest not at all.
+    std::int64_t b = 0;
+    for (; b + 16 <= split; b += 16) below = _mm256_add_epi16(below, change_at(b));
+    if (b < bins) {
+        const __m256i lanes = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+        const __m256i lower = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<short>(split - b)), lanes);
+        below = _mm256_add_epi16(below, _mm256_and_si256(change_at(b), lower));
+        b += 16;
     }
+    for (; b < bins; b += 16) change_at(b);
     __m128i sum = _mm_add_epi16(_mm256_castsi256_si128(below), _mm256_extracti128_si256(below, 1));
     sum = _mm_add_epi16(sum, _mm_srli_si128(sum, 8));
     sum = _mm_add_epi16(sum, _mm_srli_si128(sum, 4));

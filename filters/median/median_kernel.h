@@ -10,21 +10,24 @@
 //                           the windows the image does not cut and that hold
 //                           no NaN, 8 floats or 4 doubles at a time where the
 //                           CPU has AVX2 (radius 1 by sorted columns shared
-//                           between windows); the other windows selected;
-//   radius 4 to 9           the sliding rank sets of median_rank_kernel.h,
+//                           between windows and between pairs of rows, in one
+//                           pass over the image); the other windows selected;
+//   radius 4 to 10          the sliding rank sets of median_rank_kernel.h,
 //                           for images of fewer than 2^31 pixels;
-//   radius 10 to 127        the column histograms over ranks of
+//   radius 11 to 127        the column histograms over ranks of
 //                           median_histogram_kernel.h, as large;
 //   radius 128 and up       the rank sets again (16-bit counts end there);
 //   anything else           median_filter_2d.
-// Crossover between networks and ranks, 1024 x 1024 float32, one thread,
-// AVX2: radius 3 takes 20 ms by network, 47 ms by ranks; radius 4 by ranks
-// about 50 ms, where a network of 81 inputs (twice the operations of 49)
-// would take about as long. Crossover between ranks and histograms, 1024 x
-// 1024 float32, one thread, AVX2, the machine loaded: ranks take 122 ms at
-// radius 6, 133 at 8, 165 at 10, 183 at 12; histograms 154, 158, 158 and
-// about 160, nearly flat (2048 x 2048: histograms 580 ms at radius 10, 720
-// at 30, 1080 at 100, where ranks take 500 at radius 4 and 1280 at 30).
+// Crossovers, float32, one thread, AVX2, CPU time, the machine lightly
+// loaded. Networks and ranks, 1024 x 1024: radius 3 takes 22 ms by network,
+// 61 ms by ranks; radius 4 by ranks 63 ms, where a network of 81 inputs
+// (twice the operations of 49) would take about as long. Ranks and
+// histograms: at 1024 x 1024 ranks take 78, 80, 94 and 108 ms at radius 9,
+// 10, 12 and 16, histograms 89, 86, 85 and 84; at 2048 x 2048 ranks 308,
+// 330, 341, 366 and 423 ms at radius 9 to 12 and 14, histograms 349, 353,
+// 337, 338 and 350: histograms from radius 11 (2048 x 2048, histograms:
+// 340 ms at radius 10, 370 at 30, 510 at 100, where ranks take 255 at
+// radius 4).
 
 #include <algorithm>
 #include <cstdint>
@@ -44,12 +47,13 @@ namespace median_fast {
 inline constexpr std::int64_t largest_network_radius = 3;
 // From this radius on (up to median_histograms::largest_radius) the column
 // histograms, below it the rank sets.
-inline constexpr std::int64_t first_histogram_radius = 10;
+inline constexpr std::int64_t first_histogram_radius = 11;
 
 // median_of for the few samples of a window the image cuts (up to 32): NaN
-// dropped, the rest sorted by insertion, the same k-th smallest values
-// (up to the sign of a zero in a tie) and the same arithmetic for an even
-// count; a window of NaN alone gives its first sample.
+// dropped, the k-th smallest of the rest by counting ranks (of 4 or 6 by a
+// network), the same values as median_of's (up to the sign of a zero in a
+// tie) and the same arithmetic for an even count; a window of NaN alone
+// gives its first sample.
 template <class T>
 T median_of_few(T* values, std::int64_t count) {
     const T first = values[0];
@@ -58,14 +62,30 @@ T median_of_few(T* values, std::int64_t count) {
         if (values[i] == values[i]) values[n++] = values[i];
     }
     if (n == 0) return first;
-    for (std::int64_t i = 1; i < n; ++i) {
-        const T v = values[i];
-        std::int64_t j = i;
-        for (; j > 0 && v < values[j - 1]; --j) values[j] = values[j - 1];
-        values[j] = v;
+    using ops = median_network::scalar_ops<T>;  // without branches to mispredict on the common cut windows
+    if (n == 4) {
+        median_network::run_all<ops, median_network::network_4>(values);
+        return (values[2] + values[1]) * T(0.5);
     }
+    if (n == 6) {
+        median_network::run_all<ops, median_network::network_6>(values);
+        return (values[3] + values[2]) * T(0.5);
+    }
+    // Each sample's rank: the samples below it, ties ordered by position, so
+    // that the ranks are 0 to n-1 once each. No branch on the data (an
+    // insertion sort mispredicts at every other step), and the counts
+    // vectorise.
     const std::int64_t k = n / 2;
-    return n % 2 != 0 ? values[k] : (values[k] + values[k - 1]) * T(0.5);
+    T upper = values[0], lower = values[0];
+    for (std::int64_t i = 0; i < n; ++i) {
+        const T v = values[i];
+        int rank = 0;
+        for (std::int64_t j = 0; j < i; ++j) rank += values[j] <= v;
+        for (std::int64_t j = i + 1; j < n; ++j) rank += values[j] < v;
+        upper = rank == k ? v : upper;
+        lower = rank == k - 1 ? v : lower;
+    }
+    return n % 2 != 0 ? upper : (upper + lower) * T(0.5);
 }
 
 // The median of pixel (x, y)'s window cut to the image, as median_filter_2d
@@ -83,10 +103,45 @@ T cut_window_median(const T* src, std::int64_t nx, std::int64_t ny, std::int64_t
     return count <= 32 ? median_of_few(samples.data(), count) : median_of(samples.data(), count);
 }
 
-// Radius 1 to 3, the image at least 2r + 1 pixels each way; AVX2 where asked
-// for and the CPU has it.
+// Radius 1 by AVX2 (nx - 2 at least one vector): the first and last rows
+// by vectors too (windows of six), the other rows in one pass by pairs,
+// then the rows that met NaN again with a check per window; the corners and
+// the windows with NaN one by one.
 template <class T>
-void median_by_networks(const T* src, std::int64_t nx, std::int64_t ny, std::int64_t r, T* dst, bool avx2) {
+void median_3x3_by_row_pairs(const T* src, std::int64_t nx, std::int64_t ny, T* dst) {
+    std::vector<T> samples;
+    std::vector<std::uint8_t> nan_windows(static_cast<std::size_t>(nx));
+    for (const std::int64_t y : {std::int64_t(0), ny - 1}) {
+        std::fill(nan_windows.begin(), nan_windows.end(), std::uint8_t(0));
+        const std::int64_t other = y == 0 ? 1 : ny - 2;
+        median_network::median_3x3_edge_row_avx2(src + y * nx, src + other * nx, nx, dst + y * nx, nan_windows.data());
+        nan_windows[0] = nan_windows[std::size_t(nx - 1)] = 1;  // the corners
+        for (std::int64_t x = 0; x < nx; ++x) {
+            if (nan_windows[std::size_t(x)]) dst[y * nx + x] = cut_window_median(src, nx, ny, 1, x, y, samples);
+        }
+    }
+    std::vector<std::uint8_t> nan_rows(static_cast<std::size_t>(ny), 0);
+    median_network::median_3x3_rows_avx2(src, nx, 1, ny - 1, dst, nan_rows.data());
+    for (std::int64_t y = 1; y < ny - 1; ++y) {
+        if (!nan_rows[std::size_t(y)]) continue;
+        std::fill(nan_windows.begin(), nan_windows.end(), std::uint8_t(0));
+        median_network::median_row_avx2(src, nx, y, 1, dst, nan_windows.data(), nullptr);
+        nan_windows[0] = nan_windows[std::size_t(nx - 1)] = 1;
+        for (std::int64_t x = 0; x < nx; ++x) {
+            if (nan_windows[std::size_t(x)]) dst[y * nx + x] = cut_window_median(src, nx, ny, 1, x, y, samples);
+        }
+    }
+}
+
+// Radius 1 to 3, the image at least 2r + 1 pixels each way; AVX2 where asked
+// for and the CPU has it. Radius 1 by AVX2 goes by pairs of rows, unless
+// row_pairs is false (then row by row, as the tests' reference for it).
+template <class T>
+void median_by_networks(const T* src, std::int64_t nx, std::int64_t ny, std::int64_t r, T* dst, bool avx2,
+                        bool row_pairs = true) {
+    if (r == 1 && row_pairs && avx2 && simd::avx2() && nx - 2 >= 32 / std::int64_t(sizeof(T))) {
+        return median_3x3_by_row_pairs(src, nx, ny, dst);
+    }
     std::vector<T> samples;
     // Rows whose windows meet no NaN need no check for it. Each row is
     // scanned just before the first window that reaches it, while the

@@ -76,13 +76,16 @@ TEST(MedianKernel, WorkedListsAndTheSortedClippedWindow) {
 // and column histograms, plain and vector) equals median_filter_2d bit for
 // bit, NaN payloads included; only +0 and -0 may stand for each other. Sizes
 // cover empty, 1 x 1, single rows and columns, several rank tiles, and radii
-// 0, the network/rank crossover (3, 4), the rank/histogram crossover (9, 10),
+// 0, the network/rank crossover (3, 4), the rank/histogram crossover (10, 11),
 // the first tile-size steps (10, 11) and beyond the image; for the
 // histograms also widths and heights of r, 2r, 2r + 1 and 2r + 2, several
 // tiles (128 outputs a side, 3r from radius 43) and the largest radius (127);
-// for radius 1 (sorted columns shared between windows) interiors of exactly
-// one vector of doubles or floats and a little more, and rows of one, two
-// and three pieces of the sorted columns.
+// for radius 1 (sorted columns shared between windows and pairs of rows)
+// interiors of exactly one vector of doubles or floats and a little more,
+// rows of one, two and three pieces of the sorted columns, odd and even
+// numbers of rows (a last row without a pair) and NaN rows at every place
+// in a pair's four; the row-by-row kernel the pairs replaced runs beside
+// them.
 template <class T>
 void apart_cases() {
     const T nan = std::numeric_limits<T>::quiet_NaN(), inf = std::numeric_limits<T>::infinity();
@@ -102,12 +105,13 @@ void apart_cases() {
         median_filter_apart<T>, median_filter_ranks<T>,
         [](const T* s, I nx, I ny, I r, T* d) { median_by_networks(s, nx, ny, r, d, false); },
         [](const T* s, I nx, I ny, I r, T* d) { median_by_networks(s, nx, ny, r, d, true); },
+        [](const T* s, I nx, I ny, I r, T* d) { median_by_networks(s, nx, ny, r, d, true, false); },
         [](const T* s, I nx, I ny, I r, T* d) { median_filter_histograms(s, nx, ny, r, d, false); },
         [](const T* s, I nx, I ny, I r, T* d) { median_filter_histograms(s, nx, ny, r, d, true); }};
     // Which routes take which radius and size.
     const auto takes = [](std::size_t way, I nx, I ny, I r) {
-        if (way == 2 || way == 3) return r >= 1 && r <= 3 && nx > 2 * r && ny > 2 * r;
-        if (way >= 4) return r >= 1 && r <= 127;  // the histograms' precondition, as the dispatch keeps it
+        if (way >= 2 && way <= 4) return r >= 1 && r <= 3 && nx > 2 * r && ny > 2 * r;
+        if (way >= 5) return r >= 1 && r <= 127;  // the histograms' precondition, as the dispatch keeps it
         return true;
     };
     const std::pair<std::array<I, 2>, std::vector<I>> cases[] = {
@@ -116,7 +120,7 @@ void apart_cases() {
         {{150, 70}, {1, 2, 3, 4}}, {{260, 30}, {10, 11}}, {{6, 5}, {1}}, {{10, 3}, {1}}, {{11, 4}, {1}},
         {{19, 7}, {1}}, {{70, 3}, {1}}, {{570, 3}, {1}}, {{600, 3}, {1}}, {{1100, 4}, {1}},
         {{1, 40}, {9, 10, 39, 40}}, {{40, 1}, {10, 127}}, {{10, 20}, {10}}, {{21, 22}, {10}}, {{23, 11}, {10, 11}},
-        {{300, 12}, {9, 10}}, {{12, 290}, {10, 30}}, {{61, 62}, {30, 31}}, {{140, 131}, {10}},
+        {{300, 12}, {10, 11}}, {{12, 290}, {10, 30}}, {{61, 62}, {30, 31}}, {{140, 131}, {10}},
         {{135, 50}, {43}}, {{255, 3}, {127}}, {{3, 300}, {127, 128}}};
     for (const auto& [size, radii] : cases)
         for (const I r : radii)
