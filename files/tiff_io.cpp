@@ -405,7 +405,10 @@ void check_directory_complete(TIFF* tif, Source& source, const std::string& path
 // or "" when the description is not ImageJ's or lacks the key.
 std::string imagej_value(std::string_view description, std::string_view key) {
     if (description.substr(0, 7) != "ImageJ=") return {};
-    const std::string wanted = "\n" + std::string(key) + "=";
+    // Built by appends: GCC 12 at -O3 warns (-Wrestrict, a false positive)
+    // on "\n" + std::string(...).
+    std::string wanted = "\n";
+    wanted.append(key).append("=");
     const std::size_t at = description.find(wanted);
     if (at == std::string_view::npos) return {};
     const std::size_t start = at + wanted.size();
