@@ -85,6 +85,9 @@ public:
         }
     }
 
+    // A step timed otherwise, whose name depends on what it did.
+    void record(const std::string& name, double milliseconds);
+
     std::vector<Stage> stages;
 
 private:
@@ -92,12 +95,14 @@ private:
     std::FILE* progress_;
 };
 
-// One plane through the filter, with what the report shows of it.
+// One plane through the filter, with what the report shows of it (input,
+// filtered and power only when a report is asked: in wiener mode the ln
+// power spectrum is made for the report alone).
 struct WienerPlane {
     std::vector<float> input;         // the plane as filtered: 4-byte real, non-finite pixels replaced
     std::vector<float> filtered;      // width x height
     host::Image power;                // ln power of the apodised plane, zero frequency at (w/2, h/2)
-    host::Image mask;                 // on the same geometry
+    host::Image mask;                 // zero frequency at (w/2, h/2)
     std::uint64_t spectrum_width = 0, spectrum_height = 0;  // the plane's, with its mirrored edges
     std::vector<double> profile;      // mean ln power per ring
     std::vector<double> background;   // its smoothed background, the same quantity
@@ -147,14 +152,12 @@ struct PreparedImage {
 };
 PreparedImage prepare(const files::ImageData& input);
 
-// Filters one plane (4-byte real, width x height), printing a line per stage
-// to `progress` (may be null). Throws std::runtime_error when a stage fails.
-WienerPlane wiener_plane(host::Host& host, const float* pixels, std::uint64_t width, std::uint64_t height,
-                         const WienerOptions& options, std::FILE* progress);
-
 // Filters every plane of the input: stage lines for a single plane, a line
 // per plane with the time left for a stack. Refuses before any work.
+// `for_report`: `first` keeps what the report shows. The transforms' plans
+// and the buffers of the last size filtered are kept for the next run in
+// the process (about four planes of the size with its mirrored edges).
 WienerResult wiener_filter(host::Host& host, const files::ImageData& input, const WienerOptions& options,
-                           std::FILE* progress);
+                           std::FILE* progress, bool for_report = false);
 
 }  // namespace zorvan::wiener
