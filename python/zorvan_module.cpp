@@ -277,11 +277,7 @@ py::tuple wiener(const py::array& a, int mode, double margin, double smoothing, 
     details["planes"] = result->planes;
     details["replaced_pixels"] = result->replaced_pixels;
     details["converted"] = result->converted;
-    const auto w = static_cast<py::ssize_t>(plane.spectrum_width), h = static_cast<py::ssize_t>(plane.spectrum_height);
-    py::array_t<float> mask({h, w});
-    const auto mask_pixels = plane.mask.pixels<float>();
-    std::copy(mask_pixels.begin(), mask_pixels.end(), mask.mutable_data());
-    details["mask"] = mask;
+    details["mask"] = array_of(plane.mask, {});  // the host's image itself, no copy
     details["noise_power"] = plane.noise_power;
     details["noise_variance"] = plane.noise_variance;
     details["noise_ln_mean"] = plane.noise_ln_mean;

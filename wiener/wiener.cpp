@@ -271,19 +271,27 @@ PreparedImage prepare(const files::ImageData& input) {
         [] {});
     for (std::uint64_t plane = 0; plane < image.planes; ++plane) {
         float* pixels = image.pixels.data() + plane * plane_pixels;
-        double sum = 0;
-        std::size_t finite = 0;
-        float low = INFINITY, high = -INFINITY;
-        for (std::size_t i = 0; i < plane_pixels; ++i) {
-            if (!std::isfinite(pixels[i])) continue;
-            sum += pixels[i];
-            ++finite;
-            low = std::min(low, pixels[i]);
-            high = std::max(high, pixels[i]);
-        }
         const std::string where = plane_name(plane, image.planes);
-        if (finite == 0) throw WienerRefusal(where + "no pixel is a finite number: there is nothing to filter");
-        if (low == high) throw WienerRefusal(where + "the image is constant: there is nothing to filter");
+        std::size_t first = 0;
+        while (first < plane_pixels && !std::isfinite(pixels[first])) ++first;
+        if (first == plane_pixels) throw WienerRefusal(where + "no pixel is a finite number: there is nothing to filter");
+        // Constant when every finite pixel equals the first (-0 equals +0).
+        // Integer tallies, which vectorise (v - v is 0 for a finite v only).
+        const float level = pixels[first];
+        std::size_t finite = 0;
+        std::uint32_t differs = 0;
+        for (std::size_t i = first; i < plane_pixels; ++i) {
+            const float v = pixels[i];
+            const bool ok = v - v == 0.0f;
+            finite += ok;
+            differs |= static_cast<std::uint32_t>(ok & (v != level));
+        }
+        if (differs == 0) throw WienerRefusal(where + "the image is constant: there is nothing to filter");
+        if (finite == plane_pixels) continue;
+        double sum = 0;
+        for (std::size_t i = 0; i < plane_pixels; ++i) {
+            if (std::isfinite(pixels[i])) sum += pixels[i];
+        }
         const auto mean = static_cast<float>(sum / static_cast<double>(finite));
         for (std::size_t i = 0; i < plane_pixels; ++i) {
             if (!std::isfinite(pixels[i])) pixels[i] = mean;

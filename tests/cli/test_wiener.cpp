@@ -94,6 +94,9 @@ TEST_F(Wiener, RefusesWhatItCannotFilterAndWritesNothing) {
         {image(type::real4, {15, 16}, std::vector<float>(ramp.begin(), ramp.begin() + 240)), "a 15 x 16 plane is too small: the Wiener filter needs at least 16 x 16"},
         {image(type::real4, {256}, ramp), "a 256 x 1 plane is too small"},
         {image(type::uint8, {16, 16}, std::vector<std::uint8_t>(256, 3)), "the image is constant: there is nothing to filter"},
+        // Non-finite pixels first and among them, -0 beside +0: still constant.
+        {image(type::real4, {16, 16}, [] { std::vector<float> v(256, 0.0f); v[0] = NAN; v[1] = -INFINITY; v[7] = -0.0f; v[255] = INFINITY; return v; }()),
+         "the image is constant: there is nothing to filter"},
         {image(type::real4, {16, 16, 2}, [&] { auto both = ramp; both.insert(both.end(), nans.begin(), nans.end()); return both; }()),
          "plane 2: no pixel is a finite number"},
     };
