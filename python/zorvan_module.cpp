@@ -231,14 +231,14 @@ py::array_t<double> doubles(const std::vector<double>& values) {
 // type: (float32 array of a's shape, dict of details). A refusal raises
 // ZorvanError with the pipeline's message.
 py::tuple wiener(const py::array& a, int mode, double margin, double smoothing, int window) {
-    zorvan::files::ImageData input;
+    // The array's own pixels, read while it is held here (no copy).
+    zorvan::wiener::PixelView input;
     input.data_type = code_of(a.dtype());
     if (input.data_type == 0 || a.dtype().byteorder() == '>' || !(a.flags() & py::array::c_style)) {
         throw py::type_error("wiener takes a C-contiguous array of a host pixel type in native byte order");
     }
     for (py::ssize_t axis = a.ndim(); axis-- > 0;) input.sizes.push_back(static_cast<std::uint64_t>(a.shape(axis)));
-    input.bytes.resize(static_cast<std::size_t>(a.nbytes()));
-    if (!input.bytes.empty()) std::memcpy(input.bytes.data(), a.data(), input.bytes.size());
+    input.bytes = static_cast<const std::byte*>(a.data());
     zorvan::wiener::WienerOptions options;
     options.noise_margin = margin;
     options.lambda = smoothing;

@@ -239,7 +239,7 @@ void StageTimer::record(const std::string& name, double ms) {
     }
 }
 
-PreparedImage prepare(const files::ImageData& input) {
+PreparedImage prepare(const PixelView& input) {
     const dm::pixel_type* type = dm::find_pixel_type(input.data_type);
     if (type == nullptr || type->kind == dm::pixel_kind::complex || type->kind == dm::pixel_kind::packed) {
         throw WienerRefusal(std::string(type ? type->name : "unknown") +
@@ -266,7 +266,7 @@ PreparedImage prepare(const files::ImageData& input) {
     dm::dispatch(
         files::file_codes{}, input.data_type,
         [&]<class T>() {
-            if constexpr (!dm::is_complex_v<T>) convert_to_float<T>(input.bytes.data(), image.pixels.size(), image.pixels.data());
+            if constexpr (!dm::is_complex_v<T>) convert_to_float<T>(input.bytes, image.pixels.size(), image.pixels.data());
         },
         [] {});
     for (std::uint64_t plane = 0; plane < image.planes; ++plane) {
@@ -612,6 +612,14 @@ private:
 
 WienerResult wiener_filter(Host& host, const files::ImageData& input, const WienerOptions& options,
                            std::FILE* progress, bool for_report) {
+    WienerResult result =
+        wiener_filter(host, PixelView{input.data_type, input.sizes, input.bytes.data()}, options, progress, for_report);
+    result.filtered.pixel_size = input.pixel_size;
+    return result;
+}
+
+WienerResult wiener_filter(Host& host, const PixelView& input, const WienerOptions& options, std::FILE* progress,
+                           bool for_report) {
     StageTimer timer(progress);
     const PreparedImage image = timer.run("4-byte real planes, non-finite pixels replaced", [&] { return prepare(input); });
     const bool mirrored = options.mode == Mode::wiener;
@@ -624,7 +632,6 @@ WienerResult wiener_filter(Host& host, const files::ImageData& input, const Wien
     result.replaced_pixels = image.replaced_pixels;
     result.filtered.data_type = host::data_type::real4;
     result.filtered.sizes = input.sizes;
-    result.filtered.pixel_size = input.pixel_size;
     result.filtered.bytes.resize(image.pixels.size() * sizeof(float));
     const std::size_t plane_pixels = image.width * image.height;
     const auto start = std::chrono::steady_clock::now();

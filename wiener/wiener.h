@@ -150,7 +150,13 @@ struct PreparedImage {
     std::vector<float> pixels;
     std::uint64_t replaced_pixels = 0;
 };
-PreparedImage prepare(const files::ImageData& input);
+// Pixels the caller holds, packed, of `data_type` and `sizes` (x first).
+struct PixelView {
+    std::int32_t data_type = 0;
+    std::vector<std::uint64_t> sizes;
+    const std::byte* bytes = nullptr;
+};
+PreparedImage prepare(const PixelView& input);
 
 // Filters every plane of the input: stage lines for a single plane, a line
 // per plane with the time left for a stack. Refuses before any work.
@@ -158,6 +164,10 @@ PreparedImage prepare(const files::ImageData& input);
 // and the buffers of the last size filtered are kept for the next run in
 // the process (about four planes of the size with its mirrored edges).
 WienerResult wiener_filter(host::Host& host, const files::ImageData& input, const WienerOptions& options,
+                           std::FILE* progress, bool for_report = false);
+// The same on pixels the caller holds (no copy of them first); the result
+// has no pixel size.
+WienerResult wiener_filter(host::Host& host, const PixelView& input, const WienerOptions& options,
                            std::FILE* progress, bool for_report = false);
 
 }  // namespace zorvan::wiener
