@@ -648,7 +648,14 @@ WienerResult wiener_filter(Host& host, const PixelView& input, const WienerOptio
             result.stages = plane.stages;
             result.first = std::move(plane);
         } else {
-            for (std::size_t s = 0; s < result.stages.size(); ++s) result.stages[s].milliseconds += plane.stages[s].milliseconds;
+            // By name: only the first plane makes the report's ln power
+            // spectrum; the plans' line is first in every plane.
+            result.stages.front().milliseconds += plane.stages.front().milliseconds;
+            for (std::size_t s = 1; s < plane.stages.size(); ++s) {
+                for (Stage& sum : result.stages) {
+                    if (sum.name == plane.stages[s].name) sum.milliseconds += plane.stages[s].milliseconds;
+                }
+            }
         }
         if (image.planes > 1 && progress != nullptr) {
             const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -73,6 +73,13 @@ TEST_F(Wiener, FiltersAStackPlaneByPlaneAfterConvertingItsPixels) {
     }
     const auto stack = zorvan::wiener::wiener_filter(host_, image(type::int16, {w, h, 3}, pixels), {}, nullptr);
     ASSERT_EQ(stack.filtered.sizes, (std::vector<std::uint64_t>{w, h, 3}));
+    // For a report, the first plane alone also makes the ln power spectrum:
+    // the same pixels, and one stage more.
+    const auto reported = zorvan::wiener::wiener_filter(host_, image(type::int16, {w, h, 3}, pixels), {}, nullptr, true);
+    EXPECT_TRUE(reported.filtered.bytes == stack.filtered.bytes);
+    EXPECT_TRUE(reported.first.power && !stack.first.power);
+    EXPECT_EQ(reported.first.filtered.size(), w * h);
+    EXPECT_EQ(reported.stages.size(), stack.stages.size() + 1);
     for (std::size_t plane = 0; plane < 3; ++plane) {
         std::vector<float> reals(pixels.begin() + plane * w * h, pixels.begin() + (plane + 1) * w * h);
         const auto single = zorvan::wiener::wiener_filter(host_, image(type::real4, {w, h}, reals), {}, nullptr);
