@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -261,16 +262,24 @@ PreparedImage prepare(const PixelView& input) {
     if (image.width * image.height >= (std::uint64_t{1} << 31)) {
         throw WienerRefusal("a plane of 2^31 pixels or more is too large for the plug-in's Fourier functions");
     }
-    const std::size_t plane_pixels = image.width * image.height;
-    image.pixels.resize(plane_pixels * image.planes);
-    dm::dispatch(
-        files::file_codes{}, input.data_type,
-        [&]<class T>() {
-            if constexpr (!dm::is_complex_v<T>) convert_to_float<T>(input.bytes, image.pixels.size(), image.pixels.data());
-        },
-        [] {});
+    const std::size_t plane_pixels = image.width * image.height, total = plane_pixels * image.planes;
+    // 4-byte reals are read where they are, and copied only when a pixel is
+    // to be replaced (or they are not aligned for a float).
+    const float* source = nullptr;
+    if (input.data_type == host::data_type::real4 && reinterpret_cast<std::uintptr_t>(input.bytes) % alignof(float) == 0) {
+        source = reinterpret_cast<const float*>(input.bytes);
+    } else {
+        image.pixels.resize(total);
+        dm::dispatch(
+            files::file_codes{}, input.data_type,
+            [&]<class T>() {
+                if constexpr (!dm::is_complex_v<T>) convert_to_float<T>(input.bytes, total, image.pixels.data());
+            },
+            [] {});
+        source = image.pixels.data();
+    }
     for (std::uint64_t plane = 0; plane < image.planes; ++plane) {
-        float* pixels = image.pixels.data() + plane * plane_pixels;
+        const float* pixels = source + plane * plane_pixels;
         const std::string where = plane_name(plane, image.planes);
         std::size_t first = 0;
         while (first < plane_pixels && !std::isfinite(pixels[first])) ++first;
@@ -288,16 +297,22 @@ PreparedImage prepare(const PixelView& input) {
         }
         if (differs == 0) throw WienerRefusal(where + "the image is constant: there is nothing to filter");
         if (finite == plane_pixels) continue;
+        if (image.pixels.empty()) {
+            image.pixels.assign(source, source + total);
+            source = image.pixels.data();
+        }
+        float* own = image.pixels.data() + plane * plane_pixels;
         double sum = 0;
         for (std::size_t i = 0; i < plane_pixels; ++i) {
-            if (std::isfinite(pixels[i])) sum += pixels[i];
+            if (std::isfinite(own[i])) sum += own[i];
         }
         const auto mean = static_cast<float>(sum / static_cast<double>(finite));
         for (std::size_t i = 0; i < plane_pixels; ++i) {
-            if (!std::isfinite(pixels[i])) pixels[i] = mean;
+            if (!std::isfinite(own[i])) own[i] = mean;
         }
         image.replaced_pixels += plane_pixels - finite;
     }
+    image.borrowed = image.pixels.empty() ? source : nullptr;
     return image;
 }
 
@@ -632,7 +647,7 @@ WienerResult wiener_filter(Host& host, const PixelView& input, const WienerOptio
     result.replaced_pixels = image.replaced_pixels;
     result.filtered.data_type = host::data_type::real4;
     result.filtered.sizes = input.sizes;
-    result.filtered.bytes.resize(image.pixels.size() * sizeof(float));
+    result.filtered.bytes.resize(image.planes * image.width * image.height * sizeof(float));
     const std::size_t plane_pixels = image.width * image.height;
     const auto start = std::chrono::steady_clock::now();
     std::unique_ptr<Workspace> workspace =
@@ -640,7 +655,7 @@ WienerResult wiener_filter(Host& host, const PixelView& input, const WienerOptio
                               mirrored ? mirrored_side(image.height) : image.height);
     const WorkspaceReturn give_back(workspace);
     for (std::uint64_t k = 0; k < image.planes; ++k) {
-        WienerPlane plane = filter_plane(host, image.pixels.data() + k * plane_pixels, image.width, image.height,
+        WienerPlane plane = filter_plane(host, image.data() + k * plane_pixels, image.width, image.height,
                                          options, for_report && k == 0,
                                          result.filtered.bytes.data() + k * plane_pixels * sizeof(float),
                                          image.planes == 1 ? progress : nullptr, workspace);

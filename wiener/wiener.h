@@ -139,16 +139,20 @@ inline constexpr const char* kLittlePeriodicContent =
     "this image shows little periodic content: the default mode keeps non-periodic detail";
 
 // The input as 4-byte real planes (integer and 8-byte real pixels are
-// converted), non-finite pixels replaced by the mean of their plane's finite
-// ones. Throws WienerRefusal for complex or packed pixels, planes smaller
-// than kMinimumSide a side or of 2^31 pixels or more, and a plane with no
+// converted, 4-byte reals read in place unless a pixel is replaced),
+// non-finite pixels replaced by the mean of their plane's finite ones.
+// Throws WienerRefusal for complex or packed pixels, planes smaller than
+// kMinimumSide a side or of 2^31 pixels or more, and a plane with no
 // finite pixel or that is constant.
 struct PreparedImage {
     std::uint64_t width = 0, height = 0, planes = 0;
     std::string type_name;   // the input's pixel type, as `zorvan info` names it
     bool converted = false;  // its pixels were not 4-byte real
-    std::vector<float> pixels;
+    std::vector<float> pixels;        // the planes converted, or empty: they are the input's own 4-byte reals
+    const float* borrowed = nullptr;  // then those, valid while the input is
     std::uint64_t replaced_pixels = 0;
+
+    const float* data() const { return pixels.empty() ? borrowed : pixels.data(); }
 };
 // Pixels the caller holds, packed, of `data_type` and `sizes` (x first).
 struct PixelView {

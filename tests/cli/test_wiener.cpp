@@ -88,6 +88,23 @@ TEST_F(Wiener, FiltersAStackPlaneByPlaneAfterConvertingItsPixels) {
     }
 }
 
+TEST_F(Wiener, AReal4StackIsReadInPlaceUntilAPlaneHasAPixelToReplace) {
+    // The second plane's NaN makes the filter copy the stack after checking
+    // the first plane where it was: each plane as filtered alone.
+    const std::uint64_t w = 24, h = 18;
+    std::vector<float> reals(w * h * 3);
+    for (std::size_t i = 0; i < reals.size(); ++i) reals[i] = static_cast<float>((i * 7919) % 23) + static_cast<float>(i / (w * h));
+    reals[w * h + 5] = NAN;
+    const auto stack = zorvan::wiener::wiener_filter(host_, image(type::real4, {w, h, 3}, reals), {}, nullptr);
+    EXPECT_EQ(stack.replaced_pixels, 1u);
+    for (std::size_t plane = 0; plane < 3; ++plane) {
+        std::vector<float> one(reals.begin() + plane * w * h, reals.begin() + (plane + 1) * w * h);
+        const auto single = zorvan::wiener::wiener_filter(host_, image(type::real4, {w, h}, one), {}, nullptr);
+        EXPECT_EQ(0, std::memcmp(single.filtered.bytes.data(), stack.filtered.bytes.data() + plane * w * h * 4, w * h * 4))
+            << plane;
+    }
+}
+
 TEST_F(Wiener, RefusesWhatItCannotFilterAndWritesNothing) {
     std::vector<float> ramp(16 * 16), nans(16 * 16, NAN), with_nan(16 * 16);
     for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = with_nan[i] = static_cast<float>(i % 7);
