@@ -86,12 +86,13 @@ void expand_centred(const float* half, std::size_t w, std::size_t h, float* cent
 //  plane:     the plane with its mirrored edges; the lattice base; the half
 //             mask; the inverse transform's output
 //  amplitude: the windowed plane's amplitude spectrum
-//  power:     its square (wiener mode); then the noise amplitude
 //  centred:   the windowed plane's full transform, only for the ln power
 //             spectrum (lattice mode, or a report)
+// (The apodised plane's own image, once transformed, holds the power and
+// then the noise amplitude in wiener mode.)
 struct Workspace {
     Workspace(std::size_t w, std::size_t h)
-        : transforms(w, h), plane(plane_buffer(w * h)), amplitude(plane_buffer(w * h)), power(plane_buffer(w * h)) {}
+        : transforms(w, h), plane(plane_buffer(w * h)), amplitude(plane_buffer(w * h)) {}
 
     bool fits(std::size_t w, std::size_t h) const {
         return transforms.width() == w && transforms.height() == h &&
@@ -103,7 +104,7 @@ struct Workspace {
     }
 
     RealTransforms transforms;
-    std::shared_ptr<float[]> plane, amplitude, power, centred;
+    std::shared_ptr<float[]> plane, amplitude, centred;
 };
 
 // The workspace of the last run, kept for the next one of its size (a
@@ -435,9 +436,12 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
     // transform takes.
     Image raw_spectrum = pipeline.stage("forward transforms (FFTW)", [&] {
         work.transforms.forward(static_cast<const float*>(windowed.data()));
-        windowed = Image();  // its last use: the host may give its block to the next image
+        // The windowed plane's image, transformed, takes its power in wiener
+        // mode, then the noise amplitude; in lattice mode it is done with.
+        float* power = mean_power ? static_cast<float*>(const_cast<void*>(windowed.data())) : nullptr;
+        if (!mean_power) windowed = Image();  // the host may give its block to the next image
         expand_centred(work.transforms.half(), w, h, power_spectrum ? work.centred_buffer() : nullptr,
-                       work.amplitude.get(), mean_power ? work.power.get() : nullptr);
+                       work.amplitude.get(), power);
         work.transforms.forward(padded);
         return pipeline.lend(host::data_type::complex8, {work.transforms.half_width(), h}, work.transforms.shared_half());
     });
@@ -458,7 +462,7 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
     plane.rings_per_cycle = longer;
     const double to_ln_mean_power = mean_power ? 0.0 : kEulerGamma;
     const Image survey = pipeline.stage("radial survey about the centre (FRadialSurvey)", [&] {
-        const Image surveyed = mean_power ? pipeline.lend(host::data_type::real4, {w, h}, work.power) : plane.power;
+        const Image& surveyed = mean_power ? windowed : plane.power;
         return pipeline.image_call("FRadialSurvey", {surveyed, static_cast<std::int32_t>(w / 2),
                                                      static_cast<std::int32_t>(h / 2), scale_x, scale_y});
     });
@@ -534,7 +538,7 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
             const Image profile_image =
                 pipeline.make(host::data_type::real4, {rings}, total.data(), total.size() * sizeof(float));
             // FRadialWarpDLL takes only the sizes of its first image.
-            const Image size_source = pipeline.lend(host::data_type::real4, {w, h}, work.power);
+            const Image& size_source = windowed;
             return pipeline.image_call("FRadialWarpDLL", {size_source, profile_image, scale_x, scale_y});
         });
         wiener_mask = pipeline.stage("Wiener mask (FCreateWienerMaskDLL)", [&] {
@@ -542,10 +546,11 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
             const float* ring = static_cast<const float*>(ring_power.data());
             const double factor = std::exp(0.5 * plane.threshold_offset);
             for (std::size_t i = 0; i < count; ++i) padded[i] = static_cast<float>(ring[i] * factor);
-            std::fill_n(work.power.get(), count, static_cast<float>(std::sqrt(plane.noise_power)));
-            const Image noise_image = pipeline.lend(host::data_type::real4, {w, h}, work.power);
-            Image wiener = pipeline.image_call("FCreateWienerMaskDLL", {ring_power, noise_image});
+            float* noise = static_cast<float*>(const_cast<void*>(windowed.data()));
+            std::fill_n(noise, count, static_cast<float>(std::sqrt(plane.noise_power)));
+            Image wiener = pipeline.image_call("FCreateWienerMaskDLL", {ring_power, windowed});
             ring_power = Image();
+            windowed = Image();
             return wiener;
         });
         plane.mask = pipeline.stage("lattice mask (FCreateWienerMaskDLL), the ring power scaled", [&] {

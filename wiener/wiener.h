@@ -166,7 +166,7 @@ PreparedImage prepare(const PixelView& input);
 // per plane with the time left for a stack. Refuses before any work.
 // `for_report`: `first` keeps what the report shows. The transforms' plans
 // and the buffers of the last size filtered are kept for the next run in
-// the process (about four planes of the size with its mirrored edges).
+// the process (about three planes of the size with its mirrored edges).
 WienerResult wiener_filter(host::Host& host, const files::ImageData& input, const WienerOptions& options,
                            std::FILE* progress, bool for_report = false);
 // The same on pixels the caller holds (no copy of them first); the result
