@@ -13,7 +13,7 @@ namespace zorvan::kernels {
 // may be the same block (which doubles it).
 template <class F>
 void accumulate_complex(dm::complex_pair<F>* target, const dm::complex_pair<F>* plus, std::int32_t n) {
-#pragma omp parallel for schedule(static) if (worth_threads(n))
+#pragma omp parallel for schedule(static) if (worth_threads_bound_by_memory(n))
     for (std::int32_t i = 0; i < n; ++i) {
         target[i].re = target[i].re + plus[i].re;
         target[i].im = target[i].im + plus[i].im;

@@ -14,7 +14,7 @@ namespace zorvan::kernels {
 template <class F, class R>
 void multiply_complex_by_real(const dm::complex_pair<F>* complex, const R* real, dm::complex_pair<F>* product,
                               std::int32_t n) {
-#pragma omp parallel for schedule(static) if (worth_threads(n))
+#pragma omp parallel for schedule(static) if (worth_threads_bound_by_memory(n))
     for (std::int32_t i = 0; i < n; ++i) {
         const F factor = static_cast<F>(real[i]);
         product[i].re = complex[i].re * factor;

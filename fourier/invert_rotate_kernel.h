@@ -24,7 +24,7 @@ void invert_rotate(const T* source, T* result, std::int32_t width, std::int32_t 
     const std::int64_t w = width;
 
     // Interior: x >= even_w, y >= even_h.
-#pragma omp parallel for schedule(static) if (worth_threads(w * height))
+#pragma omp parallel for schedule(static) if (worth_threads_bound_by_memory(w * height))
     for (std::int32_t y = even_h; y < height; ++y) {
         const T* in = source + y * w;
         T* out = result + (std::int64_t{height} + even_h - 1 - y) * w + (w + even_w - 1);

@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "fourier/parallel.h"
 #include "simd/cpu_features.h"
 
 namespace zorvan::kernels {
@@ -86,6 +85,14 @@ void rescale_row(const T* in, std::int32_t width, double fx, const column_sample
     }
 }
 
+// Output elements from which the passes start threads. Measured on this
+// 2-core machine, a float image rescaled 2x up, best of 11 (load 6): to
+// 2048 x 2048 2.24-2.97 ms on one thread and 2.23-3.24 on two, to 4096 x
+// 4096 25.0-26.8 against 32.0, to 8192 x 8192 62-110 against 96-107; the
+// bench on an idle machine had two threads at 4096 x 4096 at 1.42 of
+// cv2.resize and one thread, busy, at 0.92. So only beyond 4096 x 4096.
+inline constexpr std::int64_t rescale_parallel_from = std::int64_t{1} << 25;
+
 // Requires width >= 2 and fx > 0 finite (then 0 <= s and the floor fits).
 // Parallel over the source rows; `rows` is out_width x height, packed. The
 // sample positions are found once for all rows; each value is the same
@@ -94,7 +101,7 @@ template <class T>
 void rescale_rows(const T* source, std::int32_t width, std::int32_t height, double fx, T* rows,
                   std::int32_t out_width) {
     const column_samples samples = sample_columns(width, fx, out_width);
-#pragma omp parallel for schedule(static) if (worth_threads(std::int64_t{height} * out_width))
+#pragma omp parallel for schedule(static) if (std::int64_t{height} * out_width >= rescale_parallel_from)
     for (std::int32_t y = 0; y < height; ++y) {
         rescale_row(source + std::int64_t{y} * width, width, fx, samples, rows + std::int64_t{y} * out_width,
                     out_width);
@@ -142,7 +149,7 @@ void blend_rows(const T* upper, const T* lower, const row_sample& sample, std::i
 template <class T>
 void rescale_columns(const T* rows, std::int32_t out_width, std::int32_t height, double fy, T* destination,
                      std::int32_t out_height, std::int64_t destination_pitch) {
-#pragma omp parallel for schedule(static) if (worth_threads(std::int64_t{out_height} * out_width))
+#pragma omp parallel for schedule(static) if (std::int64_t{out_height} * out_width >= rescale_parallel_from)
     for (std::int32_t y = 0; y < out_height; ++y) {
         const row_sample sample = sample_row(y, fy, height);
         const T* upper = rows + std::int64_t{sample.first} * out_width;
@@ -161,7 +168,7 @@ void rescale_by_output_rows(const T* source, std::int32_t width, std::int32_t he
     const int teams = omp_get_max_threads();
     std::vector<T> cache(static_cast<std::size_t>(teams) * 2 * static_cast<std::size_t>(out_width));
     // Both passes, about 1.1 ns per output element on one thread.
-#pragma omp parallel num_threads(teams) if (worth_threads(std::int64_t{out_height} * out_width))
+#pragma omp parallel num_threads(teams) if (std::int64_t{out_height} * out_width >= rescale_parallel_from)
     {
         // Rows j and j + 1 go to different slots (j mod 2).
         T* const slots = cache.data() + static_cast<std::size_t>(omp_get_thread_num()) * 2 * out_width;

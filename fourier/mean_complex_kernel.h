@@ -9,6 +9,7 @@
 
 #include "contract/data_types.h"
 #include "fourier/parallel.h"
+#include "simd/cpu_features.h"
 
 namespace zorvan::kernels {
 
@@ -19,33 +20,36 @@ struct complex_sums {
 
 namespace detail {
 
-// Element range [begin, end) of team t of `teams` under the static schedule
-// without a chunk size: contiguous blocks in thread order, the first n mod
-// teams blocks one element longer.
-struct block {
-    std::int32_t begin;
-    std::int32_t end;
-};
-inline block static_block(std::int32_t n, int teams, int t) {
-    const std::int32_t share = n / teams;
-    const std::int32_t extra = n % teams;
-    const std::int32_t begin = t * share + std::min<std::int32_t>(t, extra);
-    return {begin, begin + share + (t < extra ? 1 : 0)};
-}
+// sums[0..3] += the real and imaginary parts of pa[i], then of pb[i], for
+// i = 0 .. count - 1 in turn: four chains of additions, one per lane
+// (mean_complex_avx2.cpp), the same additions in the same order.
+void sum_pairs_avx2(const dm::complex8* pa, const dm::complex8* pb, std::int32_t count, double sums[4]);
+void sum_pairs_avx2(const dm::complex16* pa, const dm::complex16* pb, std::int32_t count, double sums[4]);
 
 // The sums of blocks a and b, each in index order from 0, interleaved so
-// that the two chains of additions overlap on one thread.
+// that the two chains of additions overlap on one thread. Their common
+// length goes through sum_pairs_plain or, on AVX2, sum_pairs_avx2.
+template <class F>
+void sum_pairs_plain(const dm::complex_pair<F>* pa, const dm::complex_pair<F>* pb, std::int32_t count,
+                     double sums[4]) {
+    for (std::int32_t i = 0; i < count; ++i) {
+        sums[0] += static_cast<double>(pa[i].re);
+        sums[1] += static_cast<double>(pa[i].im);
+        sums[2] += static_cast<double>(pb[i].re);
+        sums[3] += static_cast<double>(pb[i].im);
+    }
+}
 template <class F>
 void sum_two_blocks(const dm::complex_pair<F>* source, block a, block b, complex_sums& sa, complex_sums& sb) {
     const std::int32_t common = std::min(a.end - a.begin, b.end - b.begin);
-    const dm::complex_pair<F>* pa = source + a.begin;
-    const dm::complex_pair<F>* pb = source + b.begin;
-    for (std::int32_t i = 0; i < common; ++i) {
-        sa.re += static_cast<double>(pa[i].re);
-        sa.im += static_cast<double>(pa[i].im);
-        sb.re += static_cast<double>(pb[i].re);
-        sb.im += static_cast<double>(pb[i].im);
+    double sums[4] = {sa.re, sa.im, sb.re, sb.im};
+    if (simd::avx2()) {
+        sum_pairs_avx2(source + a.begin, source + b.begin, common, sums);
+    } else {
+        sum_pairs_plain(source + a.begin, source + b.begin, common, sums);
     }
+    sa = {sums[0], sums[1]};
+    sb = {sums[2], sums[3]};
     for (std::int32_t i = a.begin + common; i < a.end; ++i) {
         sa.re += static_cast<double>(source[i].re);
         sa.im += static_cast<double>(source[i].im);
@@ -61,14 +65,15 @@ void sum_two_blocks(const dm::complex_pair<F>* source, block a, block b, complex
 // Order-dependent: a parallel sum reduction in which each of the runtime's
 // threads adds its own contiguous block of the static schedule in index
 // order, and the runtime adds the partial sums into 0, so the last bits
-// depend on the number of threads. Small images (worth_threads) are summed
-// on the calling thread in the very same blocks, each in index order, and
-// the partial sums are added into 0 in thread order: the same bits as the
+// depend on the number of threads. Images up to the memory-bound threshold
+// are summed on the calling thread in the very same blocks, each in index
+// order (two blocks interleaved, so that their chains of additions
+// overlap), and the partial sums are added into 0 in thread order: the same bits as the
 // threads give (with two threads either order of the two additions gives
 // the same sum; with more, the runtime's order was never fixed).
 template <class F>
 complex_sums sum_complex(const dm::complex_pair<F>* source, std::int32_t n) {
-    if (worth_threads(n)) {
+    if (worth_threads_bound_by_memory(n)) {
         double re = 0.0;
         double im = 0.0;
 #pragma omp parallel for schedule(static) reduction(+ : re, im)

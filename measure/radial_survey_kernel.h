@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <limits>
 #include <type_traits>
+#include <vector>
 
 namespace zorvan::kernels {
 
@@ -63,12 +64,44 @@ ring_layout rings_of(P farthest) {
     return {static_cast<std::int64_t>(count), static_cast<std::int64_t>(nearest) + 1};
 }
 
+namespace detail {
+
+// The radii of row v for x = 0 .. nx-1. A radius depends on |u| and |v|
+// only: P(-u) = -P(u) and scale * -a = -(scale * a) exactly, and hypot
+// ignores signs. So x and its mirror 2 cx - x share one hypot: those right
+// of the centre are computed, those left of it copied where their mirror
+// lies in the row.
+template <class P>
+void row_radii(std::int64_t nx, std::int64_t cx, std::int64_t v, P scale_x, P scale_y, P* radius) {
+    const std::int64_t right = cx < 0 ? 0 : cx < nx ? cx : nx;
+    for (std::int64_t x = right; x < nx; ++x) radius[x] = ring_radius<P>(x - cx, v, scale_x, scale_y);
+    for (std::int64_t x = 0; x < right; ++x) {
+        const std::int64_t mirror = 2 * cx - x;
+        radius[x] = mirror < nx ? radius[mirror] : ring_radius<P>(x - cx, v, scale_x, scale_y);
+    }
+}
+
+// The running weight, sum and sum of squares of one ring.
+template <class P>
+struct ring_sums {
+    P weight, sum, square_sum;
+};
+
+}  // namespace detail
+
 // Surveys the nx x ny pixels (packed rows, storage order) into `result`,
 // rows of `layout.count` elements `row_pitch` apart; every row of the result
 // is written. Only for a layout from rings_of(farthest_radius(...)) with the
 // same plane, centre and scales: then no pixel's radius exceeds the farthest
 // one, and every ring index stays below the count. Each index is still
 // checked against the count, so nothing is written past the result.
+//
+// Each ring's sums receive their terms in storage order, as a plain loop
+// over the pixels adds them (the sums are order-dependent): a row's radii
+// come first (one hypot per distinct |u|), then its minima and maxima, then
+// its sums, with the two rings a pixel feeds (its lower ring i0 and i0 + 1)
+// held in registers while the next pixel feeds the same or a neighbouring
+// pair, and written back when they leave that pair.
 template <class P>
 void radial_survey(const P* pixels, std::int64_t nx, std::int64_t ny, std::int64_t cx, std::int64_t cy, P scale_x,
                    P scale_y, ring_layout layout, P* result, std::int64_t row_pitch) {
@@ -91,33 +124,66 @@ void radial_survey(const P* pixels, std::int64_t nx, std::int64_t ny, std::int64
         square_sum[i] = P(0);
     }
 
+    // A ring at or past the count (only i0 + 1 = n, for a pixel at exactly
+    // the farthest radius when that is whole, whose weight there is 0)
+    // reads as empty and is never written.
+    const auto load = [&](std::int64_t i) {
+        return i < n ? detail::ring_sums<P>{weight[i], sum[i], square_sum[i]} : detail::ring_sums<P>{};
+    };
+    const auto store = [&](std::int64_t i, const detail::ring_sums<P>& ring) {
+        if (i >= n) return;
+        weight[i] = ring.weight;
+        sum[i] = ring.sum;
+        square_sum[i] = ring.square_sum;
+    };
+
+    std::vector<P> radius(static_cast<std::size_t>(nx));
     for (std::int64_t y = 0; y < ny; ++y) {
         const P* row = pixels + y * nx;
+        detail::row_radii(nx, cx, y - cy, scale_x, scale_y, radius.data());
         for (std::int64_t x = 0; x < nx; ++x) {
             const P p = row[x];
-            const P r = ring_radius<P>(x - cx, y - cy, scale_x, scale_y);
-            const auto k = static_cast<std::int64_t>(r + P(0.5));
-            const auto i0 = static_cast<std::int64_t>(r);
-            const std::int64_t i1 = i0 + 1;
-            const P f = r - static_cast<P>(i0);
-            const P g = P(1) - f;
+            const auto k = static_cast<std::int64_t>(radius[x] + P(0.5));
             if (k < n) {
                 if (p < minimum[k]) minimum[k] = p;
                 if (p > maximum[k]) maximum[k] = p;
             }
-            if (i0 < n) {
-                weight[i0] += g;
-                sum[i0] += p * g;
-                square_sum[i0] += p * p * g;
-            }
-            // i1 == n only for a pixel at exactly the farthest radius when
-            // that is a whole number; its weight f is then 0.
-            if (i1 < n) {
-                weight[i1] += f;
-                sum[i1] += p * f;
-                square_sum[i1] += p * p * f;
-            }
         }
+        if (nx == 0) continue;
+        std::int64_t low = static_cast<std::int64_t>(radius[0]);
+        detail::ring_sums<P> lower = load(low), upper = load(low + 1);
+        for (std::int64_t x = 0; x < nx; ++x) {
+            const P p = row[x];
+            const P r = radius[x];
+            const auto i0 = static_cast<std::int64_t>(r);
+            const P f = r - static_cast<P>(i0);
+            const P g = P(1) - f;
+            if (i0 != low) {
+                if (i0 == low + 1) {
+                    store(low, lower);
+                    lower = upper;
+                    upper = load(i0 + 1);
+                } else if (i0 == low - 1) {
+                    store(low + 1, upper);
+                    upper = lower;
+                    lower = load(i0);
+                } else {
+                    store(low, lower);
+                    store(low + 1, upper);
+                    lower = load(i0);
+                    upper = load(i0 + 1);
+                }
+                low = i0;
+            }
+            lower.weight += g;
+            lower.sum += p * g;
+            lower.square_sum += p * p * g;
+            upper.weight += f;
+            upper.sum += p * f;
+            upper.square_sum += p * p * f;
+        }
+        store(low, lower);
+        store(low + 1, upper);
     }
 
     // The finish in double: weighted mean, and the deviation with the sample

@@ -6,6 +6,7 @@
 #include "contract/dm_host_interfaces.h"
 #include "tests/support/plugin_test.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -318,6 +319,37 @@ TEST(HostImages, AreRefusedOutsideTheLimitsAndWrapForeignMemory) {
     const Image wrapped = host.wrap_image(host::data_type::real8, {3, 2}, memory->data(), memory);
     memory.reset();
     EXPECT_EQ(wrapped.pixels<double>(), std::vector<double>(6, 2.5));
+}
+
+// Blocks from 1 MiB on are kept mapped once given up and handed to the
+// next image that fits: a new image still starts zeroed, a smaller one
+// takes a larger block without seeing its old bytes, and two images never
+// share a block.
+TEST(HostImages, ReusedBlocksStartZeroedAndAreNeverShared) {
+    Host host;
+    const std::vector<std::byte> dirty(std::size_t{512} * 1024 * 4, std::byte{0xA5});
+    const void* given_up = nullptr;
+    {
+        Image first = host.make_image(host::data_type::real4, {512, 1024});
+        first.set_bytes(dirty.data(), dirty.size());
+        given_up = first.data();
+    }
+    const struct {
+        std::uint64_t height;
+        bool same_block;
+    } cases[] = {{1024, true}, {1000, true}, {600, false}, {1100, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.height);
+        Image image = host.make_image(host::data_type::real4, {512, c.height});
+        EXPECT_EQ(image.data() == given_up, c.same_block);
+        const auto bytes = image.bytes();
+        EXPECT_EQ(std::count(bytes.begin(), bytes.end(), std::byte{0}), static_cast<std::ptrdiff_t>(bytes.size()));
+        if (image.data() != given_up) continue;
+        // The block is in use: the next image of the size gets another one.
+        const Image other = host.make_image(host::data_type::real4, {512, c.height});
+        EXPECT_NE(other.data(), image.data());
+        image.set_bytes(dirty.data(), image.bytes().size());
+    }
 }
 
 }  // namespace

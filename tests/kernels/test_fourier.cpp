@@ -16,6 +16,7 @@
 #include "fourier/wiener_mask_kernel.h"
 #include "tests/support/reference_linear_rescale.h"
 #include "tests/support/reference_mean_complex.h"
+#include "tests/support/reference_radial.h"
 
 namespace {
 
@@ -120,6 +121,40 @@ TEST(WienerMaskKernel, WorkedValuesAndTheZeroReplacement) {
     wiener_mask(amplitude.data(), base, mask.data(), 8);
     EXPECT_TRUE(same_values(mask, {0.75f, 0.75f, 1, 0, 0, 0, 0, float(8.0 / 9.0)}));
     EXPECT_TRUE(same_values(amplitude, {2, 1, 1, 1, NAN, 3, 1e20f, 3}));
+}
+
+// The AVX2 body against the plain kernel it replaces, mask and amplitude
+// after the call bit for bit: sizes about the vector width and the
+// threads' split, zeros of both signs, NaN, infinities, subnormals and
+// squares beyond the range, the base apart and the base the amplitude.
+template <class T>
+void mask_matches_the_plain_kernel() {
+    using limits = std::numeric_limits<T>;
+    const T specials[] = {T(0), -T(0), T(NAN), limits::infinity(), -limits::infinity(), limits::denorm_min(),
+                          limits::max(), T(1e-30), T(-1)};
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> pick(0, 35);
+    for (const std::int32_t n : {1, 3, 4, 7, 8, 9, 15, 17, 64, 1001, (1 << 21) + 7}) {
+        for (const bool same_block : {false, true}) {
+            std::vector<T> amplitude = random_values<T>(std::size_t(n), rng);
+            std::vector<T> base = random_values<T>(std::size_t(n), rng);
+            for (std::int32_t i = 0; i < n; ++i) {
+                if (const int k = pick(rng); k < 9) amplitude[i] = specials[k];
+                if (const int k = pick(rng); k < 9) base[i] = specials[k];
+            }
+            std::vector<T> plain_amplitude = amplitude;
+            std::vector<T> mask(amplitude.size()), plain_mask(amplitude.size());
+            wiener_mask(amplitude.data(), same_block ? amplitude.data() : base.data(), mask.data(), n);
+            wiener_mask_plain(plain_amplitude.data(), same_block ? plain_amplitude.data() : base.data(),
+                              plain_mask.data(), n);
+            EXPECT_TRUE(same_values(mask, plain_mask)) << n << " elements, same block " << same_block;
+            EXPECT_TRUE(same_values(amplitude, plain_amplitude)) << n << " elements, same block " << same_block;
+        }
+    }
+}
+TEST(WienerMaskKernel, VectorBodyMatchesThePlainKernel) {
+    mask_matches_the_plain_kernel<float>();
+    mask_matches_the_plain_kernel<double>();
 }
 
 // s = x' / fx: from s = w - 1 on, extrapolated from the last two samples,
@@ -269,6 +304,70 @@ TEST(RadialWarpKernel, WorkedProfileAndNaNRadii) {
     EXPECT_TRUE(same_values(row, {0, 0.75, 1.5, 2.5, 4, 2.5, 1.5, 0.75, 0}));  // radii 3, 2.25, 1.5, 0.75, 0, ...
     radial_warp(profile, 3, NAN, 1.0, nan_radii.data(), 3, 3);
     EXPECT_EQ(nan_radii, std::vector<double>(9, 0.0));
+}
+
+// The mirrored, vectorised warp against the per-pixel loop, bit for bit:
+// odd, even and 1-wide sizes about the 4-lane vectors, profiles of 1 to 6
+// samples with NaN, infinities and -0, aspects 0, -0, negative, tiny, huge
+// (infinite squares), NaN and infinite; and one size large enough for the
+// parallel loop.
+template <class T>
+void expect_warp_as_per_pixel() {
+    const T tinf = std::numeric_limits<T>::infinity();
+    const std::vector<T> profiles[] = {{T(2.5)}, {-T(0), T(1)}, {4, T(NAN), 1, -2}, {T(0.3), -tinf, 7, tinf, 1, 5}};
+    const std::pair<std::int32_t, std::int32_t> sizes[] = {{1, 1}, {1, 9}, {9, 1}, {2, 2}, {5, 4}, {8, 7}, {13, 16}, {37, 11}};
+    const std::pair<double, double> aspects[] = {{1, 1},       {0.7, 1.3}, {0, 1},     {-0.0, -1.5}, {-2.25, 0.5},
+                                                 {1e-300, 3},  {1e200, 1}, {1, 1e155}, {NAN, 1},     {1, INFINITY}};
+    for (const auto& profile : profiles) {
+        for (const auto& [w, h] : sizes) {
+            for (const auto& [ax, ay] : aspects) {
+                std::vector<T> want(std::size_t(w) * h, T(9)), got = want;
+                const auto length = std::int32_t(profile.size());
+                reference::radial_warp_per_pixel(profile.data(), length, ax, ay, want.data(), w, h);
+                radial_warp(profile.data(), length, ax, ay, got.data(), w, h);
+                ASSERT_TRUE(same_values(got, want)) << w << " x " << h << ", aspects " << ax << ", " << ay
+                                                    << ", " << length << " samples";
+            }
+        }
+    }
+    std::vector<T> ramp(700);
+    for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = T(std::sin(double(i)) * 100);
+    std::vector<T> want(std::size_t(2049) * 2048), got(want.size());
+    reference::radial_warp_per_pixel(ramp.data(), 700, 0.37, 0.29, want.data(), 2049, 2048);
+    radial_warp(ramp.data(), 700, 0.37, 0.29, got.data(), 2049, 2048);
+    EXPECT_TRUE(got == want);
+}
+TEST(RadialWarpKernel, MirroredVectorWarpAsThePerPixelLoop) {
+    expect_warp_as_per_pixel<float>();
+    expect_warp_as_per_pixel<double>();
+}
+
+// The AVX2 span against the plain one (the warp takes one of them for the
+// whole process): radii from 0 past the profile's end, whole radii, NaN;
+// profiles of 1, 2 and 5 samples.
+template <class T>
+void expect_vector_span_as_plain() {
+    if (!zorvan::simd::avx2()) GTEST_SKIP() << "no AVX2";
+    const std::vector<T> profile = {3, T(NAN), -T(0), 1, 8};
+    const std::tuple<double, double, double> rows[] = {{0, 1, 0}, {3, 0.5, 2.25}, {7, 1, 0}, {2, 0.25, NAN},
+                                                       {5, -1, 16}, {0, INFINITY, 1}, {4, 1e-310, 0}, {6, 0.3, 0.81}};
+    for (const std::int32_t length : {1, 2, 5}) {
+        for (const auto& [centre, aspect, dy_squared] : rows) {
+            for (std::int32_t first = 0; first < 3; ++first) {
+                for (std::int32_t end = first; end < 14; ++end) {
+                    std::vector<T> want(16, T(9)), got = want;
+                    warp_span(profile.data(), length, centre, aspect, dy_squared, want.data(), first, end);
+                    warp_span_avx2(profile.data(), length, centre, aspect, dy_squared, got.data(), first, end);
+                    ASSERT_TRUE(same_values(got, want))
+                        << length << " samples, " << centre << ", " << aspect << ", " << first << " .. " << end;
+                }
+            }
+        }
+    }
+}
+TEST(RadialWarpKernel, VectorSpanAsThePlainOne) {
+    expect_vector_span_as_plain<float>();
+    expect_vector_span_as_plain<double>();
 }
 
 }  // namespace

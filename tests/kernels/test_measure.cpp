@@ -6,6 +6,7 @@
 #include "measure/radial_survey_kernel.h"
 #include "measure/survey_kernel.h"
 #include "measure/weight_kernel.h"
+#include "tests/support/reference_radial.h"
 #include "tests/support/reference_survey.h"
 
 namespace {
@@ -131,6 +132,40 @@ TEST(RadialSurveyKernel, WorkedRings) {
     EXPECT_TRUE(same_values(std::vector<double>{gap[8 + 1], gap[12 + 1], gap[16 + 1]}, {0, 0, nan}));
 }
 
+// The survey with one hypot per distinct |u| and the two rings of a pixel in
+// registers, against the per-pixel loop, bit for bit: odd, even, 1-wide and
+// 1-high planes, centres inside, on the edges and outside on every side,
+// scales 0, -0, negative, unequal, tiny and large (down to the float limit
+// on rings), pixels with NaN, infinities, -0 and a wide range.
+template <class P>
+void expect_survey_as_per_pixel() {
+    std::mt19937 rng(23);
+    const P specials[] = {P(NAN), std::numeric_limits<P>::infinity(), -std::numeric_limits<P>::infinity(), -P(0),
+                          P(0), std::numeric_limits<P>::denorm_min(), P(1e30)};
+    const std::array<I, 4> planes[] = {{1, 1, 0, 0},  {1, 7, 0, 3},    {9, 1, 4, 0},   {8, 6, 4, 3},  {7, 5, 3, 2},
+                                       {8, 6, 0, 5},  {7, 5, -3, 2},   {7, 5, 12, -4}, {6, 9, 6, 9},  {33, 20, 16, 10},
+                                       {33, 20, 40, -9}, {40, 31, -20, 50}};
+    const std::pair<P, P> scales[] = {{1, 1},         {0, 0},          {-P(0), P(0.5)}, {P(-0.7), P(-0.7)},
+                                      {P(0.37), 2},   {P(1e-30), 1},   {P(3.1), P(0.01)}, {P(5000), P(7000)}};
+    for (const auto& [nx, ny, cx, cy] : planes) {
+        std::vector<P> pixels = random_values<P>(std::size_t(nx * ny), rng);
+        for (std::size_t i = 0; i < pixels.size(); i += 5) pixels[i] = specials[i / 5 % 7];
+        for (const auto& [sx, sy] : scales) {
+            const ring_layout layout = rings_of(farthest_radius<P>(nx, ny, cx, cy, sx, sy));
+            const I pitch = layout.count + 2;
+            std::vector<P> want(std::size_t(radial_row_count * pitch), P(-77)), got = want;
+            reference::radial_survey_per_pixel(pixels.data(), nx, ny, cx, cy, sx, sy, layout, want.data(), pitch);
+            radial_survey(pixels.data(), nx, ny, cx, cy, sx, sy, layout, got.data(), pitch);
+            ASSERT_TRUE(same_values(got, want)) << nx << " x " << ny << " around " << cx << ", " << cy << ", scales "
+                                                << sx << ", " << sy;
+        }
+    }
+}
+TEST(RadialSurveyKernel, MirroredSurveyAsThePerPixelLoop) {
+    expect_survey_as_per_pixel<float>();
+    expect_survey_as_per_pixel<double>();
+}
+
 float weight_at(const std::vector<float>& table, float d2) {
     const float last = float(table.size() - 1);
     return table_weight(table.data(), I(table.size()) - 1, last * last, d2);
@@ -179,6 +214,80 @@ TEST(WeightKernel, WholePlane) {
     weight_pixels(source.data(), out.data(), 3, 2, table.data(), 5, 1, 1, 1.5f, 2.0f, weight_mode::subtract);
     weight_pixels(source.data(), source.data(), 3, 2, table.data(), 5, 1, 1, 1.5f, 2.0f, weight_mode::subtract);
     EXPECT_TRUE(out == want && source == want);
+}
+
+// The weighting with one table lookup per distinct |x - cx| in a row,
+// against the per-pixel loop, bit for bit, in place and not, real and
+// complex, every mode: odd, even and 1-wide planes, centres inside and
+// outside on every side, scales 0, -0, negative, unequal, huge and NaN,
+// tables of 1 and 6 entries with NaN, infinity and -0, pixels with NaN,
+// infinities and -0.
+template <class T, weight_mode Mode>
+void expect_weight_as_per_pixel(std::mt19937& rng) {
+    const std::vector<float> tables[] = {{2.5f}, {1, NAN, -0.0f, INFINITY, 3, -4}};
+    const std::array<I, 4> planes[] = {{1, 1, 0, 0}, {1, 6, 0, 2}, {9, 1, 4, 0},  {8, 6, 4, 3},
+                                       {7, 5, -3, 9}, {7, 5, 12, -4}, {6, 9, 6, 9}, {33, 4, 16, 1}};
+    const std::pair<float, float> scales[] = {{1, 1},      {0, 0},     {-0.0f, 0.5f}, {-0.7f, -0.7f},
+                                              {0.37f, 2},  {1e20f, 1}, {NAN, 1}};
+    const float specials[] = {NAN, INFINITY, -INFINITY, -0.0f};
+    for (const auto& table : tables) {
+        for (const auto& [nx, ny, cx, cy] : planes) {
+            std::vector<T> source = random_pixels<T>(std::size_t(nx * ny), rng);
+            for (std::size_t i = 0; i < source.size(); i += 3) {
+                if constexpr (std::is_same_v<T, float>) source[i] = specials[i / 3 % 4];
+                else source[i].im = specials[i / 3 % 4];
+            }
+            for (const auto& [sx, sy] : scales) {
+                const I size = I(table.size());
+                std::vector<T> want(source.size()), got(source.size()), in_place = source;
+                reference::weight_per_pixel<Mode>(source.data(), want.data(), nx, ny, table.data(), size, cx, cy, sx,
+                                                  sy);
+                weight_pixels(source.data(), got.data(), nx, ny, table.data(), size, cx, cy, sx, sy, Mode);
+                weight_pixels(in_place.data(), in_place.data(), nx, ny, table.data(), size, cx, cy, sx, sy, Mode);
+                ASSERT_TRUE(same_values(got, want) && same_values(in_place, want))
+                    << nx << " x " << ny << " around " << cx << ", " << cy << ", scales " << sx << ", " << sy;
+            }
+        }
+    }
+}
+template <class T>
+void expect_weight_modes_as_per_pixel(std::mt19937& rng) {
+    expect_weight_as_per_pixel<T, weight_mode::multiply>(rng);
+    expect_weight_as_per_pixel<T, weight_mode::add>(rng);
+    expect_weight_as_per_pixel<T, weight_mode::subtract>(rng);
+    expect_weight_as_per_pixel<T, weight_mode::replace>(rng);
+}
+TEST(WeightKernel, MirroredWeightsAsThePerPixelLoop) {
+    std::mt19937 rng(29);
+    expect_weight_modes_as_per_pixel<float>(rng);
+    expect_weight_modes_as_per_pixel<zorvan::dm::complex8>(rng);
+}
+
+// The AVX2 lookups against the plain ones (the weighting takes one of them
+// for the whole process): tables of 1, 2 and 6 entries with NaN, infinity
+// and -0; squared distances below, at and past the last index (just below
+// 25 the root rounds up to 5), NaN and infinite; centres left and right.
+TEST(WeightKernel, VectorLookupsAsThePlainOnes) {
+    if (!zorvan::simd::avx2()) GTEST_SKIP() << "no AVX2";
+    const std::vector<float> table = {1, NAN, -0.0f, INFINITY, 3, -4};
+    const float below_25 = std::nextafter(25.0f, 0.0f);
+    const std::tuple<I, float, float> rows[] = {{0, 1, 0},        {3, 1, below_25}, {7, 0.37f, 2.25f}, {-2, -1.5f, 1},
+                                                {20, 1, 0},       {5, NAN, 0},      {5, 1, NAN},       {4, 1e20f, 0},
+                                                {4, 0.25f, INFINITY}, {9, -0.0f, 16}};
+    for (const I size : {1, 2, 6}) {
+        const float last = float(size - 1);
+        for (const auto& [cx, scale, v_squared] : rows) {
+            for (I first = 0; first < 3; ++first) {
+                for (I end = first; end < 22; ++end) {
+                    std::vector<float> want(24, 9.0f), got = want;
+                    weight_span(table.data(), size - 1, last * last, cx, scale, v_squared, want.data(), first, end);
+                    weight_span_avx2(table.data(), size - 1, last * last, cx, scale, v_squared, got.data(), first, end);
+                    ASSERT_TRUE(same_values(got, want))
+                        << size << " entries, centre " << cx << ", scale " << scale << ", " << first << " .. " << end;
+                }
+            }
+        }
+    }
 }
 
 std::vector<float> window_of(std::vector<float> plane, std::int32_t nx, std::int32_t ny, window_mode mode) {
