@@ -128,9 +128,10 @@ def _c_logf_loop():
 # ---- the rows: each maker returns ours, the peers and the bytes moved for an n x n image ----
 
 class Case:
-    def __init__(self, op, dtype, radius, make, threads=1, note="", at_size=False):
+    def __init__(self, op, dtype, radius, make, threads=1, note="", at_size=False, own_process=False):
         self.op, self.dtype, self.radius, self.make, self.threads, self.note = op, dtype, radius, make, threads, note
         self.at_size = at_size
+        self.own_process = own_process  # timed in a process whose OpenMP regions have `threads` threads
 
 
 def _kernel(k):
@@ -492,15 +493,17 @@ def numpy_wiener(a, workers=1, smoothing=1000.0, margin=8.0):
     return out[top:top + h0, left:left + w0].astype(np.float32)
 
 
-def wiener_end_to_end(dtype):
+def wiener_end_to_end(dtype, threads):
     def make(n):
         a = (image(n, np.float32) * 100).astype(dtype)
         transforms = zorvan._zorvan.wiener_transforms(n, n)
         return ((lambda: zorvan.wiener(a)),
-                {"numpy/scipy.fft pipeline": lambda: numpy_wiener(a), "3 real FFTW transforms": transforms},
+                {"numpy/scipy.fft pipeline": lambda: numpy_wiener(a, workers=threads),
+                 "3 real FFTW transforms": transforms},
                 a.nbytes * 2)
-    return Case("zorvan.wiener (end to end)", dtype, None, make,
-                note="1 thread (OMP_NUM_THREADS=1), scipy.fft workers=1; the transforms: ours, reused plans", at_size=True)
+    return Case("zorvan.wiener (end to end)", dtype, None, make, threads=threads, at_size=True, own_process=True,
+                note="OMP_NUM_THREADS=%d, scipy.fft workers=%d; the transforms: ours, reused plans, %s" % (
+                    threads, threads, "1 thread" if threads == 1 else "%d threads" % threads))
 
 
 def cases(radii):
@@ -533,7 +536,7 @@ def cases(radii):
     for function in zorvan._ROWS.values():
         rows += by_function.pop(function.python_name)  # a KeyError: a script function without a row here
     assert not by_function, "rows for functions the plug-in does not have: %s" % sorted(by_function)
-    return rows + [wiener_end_to_end(np.float32)]
+    return rows + [wiener_end_to_end(np.float32, 1), wiener_end_to_end(np.float32, 2)]
 
 
 # ---- running a row ----
@@ -593,6 +596,8 @@ def run_case(case, n):
         notes.append("ours/C logf loop %.2f" % (ours_s / peer_s["C logf loop"]))
     if "numpy/scipy.fft pipeline" in peer_s:
         notes.append("ours/numpy-scipy pipeline %.3f" % (ours_s / peer_s["numpy/scipy.fft pipeline"]))
+    if "3 real FFTW transforms" in peer_s:
+        notes.append("ours/3 transforms %.2f" % (ours_s / peer_s["3 real FFTW transforms"]))
     floor = nbytes / copy_bandwidth(nbytes, threads)
     return {"op": case.op, "type": np.dtype(case.dtype).name, "size": size, "radius": case.radius,
             "ours": ours_s * 1e3, "peer": best, "peer_ms": peer_s[best] * 1e3 if best else None,
@@ -654,10 +659,11 @@ def svg(rows):
     return "\n".join(out) + "\n"
 
 
-def run_one_thread(case, n, sizes):
-    """run_case in a process of its own whose OpenMP regions have one thread."""
-    env = dict(os.environ, OMP_NUM_THREADS="1")
-    done = subprocess.run([sys.executable, os.path.abspath(__file__), "--one-thread-row", case.op, "--sizes", str(n)],
+def run_own_process(case, n):
+    """run_case in a process of its own whose OpenMP regions have case.threads threads."""
+    env = dict(os.environ, OMP_NUM_THREADS=str(case.threads))
+    done = subprocess.run([sys.executable, os.path.abspath(__file__), "--own-process-row", case.op,
+                           "--threads", str(case.threads), "--sizes", str(n)],
                           env=env, check=True, capture_output=True, text=True)
     return json.loads(done.stdout.strip().splitlines()[-1])
 
@@ -668,7 +674,8 @@ def main(argv=None):
     parser.add_argument("--filter", default="", help="only operations whose name contains this (case-blind)")
     parser.add_argument("--sizes", default=None, help="comma-separated sizes (default 1024,4096; --quick 1024)")
     parser.add_argument("--out", default="bench-results", help="folder for bench.md and ratios.svg")
-    parser.add_argument("--one-thread-row", default=None, help=argparse.SUPPRESS)
+    parser.add_argument("--own-process-row", default=None, help=argparse.SUPPRESS)
+    parser.add_argument("--threads", type=int, default=1, help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
     sizes = [int(s) for s in (args.sizes or ("1024" if args.quick else "1024,4096")).split(",")]
     global PROBE
@@ -676,13 +683,13 @@ def main(argv=None):
     selected = [c for c in cases(QUICK_RADII if args.quick else RADII) if args.filter.lower() in c.op.lower()]
     bw = (copy_bandwidth(128 << 20, 1), copy_bandwidth(128 << 20, 2))
     rows, started = [], time.perf_counter()
-    if args.one_thread_row:  # a row of one thread, run by run_one_thread below
-        case = next(c for c in selected if c.op == args.one_thread_row)
+    if args.own_process_row:  # a row in a process of its own, run by run_own_process below
+        case = next(c for c in selected if c.op == args.own_process_row and c.threads == args.threads)
         print(json.dumps(run_case(case, sizes[0])))
         return 0
     for n in sizes:
         for case in selected:
-            row = run_one_thread(case, n, args.sizes) if "OMP_NUM_THREADS=1" in case.note else run_case(case, n)
+            row = run_own_process(case, n) if case.own_process else run_case(case, n)
             rows.append(row)
             ratio = row["ours"] / row["peer_ms"] if row["peer_ms"] else float("nan")
             print("%-36s %-9s %5d %4s  ours %9s ms  %-30s %9s ms  ours/peer %6.2f  ours/floor %6.2f  %s" % (

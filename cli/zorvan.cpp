@@ -160,7 +160,7 @@ void wiener_file(Host& host, const WienerRun& run, const zorvan::wiener::WienerO
     Host::reset_counters();
     if (verbose) std::printf("%s mode\n", options.mode == Mode::wiener ? "wiener" : "lattice");
     const zorvan::wiener::WienerResult result =
-        zorvan::wiener::wiener_filter(host, input, options, verbose ? stdout : nullptr);
+        zorvan::wiener::wiener_filter(host, input, options, verbose ? stdout : nullptr, !run.report_dir.empty());
     facts = result.type_name + ", " + shape_of(input.sizes) + ", " + zorvan::files::describe(input.pixel_size);
     if (verbose) {
         std::printf("%s: %s\n", run.input.c_str(), facts.c_str());

@@ -89,7 +89,7 @@ DemoResult run_demo(Host& host, const DemoOptions& options, std::FILE* progress)
     files::ImageData input{host::data_type::real4, {w, h}, {}};
     input.bytes.resize(noisy.size() * sizeof(float));
     std::memcpy(input.bytes.data(), noisy.data(), input.bytes.size());
-    const WienerResult filtered = wiener::wiener_filter(host, input, options.wiener, progress);
+    const WienerResult filtered = wiener::wiener_filter(host, input, options.wiener, progress, true);
 
     DemoResult result;
     result.snr_noisy_db = snr_db(clean, noisy);

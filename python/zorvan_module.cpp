@@ -15,6 +15,7 @@
 #include <pybind11/stl.h>
 
 #include <dlfcn.h>
+#include <omp.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -230,14 +231,14 @@ py::array_t<double> doubles(const std::vector<double>& values) {
 // type: (float32 array of a's shape, dict of details). A refusal raises
 // ZorvanError with the pipeline's message.
 py::tuple wiener(const py::array& a, int mode, double margin, double smoothing, int window) {
-    zorvan::files::ImageData input;
+    // The array's own pixels, read while it is held here (no copy).
+    zorvan::wiener::PixelView input;
     input.data_type = code_of(a.dtype());
     if (input.data_type == 0 || a.dtype().byteorder() == '>' || !(a.flags() & py::array::c_style)) {
         throw py::type_error("wiener takes a C-contiguous array of a host pixel type in native byte order");
     }
     for (py::ssize_t axis = a.ndim(); axis-- > 0;) input.sizes.push_back(static_cast<std::uint64_t>(a.shape(axis)));
-    input.bytes.resize(static_cast<std::size_t>(a.nbytes()));
-    if (!input.bytes.empty()) std::memcpy(input.bytes.data(), a.data(), input.bytes.size());
+    input.bytes = static_cast<const std::byte*>(a.data());
     zorvan::wiener::WienerOptions options;
     options.noise_margin = margin;
     options.lambda = smoothing;
@@ -276,11 +277,7 @@ py::tuple wiener(const py::array& a, int mode, double margin, double smoothing, 
     details["planes"] = result->planes;
     details["replaced_pixels"] = result->replaced_pixels;
     details["converted"] = result->converted;
-    const auto w = static_cast<py::ssize_t>(plane.spectrum_width), h = static_cast<py::ssize_t>(plane.spectrum_height);
-    py::array_t<float> mask({h, w});
-    const auto mask_pixels = plane.mask.pixels<float>();
-    std::copy(mask_pixels.begin(), mask_pixels.end(), mask.mutable_data());
-    details["mask"] = mask;
+    details["mask"] = array_of(plane.mask, {});  // the host's image itself, no copy
     details["noise_power"] = plane.noise_power;
     details["noise_variance"] = plane.noise_variance;
     details["noise_ln_mean"] = plane.noise_ln_mean;
@@ -301,20 +298,22 @@ py::tuple wiener(const py::array& a, int mode, double margin, double smoothing, 
 
 // For the benchmark: a callable running the three real transforms that
 // `wiener` needs for a width x height plane (two forward, one inverse, of the
-// plane with its mirrored edges) with the plans and buffers it reuses.
+// plane with its mirrored edges) with the plans and buffers it reuses, on
+// as many threads as `wiener` would use now.
 py::cpp_function wiener_transforms(std::uint64_t width, std::uint64_t height) {
     if (width < zorvan::wiener::kMinimumSide || height < zorvan::wiener::kMinimumSide) {
         throw py::value_error("wiener_transforms takes sides of 16 or more");
     }
     const std::size_t w = zorvan::wiener::mirrored_side(width), h = zorvan::wiener::mirrored_side(height);
     auto transforms = std::make_shared<zorvan::wiener::RealTransforms>(w, h);
-    auto plane = std::make_shared<std::vector<float>>(w * h);
-    for (std::size_t i = 0; i < plane->size(); ++i) (*plane)[i] = static_cast<float>(i % 251);
-    return py::cpp_function([transforms, plane] {
+    const std::shared_ptr<float[]> plane = zorvan::wiener::plane_buffer(w * h);
+    for (std::size_t i = 0; i < w * h; ++i) plane[i] = static_cast<float>(i % 251);
+    const std::shared_ptr<float[]> out = zorvan::wiener::plane_buffer(w * h);
+    return py::cpp_function([transforms, plane, out] {
         py::gil_scoped_release release;
-        transforms->forward(plane->data());
-        transforms->forward(plane->data());
-        transforms->inverse(transforms->half());
+        transforms->forward(plane.get());
+        transforms->forward(plane.get());
+        transforms->inverse(transforms->half(), out.get());
     });
 }
 
@@ -398,6 +397,14 @@ PYBIND11_MODULE(_zorvan, module) {
     module.def("call", &call, py::arg("name"), py::arg("args"));
     module.def("wiener", &wiener, py::arg("a"), py::arg("mode"), py::arg("margin"), py::arg("smoothing"), py::arg("window"));
     module.def("wiener_transforms", &wiener_transforms, py::arg("width"), py::arg("height"));
+    // The threads of the plug-in's parallel loops and of wiener's transforms
+    // for calls from this Python thread (OpenMP's setting: OMP_NUM_THREADS
+    // until changed).
+    module.def("set_threads", [](int threads) {
+        if (threads < 1) throw py::value_error("set_threads takes 1 or more");
+        omp_set_num_threads(threads);
+    }, py::arg("threads"));
+    module.def("threads", [] { return omp_get_max_threads(); });
     module.def("functions", [] { return loaded().host.published_prototypes(); });
     module.def("table", [] {
         py::list rows;

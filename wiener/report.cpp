@@ -180,6 +180,9 @@ ReportPage wiener_report_page(const std::string& input_name, const files::ImageD
                               const WienerResult& result, const WienerOptions& options) {
     ReportPage page;
     const WienerPlane& plane = result.first;
+    if (!plane.power || plane.input.empty() || plane.filtered.empty()) {
+        throw std::logic_error("the report needs a result filtered for a report (wiener_filter's for_report)");
+    }
     page.width = input.sizes.at(0);
     page.height = input.sizes.at(1);
     page.pixel_size_nm = input.pixel_size.known() ? input.pixel_size.value : 0;

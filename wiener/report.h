@@ -47,7 +47,8 @@ struct ReportPage {
 
 // The page for a filtered image: the first plane's input, filtered image,
 // difference, spectrum, mask and profile, the input's facts, the
-// parameters, the stage times and the plug-in's counters now.
+// parameters, the stage times and the plug-in's counters now. `result` comes
+// from wiener_filter with for_report (std::logic_error otherwise).
 ReportPage wiener_report_page(const std::string& input_name, const files::ImageData& input,
                               const WienerResult& result, const WienerOptions& options);
 

@@ -6,8 +6,10 @@
 #include "wiener/transforms.h"
 
 #include <fftw3.h>
+#include <omp.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -16,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <tuple>
 #include <utility>
 
 #include <fcntl.h>
@@ -31,10 +34,13 @@ struct Plans {
     fftwf_plan forward = nullptr, inverse = nullptr;
 };
 
-std::mutex planning;
+std::mutex planning_lock;
 
-std::map<std::pair<std::size_t, std::size_t>, Plans>& plans_by_size() {
-    static auto* plans = new std::map<std::pair<std::size_t, std::size_t>, Plans>;
+// By width, height and threads.
+using PlanKey = std::tuple<std::size_t, std::size_t, int>;
+
+std::map<PlanKey, Plans>& plans_by_size() {
+    static auto* plans = new std::map<PlanKey, Plans>;
     return *plans;
 }
 
@@ -114,10 +120,13 @@ std::string wisdom_path() {
 }
 
 RealTransforms::RealTransforms(std::size_t w, std::size_t h)
-    : w_(w), h_(h), real_(plane_buffer(w * h)), half_(plane_buffer(2 * (w / 2 + 1) * h)) {
-    std::lock_guard lock(planning);
-    Plans& plans = plans_by_size()[{w, h}];
+    : w_(w), h_(h), threads_(std::max(1, omp_get_max_threads())), half_(plane_buffer(2 * (w / 2 + 1) * h)) {
+    std::lock_guard lock(planning_lock);
+    static const bool threads_ready = fftwf_init_threads() != 0;
+    if (!threads_ready) threads_ = 1;
+    Plans& plans = plans_by_size()[{w, h, threads_}];
     if (plans.forward == nullptr || plans.inverse == nullptr) {
+        const auto start = std::chrono::steady_clock::now();
         // FFTW_MEASURE chooses among algorithms by timing them, and two
         // choices may round differently (in the last place of a 4-byte real):
         // a choice is made once per machine, under the lock, and kept in the
@@ -128,19 +137,34 @@ RealTransforms::RealTransforms(std::size_t w, std::size_t h)
         // a 2-core machine).
         const std::string path = wisdom_path();
         const CacheLock lock(path);
+        fftwf_plan_with_nthreads(threads_);
         if (lock.held()) fftwf_import_wisdom_from_filename(path.c_str());
-        const unsigned flags = lock.held() ? FFTW_MEASURE : FFTW_ESTIMATE;
-        // FFTW_MEASURE overwrites the buffers it plans on: these are empty.
+        // FFTW_MEASURE overwrites the buffers it plans on: a real plane made
+        // for the planning only, and the (empty) half.
+        const std::shared_ptr<float[]> real = plane_buffer(w * h);
         const int rows = static_cast<int>(h), columns = static_cast<int>(w);
         auto* complex = reinterpret_cast<fftwf_complex*>(half_.get());
-        plans.forward = fftwf_plan_dft_r2c_2d(rows, columns, real_.get(), complex, flags);
-        plans.inverse = fftwf_plan_dft_c2r_2d(rows, columns, complex, real_.get(), flags);
-        if (plans.forward == nullptr || plans.inverse == nullptr) {
+        const auto plan = [&](unsigned flags) {
+            if (plans.forward != nullptr) fftwf_destroy_plan(plans.forward);
+            if (plans.inverse != nullptr) fftwf_destroy_plan(plans.inverse);
+            plans.forward = fftwf_plan_dft_r2c_2d(rows, columns, real.get(), complex, flags);
+            plans.inverse = fftwf_plan_dft_c2r_2d(rows, columns, complex, real.get(), flags);
+            return plans.forward != nullptr && plans.inverse != nullptr;
+        };
+        bool made = false;
+        if (lock.held() && plan(FFTW_MEASURE | FFTW_WISDOM_ONLY)) {
+            planning_ = Planning::wisdom;
+            made = true;
+        } else {
+            planning_ = lock.held() ? Planning::measured : Planning::estimated;
+            made = plan(lock.held() ? FFTW_MEASURE : FFTW_ESTIMATE);
+        }
+        if (!made) {
             throw std::runtime_error("FFTW could not plan the transforms of " + std::to_string(w) + " x " +
                                      std::to_string(h));
         }
-        if (lock.held()) save_wisdom(path);
-        planned_ = true;
+        if (planning_ == Planning::measured) save_wisdom(path);
+        planning_ms_ = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     }
     plans_ = &plans;  // map nodes do not move
 }
@@ -148,22 +172,31 @@ RealTransforms::RealTransforms(std::size_t w, std::size_t h)
 RealTransforms::~RealTransforms() = default;
 
 void RealTransforms::forward(const float* in) {
+    std::shared_ptr<float[]> aligned;
     if (fftwf_alignment_of(const_cast<float*>(in)) != 0) {
-        std::copy_n(in, w_ * h_, real_.get());
-        in = real_.get();
+        aligned = plane_buffer(w_ * h_);
+        std::copy_n(in, w_ * h_, aligned.get());
+        in = aligned.get();
     }
     // r2c leaves its input as it was (FFTW's default for all but c2r).
     fftwf_execute_dft_r2c(static_cast<const Plans*>(plans_)->forward, const_cast<float*>(in),
                           reinterpret_cast<fftwf_complex*>(half_.get()));
 }
 
-void RealTransforms::inverse(float* in) {
+void RealTransforms::inverse(float* in, float* out) {
+    std::shared_ptr<float[]> aligned_in, aligned_out;
     if (fftwf_alignment_of(in) != 0) {
-        std::copy_n(in, 2 * half_width() * h_, half_.get());
-        in = half_.get();
+        aligned_in = plane_buffer(2 * half_width() * h_);
+        std::copy_n(in, 2 * half_width() * h_, aligned_in.get());
+        in = aligned_in.get();
     }
-    fftwf_execute_dft_c2r(static_cast<const Plans*>(plans_)->inverse, reinterpret_cast<fftwf_complex*>(in),
-                          real_.get());
+    float* to = out;
+    if (fftwf_alignment_of(out) != 0) {
+        aligned_out = plane_buffer(w_ * h_);
+        to = aligned_out.get();
+    }
+    fftwf_execute_dft_c2r(static_cast<const Plans*>(plans_)->inverse, reinterpret_cast<fftwf_complex*>(in), to);
+    if (to != out) std::copy_n(to, w_ * h_, out);
 }
 
 }  // namespace zorvan::wiener

@@ -1,10 +1,12 @@
 #pragma once
 // The Wiener filter's Fourier transforms: FFTW's real-to-complex and
-// complex-to-real transforms of one size, planned once per size and process
-// (FFTW_MEASURE, the wisdom kept in a cache file so that later runs skip the
-// planning and every run uses the same plans, hence the same bits; FFTW_ESTIMATE
-// where the cache cannot be written), on buffers reused between the planes of
-// a stack.
+// complex-to-real transforms of one size, planned once per size, thread
+// count and process (FFTW_MEASURE, the wisdom kept in a cache file so that
+// later runs skip the planning and every run uses the same plans, hence the
+// same bits; FFTW_ESTIMATE where the cache cannot be written), on buffers
+// reused between the planes of a stack. Plans for two threads may split the
+// work otherwise than one thread's and round differently in the last place:
+// the same bits for the same thread count.
 
 #include <cstddef>
 #include <memory>
@@ -20,37 +22,54 @@ std::string wisdom_path();
 // zero pages, huge pages asked for, from 32 MiB on).
 std::shared_ptr<float[]> plane_buffer(std::size_t count);
 
+// How a RealTransforms got its plans.
+enum class Planning {
+    reused,     // made earlier in this process
+    wisdom,     // from the wisdom file, without timing anything
+    measured,   // by FFTW_MEASURE now, and kept in the wisdom file
+    estimated,  // by FFTW_ESTIMATE: no wisdom file can be written
+};
+
 class RealTransforms {
 public:
-    // Gets the plans of w x h (row-major, w the fast axis), planning them if
-    // this process has not yet: planned() then says so.
+    // Gets the plans of w x h (row-major, w the fast axis) for as many
+    // threads as OpenMP would use here (omp_get_max_threads: OMP_NUM_THREADS
+    // or the Python package's setting), planning them if this process has
+    // not yet: planning() says how, and planning_milliseconds() how long
+    // it took.
     RealTransforms(std::size_t w, std::size_t h);
     ~RealTransforms();
     RealTransforms(const RealTransforms&) = delete;
     RealTransforms& operator=(const RealTransforms&) = delete;
 
-    bool planned() const { return planned_; }
+    Planning planning() const { return planning_; }
+    double planning_milliseconds() const { return planning_ms_; }
+    int threads() const { return threads_; }
+    std::size_t width() const { return w_; }
+    std::size_t height() const { return h_; }
     std::size_t half_width() const { return w_ / 2 + 1; }
 
-    // FFTW-aligned buffers: w x h reals, and (w/2 + 1) x h interleaved
-    // complex values, the non-redundant half of a real plane's transform.
-    float* real() { return real_.get(); }
+    // The FFTW-aligned buffer of (w/2 + 1) x h interleaved complex values,
+    // the non-redundant half of a real plane's transform, where forward()
+    // writes.
     float* half() { return half_.get(); }
-    // The half buffer as shared memory, for an image that lends it.
+    // The same, as shared memory, for an image that lends it.
     std::shared_ptr<float[]> shared_half() { return half_; }
-    std::shared_ptr<float[]> shared_real() { return real_; }
 
     // `in` (w x h) into half(), unscaled; `in` is left as it was.
     void forward(const float* in);
-    // The half spectrum `in` ((w/2 + 1) x h) into real(), unscaled; `in` is
-    // overwritten.
-    void inverse(float* in);
+    // The half spectrum `in` ((w/2 + 1) x h) into `out` (w x h), unscaled;
+    // `in` is overwritten. Buffers from plane_buffer() (or any aligned as
+    // they are) are taken as they are, others through a copy.
+    void inverse(float* in, float* out);
 
 private:
     std::size_t w_, h_;
-    bool planned_ = false;
+    int threads_ = 1;
+    Planning planning_ = Planning::reused;
+    double planning_ms_ = 0;
     const void* plans_;
-    std::shared_ptr<float[]> real_, half_;
+    std::shared_ptr<float[]> half_;
 };
 
 }  // namespace zorvan::wiener

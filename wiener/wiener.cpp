@@ -7,12 +7,15 @@
 #include "wiener/transforms.h"
 
 #include <lapacke.h>
+#include <omp.h>
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -29,74 +32,106 @@ using host::Image;
 // below ln of their mean by Euler's constant.
 constexpr double kEulerGamma = 0.57721566490153286;
 
-// The full transform, zero frequency at (w/2, h/2), from the half that a
-// real-to-complex transform gives ((w/2 + 1) x h): element (x, y) of the
-// transform goes to ((x + w/2) mod w, (y + h/2) mod h), and for x > w/2 it is
-// the conjugate of element (w - x, (h - y) mod h), a real plane's transform
-// being Hermitian. In the same pass, each element's amplitude, and its
-// square when `power` is not null: the mask's inputs.
+// The amplitude of the full transform, zero frequency at (w/2, h/2), from
+// the half that a real-to-complex transform gives ((w/2 + 1) x h): element
+// (x, y) of the transform goes to ((x + w/2) mod w, (y + h/2) mod h), and for
+// x > w/2 it is the conjugate of element (w - x, (h - y) mod h), a real
+// plane's transform being Hermitian. In the same pass, each element's square
+// when `power` is not null (the mask's inputs), and the full transform
+// itself when `centred` is not null (for the ln power spectrum).
 void expand_centred(const float* half, std::size_t w, std::size_t h, float* centred, float* amplitude,
                     float* power) {
     const std::size_t half_width = w / 2 + 1, shift = w / 2;
+    // In double, so that no square overflows: as close as hypotf.
+    const auto modulus = [](float re, float im) {
+        return static_cast<float>(std::sqrt(static_cast<double>(re) * re + static_cast<double>(im) * im));
+    };
     for (std::size_t cy = 0; cy < h; ++cy) {
         const std::size_t y = (cy + h - h / 2) % h;
         const float* row = half + 2 * y * half_width;
         const float* mirror_row = half + 2 * ((h - y) % h) * half_width;
-        float* out = centred + 2 * cy * w;
         float* a = amplitude + cy * w;
         // Centred columns [0, w/2) hold x = cx + w - w/2: all beyond w/2 but
-        // the first of an even width, x = w/2 itself.
-        std::size_t cx = 0;
-        if (w % 2 == 0) {
-            out[0] = row[2 * shift];
-            out[1] = row[2 * shift + 1];
-            cx = 1;
+        // the first of an even width, x = w/2 itself; the others, x from 0.
+        const std::size_t first = w % 2 == 0 ? 1 : 0;
+        if (first == 1) a[0] = modulus(row[2 * shift], row[2 * shift + 1]);
+        for (std::size_t cx = first; cx < shift; ++cx) {
+            a[cx] = modulus(mirror_row[2 * (shift - cx)], mirror_row[2 * (shift - cx) + 1]);
         }
-        for (; cx < shift; ++cx) {
-            out[2 * cx] = mirror_row[2 * (shift - cx)];
-            out[2 * cx + 1] = -mirror_row[2 * (shift - cx) + 1];
-        }
-        std::copy_n(row, 2 * (w - shift), out + 2 * shift);
-        // In double, so that no square overflows: as close as hypotf.
-        for (std::size_t x = 0; x < w; ++x) {
-            const double re = out[2 * x], im = out[2 * x + 1];
-            a[x] = static_cast<float>(std::sqrt(re * re + im * im));
-        }
+        for (std::size_t x = 0; x < w - shift; ++x) a[shift + x] = modulus(row[2 * x], row[2 * x + 1]);
         if (power != nullptr) {
             float* p = power + cy * w;
             for (std::size_t x = 0; x < w; ++x) p[x] = a[x] * a[x];
         }
+        if (centred != nullptr) {
+            float* out = centred + 2 * cy * w;
+            if (first == 1) {
+                out[0] = row[2 * shift];
+                out[1] = row[2 * shift + 1];
+            }
+            for (std::size_t cx = first; cx < shift; ++cx) {
+                out[2 * cx] = mirror_row[2 * (shift - cx)];
+                out[2 * cx + 1] = -mirror_row[2 * (shift - cx) + 1];
+            }
+            std::copy_n(row, 2 * (w - shift), out + 2 * shift);
+        }
     }
 }
 
-// The half of a centred real image that multiplies a real-to-complex
-// transform: element (x, y) for x <= w/2 from ((x + w/2) mod w, (y + h/2) mod h).
-void gather_half(const float* centred, std::size_t w, std::size_t h, float* half) {
-    const std::size_t half_width = w / 2 + 1, shift = w / 2;
-    for (std::size_t y = 0; y < h; ++y) {
-        const float* row = centred + (y + h / 2) % h * w;
-        float* out = half + y * half_width;
-        std::copy_n(row + shift, w - shift, out);
-        if (half_width > w - shift) out[w - shift] = row[0];
-    }
-}
-
-// What a filter run reuses between the planes of a stack: the transforms of
-// its size, with their plans, and the buffers the host's images lend. Fresh
-// pages cost as much as the work on them: a buffer serves twice where its
-// first use is over (the power, then the noise; the transforms' real plane,
-// the half mask and then the inverse's output).
+// What a filter run reuses between the planes of a stack, and a process
+// between runs of one size: the transforms of its size, with their plans,
+// and the buffers the host's images lend. Fresh pages cost as much as the
+// work on them (the kernel clears each, and this machine's memory is backed
+// lazily): a buffer serves in turn wherever its last use is over.
+//  plane:     the plane with its mirrored edges; the lattice base; the half
+//             mask; the inverse transform's output
+//  amplitude: the windowed plane's amplitude spectrum
+//  centred:   the windowed plane's full transform, only for the ln power
+//             spectrum (lattice mode, or a report)
+// (The apodised plane's own image, once transformed, holds the power and
+// then the noise amplitude in wiener mode.)
 struct Workspace {
-    Workspace(std::size_t w, std::size_t h, bool wiener_mode)
-        : transforms(w, h),
-          centred(plane_buffer(2 * w * h)),
-          amplitude(plane_buffer(w * h)),
-          power_then_noise(wiener_mode ? plane_buffer(w * h) : nullptr),
-          padded(wiener_mode ? plane_buffer(w * h) : nullptr) {}
+    Workspace(std::size_t w, std::size_t h)
+        : transforms(w, h), plane(plane_buffer(w * h)), amplitude(plane_buffer(w * h)) {}
+
+    bool fits(std::size_t w, std::size_t h) const {
+        return transforms.width() == w && transforms.height() == h &&
+               transforms.threads() == std::max(1, omp_get_max_threads());
+    }
+    float* centred_buffer() {
+        if (!centred) centred = plane_buffer(2 * transforms.width() * transforms.height());
+        return centred.get();
+    }
 
     RealTransforms transforms;
-    std::shared_ptr<float[]> centred, amplitude, power_then_noise, padded;
+    std::shared_ptr<float[]> plane, amplitude, centred;
 };
+
+// The workspace of the last run, kept for the next one of its size (a
+// script or a Dask worker filtering image after image): a run takes it and
+// gives it back, so two runs at once each have their own.
+class KeptWorkspace {
+public:
+    std::unique_ptr<Workspace> take(std::size_t w, std::size_t h) {
+        std::lock_guard lock(mutex_);
+        if (kept_ && kept_->fits(w, h)) return std::move(kept_);
+        kept_.reset();  // another size: its buffers go before the new ones come
+        return nullptr;
+    }
+    void give_back(std::unique_ptr<Workspace> workspace) {
+        std::lock_guard lock(mutex_);
+        kept_ = std::move(workspace);
+    }
+
+private:
+    std::mutex mutex_;
+    std::unique_ptr<Workspace> kept_;
+};
+
+KeptWorkspace& kept_workspace() {
+    static KeptWorkspace kept;
+    return kept;
+}
 
 // The penalty matrix M of the Whittaker smoother is penta-diagonal: its
 // first two and last two rows differ, every row between holds the same five
@@ -195,7 +230,10 @@ std::uint64_t mirrored_side(std::uint64_t side) {
 }
 
 void StageTimer::finish(const std::string& name, std::chrono::steady_clock::time_point start) {
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    record(name, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+}
+
+void StageTimer::record(const std::string& name, double ms) {
     stages.push_back({name, ms});
     if (progress_ != nullptr) {
         std::fprintf(progress_, "  %-58s %9.1f ms\n", name.c_str(), ms);
@@ -203,7 +241,7 @@ void StageTimer::finish(const std::string& name, std::chrono::steady_clock::time
     }
 }
 
-PreparedImage prepare(const files::ImageData& input) {
+PreparedImage prepare(const PixelView& input) {
     const dm::pixel_type* type = dm::find_pixel_type(input.data_type);
     if (type == nullptr || type->kind == dm::pixel_kind::complex || type->kind == dm::pixel_kind::packed) {
         throw WienerRefusal(std::string(type ? type->name : "unknown") +
@@ -225,56 +263,137 @@ PreparedImage prepare(const files::ImageData& input) {
     if (image.width * image.height >= (std::uint64_t{1} << 31)) {
         throw WienerRefusal("a plane of 2^31 pixels or more is too large for the plug-in's Fourier functions");
     }
-    const std::size_t plane_pixels = image.width * image.height;
-    image.pixels.resize(plane_pixels * image.planes);
-    dm::dispatch(
-        files::file_codes{}, input.data_type,
-        [&]<class T>() {
-            if constexpr (!dm::is_complex_v<T>) convert_to_float<T>(input.bytes.data(), image.pixels.size(), image.pixels.data());
-        },
-        [] {});
+    const std::size_t plane_pixels = image.width * image.height, total = plane_pixels * image.planes;
+    // 4-byte reals are read where they are, and copied only when a pixel is
+    // to be replaced (or they are not aligned for a float).
+    const float* source = nullptr;
+    if (input.data_type == host::data_type::real4 && reinterpret_cast<std::uintptr_t>(input.bytes) % alignof(float) == 0) {
+        source = reinterpret_cast<const float*>(input.bytes);
+    } else {
+        image.pixels.resize(total);
+        dm::dispatch(
+            files::file_codes{}, input.data_type,
+            [&]<class T>() {
+                if constexpr (!dm::is_complex_v<T>) convert_to_float<T>(input.bytes, total, image.pixels.data());
+            },
+            [] {});
+        source = image.pixels.data();
+    }
     for (std::uint64_t plane = 0; plane < image.planes; ++plane) {
-        float* pixels = image.pixels.data() + plane * plane_pixels;
-        double sum = 0;
-        std::size_t finite = 0;
-        float low = INFINITY, high = -INFINITY;
-        for (std::size_t i = 0; i < plane_pixels; ++i) {
-            if (!std::isfinite(pixels[i])) continue;
-            sum += pixels[i];
-            ++finite;
-            low = std::min(low, pixels[i]);
-            high = std::max(high, pixels[i]);
-        }
+        const float* pixels = source + plane * plane_pixels;
         const std::string where = plane_name(plane, image.planes);
-        if (finite == 0) throw WienerRefusal(where + "no pixel is a finite number: there is nothing to filter");
-        if (low == high) throw WienerRefusal(where + "the image is constant: there is nothing to filter");
+        std::size_t first = 0;
+        while (first < plane_pixels && !std::isfinite(pixels[first])) ++first;
+        if (first == plane_pixels) throw WienerRefusal(where + "no pixel is a finite number: there is nothing to filter");
+        // Constant when every finite pixel equals the first (-0 equals +0).
+        // Integer tallies, which vectorise (v - v is 0 for a finite v only).
+        const float level = pixels[first];
+        std::size_t finite = 0;
+        std::uint32_t differs = 0;
+        for (std::size_t i = first; i < plane_pixels; ++i) {
+            const float v = pixels[i];
+            const bool ok = v - v == 0.0f;
+            finite += ok;
+            differs |= static_cast<std::uint32_t>(ok & (v != level));
+        }
+        if (differs == 0) throw WienerRefusal(where + "the image is constant: there is nothing to filter");
+        if (finite == plane_pixels) continue;
+        if (image.pixels.empty()) {
+            image.pixels.assign(source, source + total);
+            source = image.pixels.data();
+        }
+        float* own = image.pixels.data() + plane * plane_pixels;
+        double sum = 0;
+        for (std::size_t i = 0; i < plane_pixels; ++i) {
+            if (std::isfinite(own[i])) sum += own[i];
+        }
         const auto mean = static_cast<float>(sum / static_cast<double>(finite));
         for (std::size_t i = 0; i < plane_pixels; ++i) {
-            if (!std::isfinite(pixels[i])) pixels[i] = mean;
+            if (!std::isfinite(own[i])) own[i] = mean;
         }
         image.replaced_pixels += plane_pixels - finite;
     }
+    image.borrowed = image.pixels.empty() ? source : nullptr;
     return image;
 }
 
 namespace {
 
-// One plane through the filter; `workspace` is made by the first plane of a
-// run (the stage that plans the transforms) and reused by the others.
+// The mask's last pass, row by row: the larger of the lattice mask and the
+// Wiener mask (`wiener`, may be null) into `mask`; what the run reports of
+// it; and its half that multiplies a real-to-complex transform: element
+// (x, y), x <= w/2, from centred element ((x + w/2) mod w, (y + h/2) mod h).
+struct MaskSums {
+    std::uint64_t passed = 0;  // frequencies at 0.5 or more
+    double above = 0, kept = 0;
+};
+
+MaskSums finish_mask(float* mask, const float* wiener, const float* amplitude, std::size_t w, std::size_t h,
+                     double scale_x, double scale_y, double leak, double noise_power, float* half) {
+    const std::size_t half_width = w / 2 + 1, shift = w / 2;
+    MaskSums sums;
+    for (std::size_t cy = 0; cy < h; ++cy) {
+        float* m = mask + cy * w;
+        if (wiener != nullptr) {
+            const float* from = wiener + cy * w;
+            for (std::size_t x = 0; x < w; ++x) m[x] = std::max(m[x], from[x]);
+        }
+        // The power above the noise, leaving out the zero frequency and its
+        // window leakage (the mean level, always kept): in the order of the
+        // pixels, row by row (the sums depend on it).
+        const float* a = amplitude + cy * w;
+        const double v = (static_cast<double>(cy) - static_cast<double>(h / 2)) * scale_y;
+        const bool near_zero = v * v <= leak * leak;
+        for (std::size_t x = 0; x < w; ++x) {
+            if (m[x] >= 0.5f) ++sums.passed;
+            if (near_zero) {
+                const double u = (static_cast<double>(x) - static_cast<double>(w / 2)) * scale_x;
+                if (u * u + v * v <= leak * leak) continue;
+            }
+            // P - N estimates the signal's power at each frequency without
+            // bias, noise-only frequencies adding zero on average.
+            const double power = static_cast<double>(a[x]) * a[x] - noise_power;
+            sums.above += power;
+            sums.kept += static_cast<double>(m[x]) * m[x] * power;
+        }
+        float* out = half + (cy + h - h / 2) % h * half_width;
+        std::copy_n(m + shift, w - shift, out);
+        if (half_width > w - shift) out[w - shift] = m[0];
+    }
+    return sums;
+}
+
+// One plane through the filter into `out` (width x height 4-byte reals, as
+// bytes); `workspace` is made by the first plane of a run (the stage that
+// plans the transforms) unless a run of the size left one, and reused by
+// the others. With `for_report`, `WienerPlane` keeps the ln power spectrum,
+// the input and the filtered plane.
 WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t width, std::uint64_t height,
-                         const WienerOptions& options, std::FILE* progress, std::unique_ptr<Workspace>& workspace) {
+                         const WienerOptions& options, bool for_report, std::byte* out, std::FILE* progress,
+                         std::unique_ptr<Workspace>& workspace) {
     const bool mirrored = options.mode == Mode::wiener;
     const std::size_t w = mirrored ? mirrored_side(width) : width, h = mirrored ? mirrored_side(height) : height;
     const std::size_t count = w * h, left = (w - width) / 2, top = (h - height) / 2;
     Pipeline pipeline(host, progress);
     // The first plane of a size in a process gets the plans: from the
     // wisdom file, or by FFTW_MEASURE, about a second at 2048 x 2048, once
-    // per machine (transforms.h).
-    pipeline.stage("transform plans (FFTW, planning once per size)", [&] {
-        if (!workspace) workspace = std::make_unique<Workspace>(w, h, mirrored);
-    });
+    // per machine (transforms.h). The stage line says which.
+    {
+        const auto start = std::chrono::steady_clock::now();
+        Planning planning = Planning::reused;
+        if (!workspace) {
+            workspace = std::make_unique<Workspace>(w, h);
+            planning = workspace->transforms.planning();
+        }
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        pipeline.timer.record(planning == Planning::reused     ? "transform plans (FFTW: reused)"
+                              : planning == Planning::wisdom   ? "transform plans (FFTW: from the wisdom file)"
+                              : planning == Planning::measured ? "transform plans (FFTW: measured, once per machine)"
+                                                               : "transform plans (FFTW: estimated, no wisdom file)",
+                              ms);
+    }
     Workspace& work = *workspace;
-    const float* pixels = plane_pixels;
+    float* const padded = work.plane.get();
     if (mirrored) {
         pipeline.stage("mirrored edges", [&] {
             // Pixel -1 mirrors pixel 0: the plane continues as its own mirror
@@ -289,65 +408,64 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
             const std::size_t right = w - left - width;
             for (std::size_t y = 0; y < h; ++y) {
                 const float* row = plane_pixels + mirror(y, top, height) * width;
-                float* out = work.padded.get() + y * w;
-                for (std::size_t x = 0; x < left; ++x) out[x] = row[edges[x]];
-                std::copy_n(row, width, out + left);
-                for (std::size_t x = 0; x < right; ++x) out[left + width + x] = row[edges[left + x]];
+                float* to = padded + y * w;
+                for (std::size_t x = 0; x < left; ++x) to[x] = row[edges[x]];
+                std::copy_n(row, width, to + left);
+                for (std::size_t x = 0; x < right; ++x) to[left + width + x] = row[edges[left + x]];
             }
         });
-        pixels = work.padded.get();
+    } else {
+        std::copy_n(plane_pixels, count, padded);
     }
-    const Image input = mirrored ? pipeline.lend(host::data_type::real4, {w, h}, work.padded)
-                                 : pipeline.make(host::data_type::real4, {w, h}, pixels, count * sizeof(float));
 
-    const Image windowed = pipeline.stage(
+    Image windowed = pipeline.stage(
         options.window == Window::hann ? "apodisation (FFTWindow, Hann)" : "apodisation (FFTWindow, sine)", [&] {
+            const Image input = pipeline.lend(host::data_type::real4, {w, h}, work.plane);
             return pipeline.image_call("FFTWindow", {input, static_cast<std::int32_t>(options.window), nullptr});
         });
-    // (Named images rather than a structured binding: clang 14 cannot
-    // capture those in the lambdas below.)
     // The lattice mode surveys ln P, whose ring means lie Euler's constant
     // below ln of the mean power for exponentially distributed powers (noise,
     // and a ring of it with a few reflections). The Wiener mode needs the
     // ring's mean power itself, whatever the distribution (a specimen's
-    // power is spread unevenly round a ring): it surveys P.
+    // power is spread unevenly round a ring): it surveys P, and makes the ln
+    // power spectrum only for a report.
     const bool mean_power = options.mode == Mode::wiener;
-    // The windowed plane's transform in full, for the power spectrum and the
-    // warps' geometry; the plain plane's only as its half, which the mask
-    // multiplies and the inverse transform takes.
-    const auto spectra = pipeline.stage("forward transforms (FFTW)", [&] {
+    const bool power_spectrum = !mean_power || for_report;
+    // The windowed plane's amplitude (and power) in full; the plain plane's
+    // transform only as its half, which the mask multiplies and the inverse
+    // transform takes.
+    Image raw_spectrum = pipeline.stage("forward transforms (FFTW)", [&] {
         work.transforms.forward(static_cast<const float*>(windowed.data()));
-        expand_centred(work.transforms.half(), w, h, work.centred.get(), work.amplitude.get(),
-                       mean_power ? work.power_then_noise.get() : nullptr);
-        Image spectrum = pipeline.lend(host::data_type::complex8, {w, h}, work.centred);
-        work.transforms.forward(pixels);
-        Image raw_half = pipeline.lend(host::data_type::complex8, {work.transforms.half_width(), h},
-                                       work.transforms.shared_half());
-        return std::pair{spectrum, raw_half};
+        // The windowed plane's image, transformed, takes its power in wiener
+        // mode, then the noise amplitude; in lattice mode it is done with.
+        float* power = mean_power ? static_cast<float*>(const_cast<void*>(windowed.data())) : nullptr;
+        if (!mean_power) windowed = Image();  // the host may give its block to the next image
+        expand_centred(work.transforms.half(), w, h, power_spectrum ? work.centred_buffer() : nullptr,
+                       work.amplitude.get(), power);
+        work.transforms.forward(padded);
+        return pipeline.lend(host::data_type::complex8, {work.transforms.half_width(), h}, work.transforms.shared_half());
     });
-    const Image& window_spectrum = spectra.first;
-    const Image& raw_spectrum = spectra.second;
     WienerPlane plane;
-    plane.input.assign(plane_pixels, plane_pixels + width * height);
+    if (for_report) plane.input.assign(plane_pixels, plane_pixels + width * height);
     plane.spectrum_width = w;
     plane.spectrum_height = h;
-    plane.power = pipeline.stage("power spectrum (FCalculatePowerSpectrumDLL)", [&] {
-        return pipeline.image_call("FCalculatePowerSpectrumDLL", {window_spectrum});
-    });
+    if (power_spectrum) {
+        plane.power = pipeline.stage("power spectrum (FCalculatePowerSpectrumDLL)", [&] {
+            const Image spectrum = pipeline.lend(host::data_type::complex8, {w, h}, work.centred);
+            return pipeline.image_call("FCalculatePowerSpectrumDLL", {spectrum});
+        });
+    }
     // A ring is 1/max(w, h) cycles per pixel wide along both axes, so rings
     // are circles in frequency however the plane is shaped.
     const double longer = static_cast<double>(std::max(w, h));
     const double scale_x = longer / static_cast<double>(w), scale_y = longer / static_cast<double>(h);
     plane.rings_per_cycle = longer;
-    const float* amplitude = work.amplitude.get();
     const double to_ln_mean_power = mean_power ? 0.0 : kEulerGamma;
     const Image survey = pipeline.stage("radial survey about the centre (FRadialSurvey)", [&] {
-        const Image surveyed = mean_power ? pipeline.lend(host::data_type::real4, {w, h}, work.power_then_noise)
-                                            : plane.power;
+        const Image& surveyed = mean_power ? windowed : plane.power;
         return pipeline.image_call("FRadialSurvey", {surveyed, static_cast<std::int32_t>(w / 2),
                                                      static_cast<std::int32_t>(h / 2), scale_x, scale_y});
     });
-
     // Row 3 of the survey holds each ring's mean log power. The innermost
     // rings hold the zero frequency and what the window spreads around it
     // (one bin each way, a diagonal bin reaching hypot(scale_x, scale_y)
@@ -408,98 +526,120 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
     // Each term is (A^2 - B^2) / A^2 of FCreateWienerMaskDLL. The lattice
     // term: A the amplitude, B^2 the margin times the ring's mean power. The
     // Wiener term: A^2 the ring's mean power S + N, B^2 = N, giving S / (S + N).
-    const Image lattice_base = pipeline.stage("background into 2-D (FRadialWarpDLL)", [&] {
-        std::vector<float> base(rings);
-        for (std::size_t k = 0; k < rings; ++k) {
-            base[k] = static_cast<float>(std::exp(0.5 * (background[k] + plane.threshold_offset)));
-        }
-        const Image profile_image = pipeline.make(host::data_type::real4, {rings}, base.data(), base.size() * sizeof(float));
-        return pipeline.image_call("FRadialWarpDLL", {plane.power, profile_image, scale_x, scale_y});
-    });
-    plane.mask = pipeline.stage("lattice mask (FCreateWienerMaskDLL)", [&] {
-        const Image amplitude_image = pipeline.lend(host::data_type::real4, {w, h}, work.amplitude);
-        return pipeline.image_call("FCreateWienerMaskDLL", {amplitude_image, lattice_base});
-    });
-    if (options.mode == Mode::wiener) {
-        const Image ring_power = pipeline.stage("ring power into 2-D (FRadialWarpDLL)", [&] {
+    const auto* amplitude = work.amplitude.get();
+    Image wiener_mask;
+    if (mean_power) {
+        // One warp serves both terms: the lattice base is the ring power
+        // times sqrt(margin) (the warp interpolates linearly, so scaling
+        // before or after it differs only in rounding).
+        Image ring_power = pipeline.stage("ring power into 2-D (FRadialWarpDLL)", [&] {
             std::vector<float> total(rings);
+            for (std::size_t k = 0; k < rings; ++k) total[k] = static_cast<float>(std::exp(0.5 * background[k]));
+            const Image profile_image =
+                pipeline.make(host::data_type::real4, {rings}, total.data(), total.size() * sizeof(float));
+            // FRadialWarpDLL takes only the sizes of its first image.
+            const Image& size_source = windowed;
+            return pipeline.image_call("FRadialWarpDLL", {size_source, profile_image, scale_x, scale_y});
+        });
+        wiener_mask = pipeline.stage("Wiener mask (FCreateWienerMaskDLL)", [&] {
+            // The lattice base first: the mask writes 1 over a zero amplitude.
+            const float* ring = static_cast<const float*>(ring_power.data());
+            const double factor = std::exp(0.5 * plane.threshold_offset);
+            for (std::size_t i = 0; i < count; ++i) padded[i] = static_cast<float>(ring[i] * factor);
+            float* noise = static_cast<float*>(const_cast<void*>(windowed.data()));
+            std::fill_n(noise, count, static_cast<float>(std::sqrt(plane.noise_power)));
+            Image wiener = pipeline.image_call("FCreateWienerMaskDLL", {ring_power, windowed});
+            ring_power = Image();
+            windowed = Image();
+            return wiener;
+        });
+        plane.mask = pipeline.stage("lattice mask (FCreateWienerMaskDLL), the ring power scaled", [&] {
+            const Image amplitude_image = pipeline.lend(host::data_type::real4, {w, h}, work.amplitude);
+            const Image base = pipeline.lend(host::data_type::real4, {w, h}, work.plane);
+            return pipeline.image_call("FCreateWienerMaskDLL", {amplitude_image, base});
+        });
+    } else {
+        const Image lattice_base = pipeline.stage("background into 2-D (FRadialWarpDLL)", [&] {
+            std::vector<float> base(rings);
             for (std::size_t k = 0; k < rings; ++k) {
-                total[k] = static_cast<float>(std::exp(0.5 * background[k]));
+                base[k] = static_cast<float>(std::exp(0.5 * (background[k] + plane.threshold_offset)));
             }
-            const Image profile_image = pipeline.make(host::data_type::real4, {rings}, total.data(), total.size() * sizeof(float));
+            const Image profile_image =
+                pipeline.make(host::data_type::real4, {rings}, base.data(), base.size() * sizeof(float));
             return pipeline.image_call("FRadialWarpDLL", {plane.power, profile_image, scale_x, scale_y});
         });
-        pipeline.stage("Wiener mask (FCreateWienerMaskDLL), the larger of the two", [&] {
-            std::fill_n(work.power_then_noise.get(), count, static_cast<float>(std::sqrt(plane.noise_power)));
-            const Image noise_image = pipeline.lend(host::data_type::real4, {w, h}, work.power_then_noise);
-            const Image wiener = pipeline.image_call("FCreateWienerMaskDLL", {ring_power, noise_image});
-            const float* from = static_cast<const float*>(wiener.data());
-            float* mask = static_cast<float*>(const_cast<void*>(plane.mask.data()));
-            for (std::size_t i = 0; i < count; ++i) mask[i] = std::max(mask[i], from[i]);
-            return 0;
+        plane.mask = pipeline.stage("lattice mask (FCreateWienerMaskDLL)", [&] {
+            const Image amplitude_image = pipeline.lend(host::data_type::real4, {w, h}, work.amplitude);
+            return pipeline.image_call("FCreateWienerMaskDLL", {amplitude_image, lattice_base});
         });
     }
     // What the mask keeps of the power above the noise (in lattice mode too,
-    // with the same estimate of N), leaving out the zero frequency and its
-    // window leakage (the mean level, always kept), and how many
-    // frequencies it passes.
-    {
-        const auto mask = plane.mask.pixels<float>();
-        double above = 0, kept = 0;
-        const double leak = static_cast<double>(leaked);
-        for (std::size_t y = 0; y < h; ++y) {
-            const double v = (static_cast<double>(y) - static_cast<double>(h / 2)) * scale_y;
-            for (std::size_t x = 0; x < w; ++x) {
-                const std::size_t i = y * w + x;
-                if (mask[i] >= 0.5f) ++plane.mask_passed;
-                const double u = (static_cast<double>(x) - static_cast<double>(w / 2)) * scale_x;
-                if (u * u + v * v <= leak * leak) continue;
-                // P - N estimates the signal's power at each frequency without
-                // bias, noise-only frequencies adding zero on average.
-                const double power = static_cast<double>(amplitude[i]) * amplitude[i] - plane.noise_power;
-                above += power;
-                kept += static_cast<double>(mask[i]) * mask[i] * power;
-            }
-        }
-        plane.kept_fraction = above > 0 ? std::clamp(kept / above, 0.0, 1.0) : 1.0;
-    }
+    // with the same estimate of N), how many frequencies it passes, and its
+    // half for the product, in one pass.
+    pipeline.stage(mean_power ? "mask: the larger of the two, its sums and half" : "mask: its sums and half", [&] {
+        float* mask = static_cast<float*>(const_cast<void*>(plane.mask.data()));
+        const float* wiener = mean_power ? static_cast<const float*>(wiener_mask.data()) : nullptr;
+        const MaskSums sums = finish_mask(mask, wiener, amplitude, w, h, scale_x, scale_y,
+                                          static_cast<double>(leaked), plane.noise_power, padded);
+        wiener_mask = Image();
+        plane.mask_passed = sums.passed;
+        plane.kept_fraction = sums.above > 0 ? std::clamp(sums.kept / sums.above, 0.0, 1.0) : 1.0;
+    });
     // The mask is centrally symmetric (of amplitudes and radii), so the
     // product stays Hermitian: its half is all the inverse transform needs.
-    const Image product = pipeline.stage("mask applied (FElementWiseProductComplexByRealDLL)", [&] {
-        gather_half(static_cast<const float*>(plane.mask.data()), w, h, work.transforms.real());
-        const Image half_mask =
-            pipeline.lend(host::data_type::real4, {work.transforms.half_width(), h}, work.transforms.shared_real());
-        return pipeline.image_call("FElementWiseProductComplexByRealDLL", {raw_spectrum, half_mask});
+    Image product = pipeline.stage("mask applied (FElementWiseProductComplexByRealDLL)", [&] {
+        const Image half_mask = pipeline.lend(host::data_type::real4, {work.transforms.half_width(), h}, work.plane);
+        Image applied = pipeline.image_call("FElementWiseProductComplexByRealDLL", {raw_spectrum, half_mask});
+        raw_spectrum = Image();
+        return applied;
     });
-    plane.filtered = pipeline.stage("inverse transform (FFTW)", [&] {
+    pipeline.stage("inverse transform (FFTW), scaled and cropped", [&] {
         // The product is this pipeline's own: the transform may overwrite it.
-        work.transforms.inverse(static_cast<float*>(const_cast<void*>(product.data())));
+        work.transforms.inverse(static_cast<float*>(const_cast<void*>(product.data())), padded);
+        product = Image();
         const float scale = 1.0f / (static_cast<float>(w) * static_cast<float>(h));
-        const float* real = work.transforms.real();
-        std::vector<float> inner(width * height);
         for (std::size_t y = 0; y < height; ++y) {
-            const float* from = real + (y + top) * w + left;
-            float* to = inner.data() + y * width;
-            for (std::size_t x = 0; x < width; ++x) to[x] = from[x] * scale;
+            float* row = padded + (y + top) * w + left;
+            for (std::size_t x = 0; x < width; ++x) row[x] *= scale;
+            std::memcpy(out + y * width * sizeof(float), row, width * sizeof(float));
         }
-        return inner;
     });
+    if (for_report) {
+        plane.filtered.resize(width * height);
+        std::memcpy(plane.filtered.data(), out, width * height * sizeof(float));
+    }
     plane.profile = std::move(profile);
     plane.background = background;
     plane.stages = std::move(pipeline.timer.stages);
     return plane;
 }
 
+// Gives the workspace back for the next run, however this one ends.
+class WorkspaceReturn {
+public:
+    explicit WorkspaceReturn(std::unique_ptr<Workspace>& workspace) : workspace_(workspace) {}
+    WorkspaceReturn(const WorkspaceReturn&) = delete;
+    WorkspaceReturn& operator=(const WorkspaceReturn&) = delete;
+    ~WorkspaceReturn() {
+        if (workspace_) kept_workspace().give_back(std::move(workspace_));
+    }
+
+private:
+    std::unique_ptr<Workspace>& workspace_;
+};
+
 }  // namespace
 
-WienerPlane wiener_plane(Host& host, const float* pixels, std::uint64_t width, std::uint64_t height,
-                         const WienerOptions& options, std::FILE* progress) {
-    std::unique_ptr<Workspace> workspace;
-    return filter_plane(host, pixels, width, height, options, progress, workspace);
+WienerResult wiener_filter(Host& host, const files::ImageData& input, const WienerOptions& options,
+                           std::FILE* progress, bool for_report) {
+    WienerResult result =
+        wiener_filter(host, PixelView{input.data_type, input.sizes, input.bytes.data()}, options, progress, for_report);
+    result.filtered.pixel_size = input.pixel_size;
+    return result;
 }
 
-WienerResult wiener_filter(Host& host, const files::ImageData& input, const WienerOptions& options,
-                           std::FILE* progress) {
+WienerResult wiener_filter(Host& host, const PixelView& input, const WienerOptions& options, std::FILE* progress,
+                           bool for_report) {
     StageTimer timer(progress);
     const PreparedImage image = timer.run("4-byte real planes, non-finite pixels replaced", [&] { return prepare(input); });
     const bool mirrored = options.mode == Mode::wiener;
@@ -512,21 +652,30 @@ WienerResult wiener_filter(Host& host, const files::ImageData& input, const Wien
     result.replaced_pixels = image.replaced_pixels;
     result.filtered.data_type = host::data_type::real4;
     result.filtered.sizes = input.sizes;
-    result.filtered.pixel_size = input.pixel_size;
-    result.filtered.bytes.resize(image.pixels.size() * sizeof(float));
+    result.filtered.bytes.resize(image.planes * image.width * image.height * sizeof(float));
     const std::size_t plane_pixels = image.width * image.height;
     const auto start = std::chrono::steady_clock::now();
-    std::unique_ptr<Workspace> workspace;
+    std::unique_ptr<Workspace> workspace =
+        kept_workspace().take(mirrored ? mirrored_side(image.width) : image.width,
+                              mirrored ? mirrored_side(image.height) : image.height);
+    const WorkspaceReturn give_back(workspace);
     for (std::uint64_t k = 0; k < image.planes; ++k) {
-        WienerPlane plane = filter_plane(host, image.pixels.data() + k * plane_pixels, image.width, image.height,
-                                         options, image.planes == 1 ? progress : nullptr, workspace);
-        std::memcpy(result.filtered.bytes.data() + k * plane_pixels * sizeof(float), plane.filtered.data(),
-                    plane_pixels * sizeof(float));
+        WienerPlane plane = filter_plane(host, image.data() + k * plane_pixels, image.width, image.height,
+                                         options, for_report && k == 0,
+                                         result.filtered.bytes.data() + k * plane_pixels * sizeof(float),
+                                         image.planes == 1 ? progress : nullptr, workspace);
         if (k == 0) {
             result.stages = plane.stages;
             result.first = std::move(plane);
         } else {
-            for (std::size_t s = 0; s < result.stages.size(); ++s) result.stages[s].milliseconds += plane.stages[s].milliseconds;
+            // By name: only the first plane makes the report's ln power
+            // spectrum; the plans' line is first in every plane.
+            result.stages.front().milliseconds += plane.stages.front().milliseconds;
+            for (std::size_t s = 1; s < plane.stages.size(); ++s) {
+                for (Stage& sum : result.stages) {
+                    if (sum.name == plane.stages[s].name) sum.milliseconds += plane.stages[s].milliseconds;
+                }
+            }
         }
         if (image.planes > 1 && progress != nullptr) {
             const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

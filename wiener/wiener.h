@@ -85,6 +85,9 @@ public:
         }
     }
 
+    // A step timed otherwise, whose name depends on what it did.
+    void record(const std::string& name, double milliseconds);
+
     std::vector<Stage> stages;
 
 private:
@@ -92,12 +95,14 @@ private:
     std::FILE* progress_;
 };
 
-// One plane through the filter, with what the report shows of it.
+// One plane through the filter, with what the report shows of it (input,
+// filtered and power only when a report is asked: in wiener mode the ln
+// power spectrum is made for the report alone).
 struct WienerPlane {
     std::vector<float> input;         // the plane as filtered: 4-byte real, non-finite pixels replaced
     std::vector<float> filtered;      // width x height
     host::Image power;                // ln power of the apodised plane, zero frequency at (w/2, h/2)
-    host::Image mask;                 // on the same geometry
+    host::Image mask;                 // zero frequency at (w/2, h/2)
     std::uint64_t spectrum_width = 0, spectrum_height = 0;  // the plane's, with its mirrored edges
     std::vector<double> profile;      // mean ln power per ring
     std::vector<double> background;   // its smoothed background, the same quantity
@@ -134,27 +139,39 @@ inline constexpr const char* kLittlePeriodicContent =
     "this image shows little periodic content: the default mode keeps non-periodic detail";
 
 // The input as 4-byte real planes (integer and 8-byte real pixels are
-// converted), non-finite pixels replaced by the mean of their plane's finite
-// ones. Throws WienerRefusal for complex or packed pixels, planes smaller
-// than kMinimumSide a side or of 2^31 pixels or more, and a plane with no
+// converted, 4-byte reals read in place unless a pixel is replaced),
+// non-finite pixels replaced by the mean of their plane's finite ones.
+// Throws WienerRefusal for complex or packed pixels, planes smaller than
+// kMinimumSide a side or of 2^31 pixels or more, and a plane with no
 // finite pixel or that is constant.
 struct PreparedImage {
     std::uint64_t width = 0, height = 0, planes = 0;
     std::string type_name;   // the input's pixel type, as `zorvan info` names it
     bool converted = false;  // its pixels were not 4-byte real
-    std::vector<float> pixels;
+    std::vector<float> pixels;        // the planes converted, or empty: they are the input's own 4-byte reals
+    const float* borrowed = nullptr;  // then those, valid while the input is
     std::uint64_t replaced_pixels = 0;
-};
-PreparedImage prepare(const files::ImageData& input);
 
-// Filters one plane (4-byte real, width x height), printing a line per stage
-// to `progress` (may be null). Throws std::runtime_error when a stage fails.
-WienerPlane wiener_plane(host::Host& host, const float* pixels, std::uint64_t width, std::uint64_t height,
-                         const WienerOptions& options, std::FILE* progress);
+    const float* data() const { return pixels.empty() ? borrowed : pixels.data(); }
+};
+// Pixels the caller holds, packed, of `data_type` and `sizes` (x first).
+struct PixelView {
+    std::int32_t data_type = 0;
+    std::vector<std::uint64_t> sizes;
+    const std::byte* bytes = nullptr;
+};
+PreparedImage prepare(const PixelView& input);
 
 // Filters every plane of the input: stage lines for a single plane, a line
 // per plane with the time left for a stack. Refuses before any work.
+// `for_report`: `first` keeps what the report shows. The transforms' plans
+// and the buffers of the last size filtered are kept for the next run in
+// the process (about three planes of the size with its mirrored edges).
 WienerResult wiener_filter(host::Host& host, const files::ImageData& input, const WienerOptions& options,
-                           std::FILE* progress);
+                           std::FILE* progress, bool for_report = false);
+// The same on pixels the caller holds (no copy of them first); the result
+// has no pixel size.
+WienerResult wiener_filter(host::Host& host, const PixelView& input, const WienerOptions& options,
+                           std::FILE* progress, bool for_report = false);
 
 }  // namespace zorvan::wiener

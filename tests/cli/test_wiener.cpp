@@ -73,9 +73,33 @@ TEST_F(Wiener, FiltersAStackPlaneByPlaneAfterConvertingItsPixels) {
     }
     const auto stack = zorvan::wiener::wiener_filter(host_, image(type::int16, {w, h, 3}, pixels), {}, nullptr);
     ASSERT_EQ(stack.filtered.sizes, (std::vector<std::uint64_t>{w, h, 3}));
+    // For a report, the first plane alone also makes the ln power spectrum:
+    // the same pixels, and one stage more.
+    const auto reported = zorvan::wiener::wiener_filter(host_, image(type::int16, {w, h, 3}, pixels), {}, nullptr, true);
+    EXPECT_TRUE(reported.filtered.bytes == stack.filtered.bytes);
+    EXPECT_TRUE(reported.first.power && !stack.first.power);
+    EXPECT_EQ(reported.first.filtered.size(), w * h);
+    EXPECT_EQ(reported.stages.size(), stack.stages.size() + 1);
     for (std::size_t plane = 0; plane < 3; ++plane) {
         std::vector<float> reals(pixels.begin() + plane * w * h, pixels.begin() + (plane + 1) * w * h);
         const auto single = zorvan::wiener::wiener_filter(host_, image(type::real4, {w, h}, reals), {}, nullptr);
+        EXPECT_EQ(0, std::memcmp(single.filtered.bytes.data(), stack.filtered.bytes.data() + plane * w * h * 4, w * h * 4))
+            << plane;
+    }
+}
+
+TEST_F(Wiener, AReal4StackIsReadInPlaceUntilAPlaneHasAPixelToReplace) {
+    // The second plane's NaN makes the filter copy the stack after checking
+    // the first plane where it was: each plane as filtered alone.
+    const std::uint64_t w = 24, h = 18;
+    std::vector<float> reals(w * h * 3);
+    for (std::size_t i = 0; i < reals.size(); ++i) reals[i] = static_cast<float>((i * 7919) % 23) + static_cast<float>(i / (w * h));
+    reals[w * h + 5] = NAN;
+    const auto stack = zorvan::wiener::wiener_filter(host_, image(type::real4, {w, h, 3}, reals), {}, nullptr);
+    EXPECT_EQ(stack.replaced_pixels, 1u);
+    for (std::size_t plane = 0; plane < 3; ++plane) {
+        std::vector<float> one(reals.begin() + plane * w * h, reals.begin() + (plane + 1) * w * h);
+        const auto single = zorvan::wiener::wiener_filter(host_, image(type::real4, {w, h}, one), {}, nullptr);
         EXPECT_EQ(0, std::memcmp(single.filtered.bytes.data(), stack.filtered.bytes.data() + plane * w * h * 4, w * h * 4))
             << plane;
     }
@@ -94,6 +118,9 @@ TEST_F(Wiener, RefusesWhatItCannotFilterAndWritesNothing) {
         {image(type::real4, {15, 16}, std::vector<float>(ramp.begin(), ramp.begin() + 240)), "a 15 x 16 plane is too small: the Wiener filter needs at least 16 x 16"},
         {image(type::real4, {256}, ramp), "a 256 x 1 plane is too small"},
         {image(type::uint8, {16, 16}, std::vector<std::uint8_t>(256, 3)), "the image is constant: there is nothing to filter"},
+        // Non-finite pixels first and among them, -0 beside +0: still constant.
+        {image(type::real4, {16, 16}, [] { std::vector<float> v(256, 0.0f); v[0] = NAN; v[1] = -INFINITY; v[7] = -0.0f; v[255] = INFINITY; return v; }()),
+         "the image is constant: there is nothing to filter"},
         {image(type::real4, {16, 16, 2}, [&] { auto both = ramp; both.insert(both.end(), nans.begin(), nans.end()); return both; }()),
          "plane 2: no pixel is a finite number"},
     };
