@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -20,6 +21,7 @@
 #include <system_error>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -197,6 +199,89 @@ void RealTransforms::inverse(float* in, float* out) {
     }
     fftwf_execute_dft_c2r(static_cast<const Plans*>(plans_)->inverse, reinterpret_cast<fftwf_complex*>(in), to);
     if (to != out) std::copy_n(to, w_ * h_, out);
+}
+
+// FFTWindow's Hann window is periodic and separable: 0.5 - 0.5 cos(2 pi x / N)
+// per axis, (e^{i t} + e^{-i t}) / 2 for the cosine, so each axis' window is
+// 0.5 - 0.25 e^{2 pi i x / N} - 0.25 e^{-2 pi i x / N}. Multiplying a plane
+// by e^{2 pi i x / N} shifts its transform by one bin, so the windowed
+// plane's transform is the plane's, convolved circularly with the taps
+// [-0.25, 0.5, -0.25] along each axis: Fw[k, l] = sum over a, b in {-1, 0, 1}
+// of c_a c_b F[k + a, l + b], c_0 = 0.5, c_1 = c_-1 = -0.25. The half
+// spectrum lacks the neighbours of its first column (k = -1) and of its
+// last (k = w/2 + 1; for an odd w, k = (w + 1)/2): a real plane's transform
+// is Hermitian, F[-k, -l] = conj F[k, l], so they are the conjugates of
+// columns 1 and w - (w/2 + 1) of row -l. The windowed transform is Hermitian
+// too: its half gives the full amplitude, element (k, l) at the centred
+// (k + w/2, l + h/2) and (-k + w/2, -l + h/2), modulo the sides. In float:
+// the error is a few units of the last place of the largest terms, as the
+// transform of the windowed plane's own is.
+void hann_windowed_spectrum(const float* half, std::size_t w, std::size_t h, float* centred, float* amplitude,
+                            float* half_power) {
+    const std::size_t hw = w / 2 + 1, shift = w / 2, past = w - hw;
+    // The rows filtered along x, three at a time (l - 1, l, l + 1), and row 0
+    // kept for the last row's wrap.
+    std::vector<float> rows(4 * 2 * hw);
+    float* first = rows.data() + 3 * 2 * hw;
+    const auto along_x = [&](std::size_t l, float* out) {
+        const float* f = half + 2 * l * hw;
+        const float* m = half + 2 * ((h - l) % h) * hw;  // row -l
+        for (std::size_t i = 2; i < 2 * hw - 2; ++i) out[i] = 0.5f * f[i] - 0.25f * (f[i - 2] + f[i + 2]);
+        // Column 0: its left neighbour is conj F[1, -l].
+        out[0] = 0.5f * f[0] - 0.25f * (m[2] + f[2]);
+        out[1] = 0.5f * f[1] - 0.25f * (-m[3] + f[3]);
+        // The last column: its right neighbour is conj F[w - hw, -l].
+        const std::size_t k = 2 * (hw - 1);
+        out[k] = 0.5f * f[k] - 0.25f * (f[k - 2] + m[2 * past]);
+        out[k + 1] = 0.5f * f[k + 1] - 0.25f * (f[k - 1] - m[2 * past + 1]);
+    };
+    float* before = rows.data();
+    float* at = rows.data() + 2 * hw;
+    float* spare = rows.data() + 4 * hw;
+    along_x(h - 1, before);
+    along_x(0, first);
+    std::copy_n(first, 2 * hw, at);
+    std::vector<float> g(2 * hw), a(hw);
+    for (std::size_t l = 0; l < h; ++l) {
+        float* after = spare;
+        if (l + 1 < h) {
+            along_x(l + 1, after);
+        } else {
+            after = first;
+        }
+        for (std::size_t i = 0; i < 2 * hw; ++i) g[i] = 0.5f * at[i] - 0.25f * (before[i] + after[i]);
+        // In double, so that no square overflows: as close as hypotf.
+        for (std::size_t k = 0; k < hw; ++k) {
+            const double re = g[2 * k], im = g[2 * k + 1];
+            a[k] = static_cast<float>(std::sqrt(re * re + im * im));
+        }
+        const std::size_t row = (l + h / 2) % h, mirror_row = ((h - l) % h + h / 2) % h;
+        float* p = half_power + row * hw;
+        for (std::size_t k = 0; k < hw; ++k) p[k] = a[k] * a[k];
+        float* direct = amplitude + row * w;
+        float* mirrored = amplitude + mirror_row * w;
+        for (std::size_t k = 0; k < w - shift; ++k) direct[shift + k] = a[k];
+        if (w % 2 == 0) direct[0] = a[shift];
+        for (std::size_t k = 0; k < hw; ++k) mirrored[shift - k] = a[k];
+        if (centred != nullptr) {
+            float* out = centred + 2 * row * w;
+            float* out_mirrored = centred + 2 * mirror_row * w;
+            std::copy_n(g.data(), 2 * (w - shift), out + 2 * shift);
+            if (w % 2 == 0) {
+                out[0] = g[2 * shift];
+                out[1] = g[2 * shift + 1];
+            }
+            for (std::size_t k = 0; k < hw; ++k) {
+                out_mirrored[2 * (shift - k)] = g[2 * k];
+                out_mirrored[2 * (shift - k) + 1] = -g[2 * k + 1];
+            }
+        }
+        if (l + 1 < h) {
+            spare = before;
+            before = at;
+            at = after;
+        }
+    }
 }
 
 }  // namespace zorvan::wiener

@@ -72,4 +72,14 @@ private:
     std::shared_ptr<float[]> half_;
 };
 
+// The spectrum of a plane times FFTWindow's Hann window, from the plane's
+// own half transform `half` ((w/2 + 1) x h, as forward() writes it),
+// without transforming the windowed plane. Writes the amplitude of the full
+// windowed transform, zero frequency at (w/2, h/2), into `amplitude`
+// (w x h); its power on the half plane into `half_power` ((w/2 + 1) x h,
+// column kx, row ky + h/2: zero frequency at (0, h/2)); and, when `centred`
+// is not null, the full windowed transform itself (w x h complex, centred).
+void hann_windowed_spectrum(const float* half, std::size_t w, std::size_t h, float* centred, float* amplitude,
+                            float* half_power);
+
 }  // namespace zorvan::wiener

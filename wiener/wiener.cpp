@@ -36,11 +36,12 @@ constexpr double kEulerGamma = 0.57721566490153286;
 // the half that a real-to-complex transform gives ((w/2 + 1) x h): element
 // (x, y) of the transform goes to ((x + w/2) mod w, (y + h/2) mod h), and for
 // x > w/2 it is the conjugate of element (w - x, (h - y) mod h), a real
-// plane's transform being Hermitian. In the same pass, each element's square
-// when `power` is not null (the mask's inputs), and the full transform
-// itself when `centred` is not null (for the ln power spectrum).
+// plane's transform being Hermitian. In the same pass, the squares of the
+// half when `half_power` is not null ((w/2 + 1) x h, element (x, y) at
+// (x, (y + h/2) mod h): the survey's input), and the full transform itself
+// when `centred` is not null (for the ln power spectrum).
 void expand_centred(const float* half, std::size_t w, std::size_t h, float* centred, float* amplitude,
-                    float* power) {
+                    float* half_power) {
     const std::size_t half_width = w / 2 + 1, shift = w / 2;
     // In double, so that no square overflows: as close as hypotf.
     const auto modulus = [](float re, float im) {
@@ -59,9 +60,10 @@ void expand_centred(const float* half, std::size_t w, std::size_t h, float* cent
             a[cx] = modulus(mirror_row[2 * (shift - cx)], mirror_row[2 * (shift - cx) + 1]);
         }
         for (std::size_t x = 0; x < w - shift; ++x) a[shift + x] = modulus(row[2 * x], row[2 * x + 1]);
-        if (power != nullptr) {
-            float* p = power + cy * w;
-            for (std::size_t x = 0; x < w; ++x) p[x] = a[x] * a[x];
+        if (half_power != nullptr) {
+            float* p = half_power + cy * half_width;
+            for (std::size_t x = 0; x < w - shift; ++x) p[x] = a[shift + x] * a[shift + x];
+            if (first == 1) p[shift] = a[0] * a[0];
         }
         if (centred != nullptr) {
             float* out = centred + 2 * cy * w;
@@ -88,8 +90,8 @@ void expand_centred(const float* half, std::size_t w, std::size_t h, float* cent
 //  amplitude: the windowed plane's amplitude spectrum
 //  centred:   the windowed plane's full transform, only for the ln power
 //             spectrum (lattice mode, or a report)
-// (The apodised plane's own image, once transformed, holds the power and
-// then the noise amplitude in wiener mode.)
+//  spare:     in wiener mode, the windowed plane's power on the half plane
+//             (the survey's input), then the noise amplitude
 struct Workspace {
     Workspace(std::size_t w, std::size_t h)
         : transforms(w, h), plane(plane_buffer(w * h)), amplitude(plane_buffer(w * h)) {}
@@ -102,9 +104,13 @@ struct Workspace {
         if (!centred) centred = plane_buffer(2 * transforms.width() * transforms.height());
         return centred.get();
     }
+    float* spare_buffer() {
+        if (!spare) spare = plane_buffer(transforms.width() * transforms.height());
+        return spare.get();
+    }
 
     RealTransforms transforms;
-    std::shared_ptr<float[]> plane, amplitude, centred;
+    std::shared_ptr<float[]> plane, amplitude, centred, spare;
 };
 
 // The workspace of the last run, kept for the next one of its size (a
@@ -418,11 +424,6 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
         std::copy_n(plane_pixels, count, padded);
     }
 
-    Image windowed = pipeline.stage(
-        options.window == Window::hann ? "apodisation (FFTWindow, Hann)" : "apodisation (FFTWindow, sine)", [&] {
-            const Image input = pipeline.lend(host::data_type::real4, {w, h}, work.plane);
-            return pipeline.image_call("FFTWindow", {input, static_cast<std::int32_t>(options.window), nullptr});
-        });
     // The lattice mode surveys ln P, whose ring means lie Euler's constant
     // below ln of the mean power for exponentially distributed powers (noise,
     // and a ring of it with a few reflections). The Wiener mode needs the
@@ -431,18 +432,38 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
     // power spectrum only for a report.
     const bool mean_power = options.mode == Mode::wiener;
     const bool power_spectrum = !mean_power || for_report;
-    // The windowed plane's amplitude (and power) in full; the plain plane's
-    // transform only as its half, which the mask multiplies and the inverse
-    // transform takes.
-    Image raw_spectrum = pipeline.stage("forward transforms (FFTW)", [&] {
-        work.transforms.forward(static_cast<const float*>(windowed.data()));
-        // The windowed plane's image, transformed, takes its power in wiener
-        // mode, then the noise amplitude; in lattice mode it is done with.
-        float* power = mean_power ? static_cast<float*>(const_cast<void*>(windowed.data())) : nullptr;
-        if (!mean_power) windowed = Image();  // the host may give its block to the next image
-        expand_centred(work.transforms.half(), w, h, power_spectrum ? work.centred_buffer() : nullptr,
-                       work.amplitude.get(), power);
-        work.transforms.forward(padded);
+    // With the Hann window, the wiener mode transforms the plane alone and
+    // takes the windowed plane's spectrum from it by the window's 3 x 3
+    // stencil (hann_windowed_spectrum): one transform instead of two. The
+    // sine window has no short stencil, and the lattice mode keeps the
+    // route the report's figures were made by: the plug-in's window, then
+    // its transform.
+    const bool stencil = mean_power && options.window == Window::hann;
+    Image windowed;
+    if (!stencil) {
+        windowed = pipeline.stage(
+            options.window == Window::hann ? "apodisation (FFTWindow, Hann)" : "apodisation (FFTWindow, sine)", [&] {
+                const Image input = pipeline.lend(host::data_type::real4, {w, h}, work.plane);
+                return pipeline.image_call("FFTWindow", {input, static_cast<std::int32_t>(options.window), nullptr});
+            });
+    }
+    // The windowed plane's amplitude in full (and its power on the half
+    // plane in wiener mode); the plain plane's transform only as its half,
+    // which the mask multiplies and the inverse transform takes.
+    const char* forward_name =
+        stencil ? "forward transform (FFTW), Hann window by its stencil" : "forward transforms (FFTW)";
+    Image raw_spectrum = pipeline.stage(forward_name, [&] {
+        float* half_power = mean_power ? work.spare_buffer() : nullptr;
+        float* centred = power_spectrum ? work.centred_buffer() : nullptr;
+        if (stencil) {
+            work.transforms.forward(padded);
+            hann_windowed_spectrum(work.transforms.half(), w, h, centred, work.amplitude.get(), half_power);
+        } else {
+            work.transforms.forward(static_cast<const float*>(windowed.data()));
+            windowed = Image();  // the host may give its block to the next image
+            expand_centred(work.transforms.half(), w, h, centred, work.amplitude.get(), half_power);
+            work.transforms.forward(padded);
+        }
         return pipeline.lend(host::data_type::complex8, {work.transforms.half_width(), h}, work.transforms.shared_half());
     });
     WienerPlane plane;
@@ -461,9 +482,18 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
     const double scale_x = longer / static_cast<double>(w), scale_y = longer / static_cast<double>(h);
     plane.rings_per_cycle = longer;
     const double to_ln_mean_power = mean_power ? 0.0 : kEulerGamma;
-    const Image survey = pipeline.stage("radial survey about the centre (FRadialSurvey)", [&] {
-        const Image& surveyed = mean_power ? windowed : plane.power;
-        return pipeline.image_call("FRadialSurvey", {surveyed, static_cast<std::int32_t>(w / 2),
+    // The power is centrally symmetric (P(-u, -v) = P(u, v)): in wiener
+    // mode the survey takes the half plane, the zero frequency at (0, h/2).
+    // Its rings are those of the full plane; their means weigh the column
+    // u = 0 (and u = w/2 of an even w) half as much as the rest.
+    const Image survey = pipeline.stage(mean_power ? "radial survey of the half plane (FRadialSurvey)"
+                                                   : "radial survey about the centre (FRadialSurvey)", [&] {
+        if (mean_power) {
+            const Image half_power = pipeline.lend(host::data_type::real4, {work.transforms.half_width(), h}, work.spare);
+            return pipeline.image_call("FRadialSurvey", {half_power, std::int32_t{0}, static_cast<std::int32_t>(h / 2),
+                                                         scale_x, scale_y});
+        }
+        return pipeline.image_call("FRadialSurvey", {plane.power, static_cast<std::int32_t>(w / 2),
                                                      static_cast<std::int32_t>(h / 2), scale_x, scale_y});
     });
     // Row 3 of the survey holds each ring's mean log power. The innermost
@@ -538,7 +568,7 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
             const Image profile_image =
                 pipeline.make(host::data_type::real4, {rings}, total.data(), total.size() * sizeof(float));
             // FRadialWarpDLL takes only the sizes of its first image.
-            const Image& size_source = windowed;
+            const Image size_source = pipeline.lend(host::data_type::real4, {w, h}, work.amplitude);
             return pipeline.image_call("FRadialWarpDLL", {size_source, profile_image, scale_x, scale_y});
         });
         wiener_mask = pipeline.stage("Wiener mask (FCreateWienerMaskDLL)", [&] {
@@ -546,11 +576,10 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
             const float* ring = static_cast<const float*>(ring_power.data());
             const double factor = std::exp(0.5 * plane.threshold_offset);
             for (std::size_t i = 0; i < count; ++i) padded[i] = static_cast<float>(ring[i] * factor);
-            float* noise = static_cast<float*>(const_cast<void*>(windowed.data()));
-            std::fill_n(noise, count, static_cast<float>(std::sqrt(plane.noise_power)));
-            Image wiener = pipeline.image_call("FCreateWienerMaskDLL", {ring_power, windowed});
+            std::fill_n(work.spare_buffer(), count, static_cast<float>(std::sqrt(plane.noise_power)));
+            const Image noise = pipeline.lend(host::data_type::real4, {w, h}, work.spare);
+            Image wiener = pipeline.image_call("FCreateWienerMaskDLL", {ring_power, noise});
             ring_power = Image();
-            windowed = Image();
             return wiener;
         });
         plane.mask = pipeline.stage("lattice mask (FCreateWienerMaskDLL), the ring power scaled", [&] {
