@@ -201,10 +201,6 @@ void RealTransforms::inverse(float* in, float* out) {
     if (to != out) std::copy_n(to, w_ * h_, out);
 }
 
-int host_threads(std::size_t elements) {
-    return elements >= kParallelFrom ? std::max(1, omp_get_max_threads()) : 1;
-}
-
 // FFTWindow's Hann window is periodic and separable: 0.5 - 0.5 cos(2 pi x / N)
 // per axis, (e^{i t} + e^{-i t}) / 2 for the cosine, so each axis' window is
 // 0.5 - 0.25 e^{2 pi i x / N} - 0.25 e^{-2 pi i x / N}. Multiplying a plane
@@ -223,7 +219,10 @@ int host_threads(std::size_t elements) {
 void hann_windowed_spectrum(const float* half, std::size_t w, std::size_t h, float* centred, float* amplitude,
                             float* half_power) {
     const std::size_t hw = w / 2 + 1, shift = w / 2, past = w - hw;
-    // Row l of the half filtered along x.
+    // The rows filtered along x, three at a time (l - 1, l, l + 1), and row 0
+    // kept for the last row's wrap.
+    std::vector<float> rows(4 * 2 * hw);
+    float* first = rows.data() + 3 * 2 * hw;
     const auto along_x = [&](std::size_t l, float* out) {
         const float* f = half + 2 * l * hw;
         const float* m = half + 2 * ((h - l) % h) * hw;  // row -l
@@ -236,58 +235,52 @@ void hann_windowed_spectrum(const float* half, std::size_t w, std::size_t h, flo
         out[k] = 0.5f * f[k] - 0.25f * (f[k - 2] + m[2 * past]);
         out[k + 1] = 0.5f * f[k + 1] - 0.25f * (f[k - 1] - m[2 * past + 1]);
     };
-    // Rows in blocks, one per thread: each element is computed alike and
-    // written once (the mirror writes leave out columns 0 and w/2 of the
-    // half, which their own rows write), so the bits do not depend on the
-    // thread count.
-    const auto rows_in = [&](std::size_t from, std::size_t to) {
-        // The rows filtered along x, three at a time (l - 1, l, l + 1).
-        std::vector<float> rows(3 * 2 * hw), g(2 * hw), a(hw);
-        float* before = rows.data();
-        float* at = rows.data() + 2 * hw;
-        float* after = rows.data() + 4 * hw;
-        along_x((from + h - 1) % h, before);
-        along_x(from, at);
-        for (std::size_t l = from; l < to; ++l) {
-            along_x((l + 1) % h, after);
-            for (std::size_t i = 0; i < 2 * hw; ++i) g[i] = 0.5f * at[i] - 0.25f * (before[i] + after[i]);
-            // In double, so that no square overflows: as close as hypotf.
+    float* before = rows.data();
+    float* at = rows.data() + 2 * hw;
+    float* spare = rows.data() + 4 * hw;
+    along_x(h - 1, before);
+    along_x(0, first);
+    std::copy_n(first, 2 * hw, at);
+    std::vector<float> g(2 * hw), a(hw);
+    for (std::size_t l = 0; l < h; ++l) {
+        float* after = spare;
+        if (l + 1 < h) {
+            along_x(l + 1, after);
+        } else {
+            after = first;
+        }
+        for (std::size_t i = 0; i < 2 * hw; ++i) g[i] = 0.5f * at[i] - 0.25f * (before[i] + after[i]);
+        // In double, so that no square overflows: as close as hypotf.
+        for (std::size_t k = 0; k < hw; ++k) {
+            const double re = g[2 * k], im = g[2 * k + 1];
+            a[k] = static_cast<float>(std::sqrt(re * re + im * im));
+        }
+        const std::size_t row = (l + h / 2) % h, mirror_row = ((h - l) % h + h / 2) % h;
+        float* p = half_power + row * hw;
+        for (std::size_t k = 0; k < hw; ++k) p[k] = a[k] * a[k];
+        float* direct = amplitude + row * w;
+        float* mirrored = amplitude + mirror_row * w;
+        for (std::size_t k = 0; k < w - shift; ++k) direct[shift + k] = a[k];
+        if (w % 2 == 0) direct[0] = a[shift];
+        for (std::size_t k = 0; k < hw; ++k) mirrored[shift - k] = a[k];
+        if (centred != nullptr) {
+            float* out = centred + 2 * row * w;
+            float* out_mirrored = centred + 2 * mirror_row * w;
+            std::copy_n(g.data(), 2 * (w - shift), out + 2 * shift);
+            if (w % 2 == 0) {
+                out[0] = g[2 * shift];
+                out[1] = g[2 * shift + 1];
+            }
             for (std::size_t k = 0; k < hw; ++k) {
-                const double re = g[2 * k], im = g[2 * k + 1];
-                a[k] = static_cast<float>(std::sqrt(re * re + im * im));
+                out_mirrored[2 * (shift - k)] = g[2 * k];
+                out_mirrored[2 * (shift - k) + 1] = -g[2 * k + 1];
             }
-            const std::size_t row = (l + h / 2) % h, mirror_row = ((h - l) % h + h / 2) % h;
-            float* p = half_power + row * hw;
-            for (std::size_t k = 0; k < hw; ++k) p[k] = a[k] * a[k];
-            float* direct = amplitude + row * w;
-            float* mirrored = amplitude + mirror_row * w;
-            for (std::size_t k = 0; k < w - shift; ++k) direct[shift + k] = a[k];
-            if (w % 2 == 0) direct[0] = a[shift];
-            for (std::size_t k = 1; k < w - shift; ++k) mirrored[shift - k] = a[k];
-            if (centred != nullptr) {
-                float* out = centred + 2 * row * w;
-                float* out_mirrored = centred + 2 * mirror_row * w;
-                std::copy_n(g.data(), 2 * (w - shift), out + 2 * shift);
-                if (w % 2 == 0) {
-                    out[0] = g[2 * shift];
-                    out[1] = g[2 * shift + 1];
-                }
-                for (std::size_t k = 1; k < w - shift; ++k) {
-                    out_mirrored[2 * (shift - k)] = g[2 * k];
-                    out_mirrored[2 * (shift - k) + 1] = -g[2 * k + 1];
-                }
-            }
-            float* done = before;
+        }
+        if (l + 1 < h) {
+            spare = before;
             before = at;
             at = after;
-            after = done;
         }
-    };
-    const int blocks = host_threads(w * h);
-#pragma omp parallel for schedule(static) num_threads(blocks) if (blocks > 1)
-    for (int b = 0; b < blocks; ++b) {
-        const auto n = static_cast<std::size_t>(blocks), k = static_cast<std::size_t>(b);
-        rows_in(h * k / n, h * (k + 1) / n);
     }
 }
 

@@ -72,12 +72,6 @@ private:
     std::shared_ptr<float[]> half_;
 };
 
-// The host-side passes over the spectrum run on as many threads as OpenMP
-// gives (omp_get_max_threads) from this many elements, one block of rows
-// each; below it, the threads' start costs more than they save.
-inline constexpr std::size_t kParallelFrom = std::size_t{1} << 18;
-int host_threads(std::size_t elements);
-
 // The spectrum of a plane times FFTWindow's Hann window, from the plane's
 // own half transform `half` ((w/2 + 1) x h, as forward() writes it),
 // without transforming the windowed plane. Writes the amplitude of the full

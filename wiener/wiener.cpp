@@ -337,11 +337,8 @@ struct MaskSums {
 MaskSums finish_mask(float* mask, const float* wiener, const float* amplitude, std::size_t w, std::size_t h,
                      double scale_x, double scale_y, double leak, double noise_power, float* half) {
     const std::size_t half_width = w / 2 + 1, shift = w / 2;
-    // Each row's sums apart, added in the order of the rows after: the
-    // same bits whatever the thread count.
-    std::vector<MaskSums> rows(h);
-    const auto row_pass = [&](std::size_t cy) {
-        MaskSums& sums = rows[cy];
+    MaskSums sums;
+    for (std::size_t cy = 0; cy < h; ++cy) {
         float* m = mask + cy * w;
         if (wiener != nullptr) {
             const float* from = wiener + cy * w;
@@ -349,7 +346,7 @@ MaskSums finish_mask(float* mask, const float* wiener, const float* amplitude, s
         }
         // The power above the noise, leaving out the zero frequency and its
         // window leakage (the mean level, always kept): in the order of the
-        // pixels (the sums depend on it).
+        // pixels, row by row (the sums depend on it).
         const float* a = amplitude + cy * w;
         const double v = (static_cast<double>(cy) - static_cast<double>(h / 2)) * scale_y;
         const bool near_zero = v * v <= leak * leak;
@@ -368,16 +365,6 @@ MaskSums finish_mask(float* mask, const float* wiener, const float* amplitude, s
         float* out = half + (cy + h - h / 2) % h * half_width;
         std::copy_n(m + shift, w - shift, out);
         if (half_width > w - shift) out[w - shift] = m[0];
-    };
-    const int threads = host_threads(w * h);
-    const auto rows_count = static_cast<std::int64_t>(h);
-#pragma omp parallel for schedule(static) num_threads(threads) if (threads > 1)
-    for (std::int64_t cy = 0; cy < rows_count; ++cy) row_pass(static_cast<std::size_t>(cy));
-    MaskSums sums;
-    for (const MaskSums& row : rows) {
-        sums.passed += row.passed;
-        sums.above += row.above;
-        sums.kept += row.kept;
     }
     return sums;
 }
@@ -588,15 +575,8 @@ WienerPlane filter_plane(Host& host, const float* plane_pixels, std::uint64_t wi
             // The lattice base first: the mask writes 1 over a zero amplitude.
             const float* ring = static_cast<const float*>(ring_power.data());
             const double factor = std::exp(0.5 * plane.threshold_offset);
-            float* noise_level = work.spare_buffer();
-            const auto noise_amplitude = static_cast<float>(std::sqrt(plane.noise_power));
-            const int threads = host_threads(count);
-            const auto elements = static_cast<std::int64_t>(count);
-#pragma omp parallel for schedule(static) num_threads(threads) if (threads > 1)
-            for (std::int64_t i = 0; i < elements; ++i) {
-                padded[i] = static_cast<float>(ring[i] * factor);
-                noise_level[i] = noise_amplitude;
-            }
+            for (std::size_t i = 0; i < count; ++i) padded[i] = static_cast<float>(ring[i] * factor);
+            std::fill_n(work.spare_buffer(), count, static_cast<float>(std::sqrt(plane.noise_power)));
             const Image noise = pipeline.lend(host::data_type::real4, {w, h}, work.spare);
             Image wiener = pipeline.image_call("FCreateWienerMaskDLL", {ring_power, noise});
             ring_power = Image();
