@@ -52,10 +52,11 @@ constexpr std::align_val_t kAlignment{64};
 
 }  // namespace
 
-// As the host's images: a large block straight from the kernel, with
-// transparent huge pages asked for, costs few page faults (at 4096 x 4096,
-// faulting in the filter's buffers page by page took longer than the
-// transforms themselves).
+// The workspace's buffers, kept for the next run of the same size: from
+// 32 MiB on a block straight from the kernel, with transparent huge pages
+// asked for, costs few page faults (at 4096 x 4096, faulting in the filter's
+// buffers page by page took longer than the transforms themselves). The
+// host's images come from its own pool of recent blocks instead.
 std::shared_ptr<float[]> plane_buffer(std::size_t count) {
     constexpr std::size_t mapped_from = std::size_t{32} << 20;
     const std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(float);
